@@ -1,0 +1,41 @@
+# Two commands on a fresh Debian machine: `make run` and `make test`.
+PRESET ?= debug
+JOBS ?= $(shell nproc)
+
+.PHONY: deps build release run test test-asan test-tsan bench fuzz format clean
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake --preset $(PRESET) >/dev/null
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+release: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target trelmo
+
+run: release
+	./build/release/trelmo
+
+test: build
+	ctest --preset $(PRESET) -j $(JOBS)
+
+test-asan:
+	$(MAKE) test PRESET=asan
+
+test-tsan: deps
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS) --target serial_tests
+	ctest --preset tsan -R '^serial'
+
+bench: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target trelmo_bench
+	./build/release/bench/trelmo_bench
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

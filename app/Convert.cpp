@@ -1,0 +1,61 @@
+#include "app/Convert.h"
+
+namespace trelmo {
+
+EConvertError::EConvertError(const QString& message) : std::runtime_error(message.toStdString()) {}
+
+bool TryStrToInt(const QString& text, int32_t* value) {
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n && text[i] == QLatin1Char(' ')) ++i;
+    bool negative = false;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    int base = 10;
+    if (i < n && text[i] == QLatin1Char('$')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
+               (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= n) return false;
+    int64_t magnitude = 0;
+    for (; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        int digit;
+        if (c >= u'0' && c <= u'9') {
+            digit = c - u'0';
+        } else if (base == 16 && c >= u'a' && c <= u'f') {
+            digit = c - u'a' + 10;
+        } else if (base == 16 && c >= u'A' && c <= u'F') {
+            digit = c - u'A' + 10;
+        } else {
+            return false;
+        }
+        magnitude = magnitude * base + digit;
+        // Hexadecimal may fill all 32 bits (as "$FFFFFFFF" = -1); decimal may not.
+        const int64_t limit = base == 16 ? 0xFFFFFFFFLL : (negative ? 2147483648LL : 2147483647LL);
+        if (magnitude > limit) return false;
+    }
+    int64_t result = negative ? -magnitude : magnitude;
+    if (value) *value = static_cast<int32_t>(static_cast<uint32_t>(result & 0xFFFFFFFFLL));
+    return true;
+}
+
+int32_t StrToInt(const QString& text) {
+    int32_t value = 0;
+    if (!TryStrToInt(text, &value))
+        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return value;
+}
+
+int32_t StrToIntDef(const QString& text, int32_t fallback) {
+    int32_t value = 0;
+    return TryStrToInt(text, &value) ? value : fallback;
+}
+
+}  // namespace trelmo

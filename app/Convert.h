@@ -1,0 +1,28 @@
+#pragma once
+// Text-to-number conversion with the program's one conversion error.
+
+#include <QString>
+#include <cstdint>
+#include <stdexcept>
+
+namespace trelmo {
+
+// A text that is not a valid integer. what() is "'<text>' is not a valid integer value".
+class EConvertError : public std::runtime_error {
+public:
+    explicit EConvertError(const QString& message);
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+// Converts a 32-bit signed integer written in decimal (optional leading blanks and sign)
+// or in hexadecimal behind "$", "0x" or "0X". Anything else, an empty text or a value
+// outside the 32-bit range throws EConvertError with the text quoted.
+int32_t StrToInt(const QString& text);
+
+// As StrToInt, but returns `fallback` instead of throwing.
+int32_t StrToIntDef(const QString& text, int32_t fallback);
+
+// True when StrToInt would succeed; the value goes to *value.
+bool TryStrToInt(const QString& text, int32_t* value);
+
+}  // namespace trelmo

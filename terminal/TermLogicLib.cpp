@@ -1,0 +1,2 @@
+// Anchor so the library is never empty.
+namespace trelmo { int termLogicLibraryAnchor = 0; }

@@ -1,0 +1,65 @@
+// The shared helpers: integer conversion and its message, the code page, the error display.
+#include <gtest/gtest.h>
+
+#include "app/Application.h"
+#include "app/Codec.h"
+#include "app/Convert.h"
+#include "app/LocaleText.h"
+#include "tests/common/DialogRecorder.h"
+
+using namespace trelmo;
+
+TEST(Convert, AcceptsDecimalSignAndHexPrefixes) {
+    EXPECT_EQ(StrToInt("9600"), 9600);
+    EXPECT_EQ(StrToInt("  -12"), -12);
+    EXPECT_EQ(StrToInt("+7"), 7);
+    EXPECT_EQ(StrToInt("0x1F"), 31);
+    EXPECT_EQ(StrToInt("$ff"), 255);
+    EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+    EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+    EXPECT_EQ(StrToInt("0xFFFFFFFF"), -1);
+}
+
+TEST(Convert, RefusesWithTheQuotedText) {
+    for (const char* bad : {"", "fast", "12 ", "1.5", "0x", "-", "2147483648", "0x1FFFFFFFF", "٣"}) {
+        try {
+            StrToInt(QString::fromUtf8(bad));
+            FAIL() << bad;
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(e.message(), QStringLiteral("'%1' is not a valid integer value").arg(QString::fromUtf8(bad)));
+        }
+    }
+    EXPECT_EQ(StrToIntDef("fast", 9600), 9600);
+}
+
+TEST(Codec, EveryByteRoundTrips) {
+    for (int b = 0; b < 256; ++b) EXPECT_EQ(codec::toByte(codec::toChar(uint8_t(b))), b) << b;
+    EXPECT_EQ(codec::toChar(0x80), QChar(0x20AC));
+    EXPECT_EQ(codec::toByte(QChar(0x4E2D)), '?');
+    const QByteArray all = [] {
+        QByteArray a;
+        for (int b = 0; b < 256; ++b) a.append(char(b));
+        return a;
+    }();
+    EXPECT_EQ(codec::fromUnicode(codec::toUnicode(all)), all);
+}
+
+TEST(ErrorDisplay, GuardedHandlerShowsTheMessageAndCarriesOn) {
+    test::DialogRecorder dialogs;
+    bool after = false;
+    auto handler = guarded([] { StrToInt("x"); });
+    handler();
+    after = true;
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "'x' is not a valid integer value");
+    EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::Error);
+    EXPECT_TRUE(after);
+}
+
+TEST(Clock, OverrideFixesTheMoment) {
+    setClockOverride([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)); });
+    EXPECT_EQ(now().time(), QTime(9, 5, 3));
+    EXPECT_FALSE(currentTimeText().isEmpty());
+    setClockOverride({});
+    EXPECT_NE(now().date().year(), 0);
+}

@@ -1,0 +1,174 @@
+#include "terminal/CaptureFiles.h"
+
+#include <QIODevice>
+#include <QSaveFile>
+
+#include "app/Codec.h"
+
+namespace trelmo {
+namespace {
+
+constexpr int kColumns = 5;
+constexpr qsizetype kChunk = 1 << 18;
+
+// Encodes lines into a bounded buffer and hands it to the device whenever it fills, so a
+// capture of any size is written without a second copy of it in memory.
+class LineWriter {
+  public:
+    explicit LineWriter(QIODevice& out) : out_(out) { buffer_.reserve(kChunk + 4096); }
+
+    void text(QStringView s) {
+        for (QChar ch : s)
+            buffer_.append(static_cast<char>(codec::toByte(ch)));
+        if (buffer_.size() >= kChunk)
+            flush();
+    }
+    void endLine() {
+        buffer_.append("\r\n", 2);
+        if (buffer_.size() >= kChunk)
+            flush();
+    }
+    void line(QStringView s) {
+        text(s);
+        endLine();
+    }
+    void flush() {
+        if (buffer_.isEmpty())
+            return;
+        if (out_.write(buffer_) != buffer_.size())
+            throw ECaptureError(QStringLiteral("Write error: %1").arg(out_.errorString()));
+        buffer_.clear();
+    }
+
+  private:
+    QIODevice& out_;
+    QByteArray buffer_;
+};
+
+qsizetype byteRows(const CaptureTableSource& table) {
+    return qMax<qsizetype>(0, table.gridRowCount() - 2);
+}
+
+int hexDigit(QChar ch) {
+    const char16_t u = ch.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    return -1;
+}
+
+// Opens a temporary file for path, lets fill() write it and renames it over path.
+template <typename Fill>
+void saveThroughTemporary(const QString& path, Fill fill) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw ECaptureError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    try {
+        fill(file);
+    } catch (...) {
+        file.cancelWriting();
+        throw;
+    }
+    if (!file.commit())
+        throw ECaptureError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+}
+
+}  // namespace
+
+ECaptureError::ECaptureError(const QString& message) : std::runtime_error(message.toStdString()) {}
+
+QString captureDateLine(const CaptureHeader& h) {
+    return QStringLiteral("Date: ") + h.date + QStringLiteral("    Time: ") + h.time;
+}
+
+QString captureSettingsLine(const CaptureHeader& h) {
+    return QStringLiteral("Settings: ") + h.port + QStringLiteral(", ") + h.speed +
+           QStringLiteral(", ") + h.dataBits + QStringLiteral(", ") + h.parity;
+}
+
+QString captureTableHeading() {
+    return QStringLiteral("No.\t|\tASCII\t|\tHex\t|\tDec.\t|\tParity");
+}
+
+QString captureTableRule() {
+    return QString(72, u'-') + u'|';
+}
+
+QString captureRowLine(const CaptureTableSource& table, qsizetype gridRow) {
+    QString line;
+    for (int c = 0; c < kColumns; ++c) {
+        const QString cell = table.cellText(c, gridRow);
+        line += cell;
+        line += cell == QStringLiteral("\t") ? QStringLiteral("|\t") : QStringLiteral("\t|\t");
+    }
+    return line;
+}
+
+QString binaryDigitsOfHexCell(const QString& hexCell) {
+    const bool wellFormed = hexCell.size() == 4 && hexCell[0] == u'0' &&
+                            (hexCell[1] == u'x' || hexCell[1] == u'X') &&
+                            hexDigit(hexCell[2]) >= 0 && hexDigit(hexCell[3]) >= 0;
+    if (!wellFormed)
+        throw ECaptureError(QStringLiteral("'%1' is not a valid hexadecimal byte").arg(hexCell));
+    const int value = hexDigit(hexCell[2]) * 16 + hexDigit(hexCell[3]);
+    QString digits(8, u'0');
+    for (int bit = 0; bit < 8; ++bit)
+        if (value & (0x80 >> bit))
+            digits[bit] = u'1';
+    return digits;
+}
+
+void writeTextLog(QIODevice& out, const CaptureHeader& header, const CapturePaneSource& pane,
+                  const CaptureTableSource& table, bool hexMode) {
+    LineWriter w(out);
+    w.line(captureDateLine(header));
+    w.line(captureSettingsLine(header));
+    const qsizetype lines = pane.paneLineCount();
+    for (qsizetype i = 0; i < lines; ++i)
+        w.line(pane.paneLine(i));
+    if (!hexMode) {
+        const QString rule = captureTableRule();
+        w.line(captureTableHeading());
+        w.line(rule);
+        const qsizetype n = byteRows(table);
+        for (qsizetype r = 1; r <= n + 1; ++r) {
+            w.line(captureRowLine(table, r));
+            w.line(rule);
+        }
+    }
+    w.flush();
+}
+
+BinSaveResult writeBinFile(QIODevice& out, const CaptureHeader& header,
+                           const CaptureTableSource& table) {
+    const qsizetype n = byteRows(table);
+    if (n == 0)
+        return BinSaveResult::NothingReceived;
+    LineWriter w(out);
+    w.line(captureDateLine(header));
+    w.line(captureSettingsLine(header));
+    for (qsizetype r = 1; r <= n; ++r)
+        w.text(binaryDigitsOfHexCell(table.cellText(2, r)));
+    w.endLine();
+    w.flush();
+    return BinSaveResult::Written;
+}
+
+void saveTextLog(const QString& path, const CaptureHeader& header, const CapturePaneSource& pane,
+                 const CaptureTableSource& table, bool hexMode) {
+    saveThroughTemporary(path,
+                         [&](QIODevice& out) { writeTextLog(out, header, pane, table, hexMode); });
+}
+
+BinSaveResult saveBinFile(const QString& path, const CaptureHeader& header,
+                          const CaptureTableSource& table) {
+    if (byteRows(table) == 0)
+        return BinSaveResult::NothingReceived;
+    saveThroughTemporary(path, [&](QIODevice& out) { writeBinFile(out, header, table); });
+    return BinSaveResult::Written;
+}
+
+}  // namespace trelmo

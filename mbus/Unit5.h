@@ -1,0 +1,154 @@
+#pragma once
+// The M-Bus window: composes master-to-slave telegrams, writes them to the main window's
+// serial port and decodes a slave's reply. Handlers only read controls, call the logic
+// units (MbusTelegram, MbusOptions, MbusComposer, MbusDecoder) and write labels.
+
+#include <QWidget>
+#include <cstdint>
+
+#include "mbus/MbusHost.h"
+#include "mbus/MbusTelegram.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+
+namespace trelmo {
+
+class TForm5 : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TForm5(QWidget* parent = nullptr);
+
+    // The main window's side; not owned. Without a host the port counts as closed.
+    void setHost(MbusHost* host);
+    // One received serial byte while MbusCapture is on: its two hex digits go to the
+    // "Received: " caption; a 0x16 also copies that caption to Label_receive2.
+    void captureByte(uint8_t b);
+
+    const mbus::TelegramState& telegram() const { return state_; }
+
+    // Handlers, named after their control and event.
+    void FormCreate();
+    void FormClose();
+    void BitBtn1Click();  // Send
+    void BitBtn3Click();  // Decode
+    void Combo_CChange();
+    void Combo_CIChange();
+    void Combo_Parameter1Change();
+    void Radio_ShortClick();
+    void Edit_addressChange();
+    void Combo_MediumChange();
+    void Check_extensionClick();
+    void Combo_tariffChange();
+    void Check_volumeClick();
+    void Combo_VIFChange();
+    void Combo_ActionChange();
+    void Edit_mfr1Change();
+    void Check_multiClick();
+    void Check_multi_costClick();
+    void Check_multi_durationClick();
+    void Check_multi_timeClick();
+    void Check_multi_idClick();
+    void Check_multi_typeClick();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildMasterGroup();
+    void buildSlaveGroup();
+    void connectHandlers();
+    void setLabel(QLabel* label, const QString& text);
+
+    MbusHost* host_ = nullptr;
+    mbus::TelegramState state_;
+
+  public:
+    // Master-to-slave
+    QGroupBox* GroupBox1;
+    QRadioButton* Radio_Short;
+    QRadioButton* Radio_long;
+    QComboBox* Combo_C;
+    QComboBox* Combo_CI;
+    QLabel* Label5;
+    QComboBox* Combo_Parameter1;
+    QLabel* Label1;
+    QLineEdit* Edit_address;
+    QSpinBox* UD_adress;
+    QPushButton* BitBtn2;
+    QCheckBox* CheckBox1;
+    QGroupBox* Group_DIF;
+    QCheckBox* Check_extension;
+    QLabel* Label_tfnumb;
+    QComboBox* Combo_tariff;
+    QGroupBox* Group_VIF;
+    QCheckBox* Check_volume;
+    QLabel* Label8;
+    QLabel* Label13;
+    QComboBox* Combo_VIF;
+    QComboBox* Combo_power;
+    QLabel* Action;
+    QComboBox* Combo_Action;
+    QLabel* Label_ident;
+    QLineEdit* Edit_data;
+    QLabel* Label_medium;
+    QComboBox* Combo_Medium;
+    QCheckBox* Check_ovrVIF;
+    QLineEdit* Edit_VIFspecial;
+    QSpinBox* UpDown_VIFspecial;
+    QLabel* Label4;
+    QLineEdit* Edit_mfr1;
+    QLineEdit* Edit_mfr2;
+    QLineEdit* Edit_mfr3;
+    QLabel* Label_mfr;
+    QCheckBox* Check_multi;
+    QGroupBox* GroupBox3;
+    QCheckBox* Check_multi_cost;
+    QCheckBox* Check_multi_duration;
+    QCheckBox* Check_multi_time;
+    QCheckBox* Check_multi_date;
+    QCheckBox* Check_multi_id;
+    QCheckBox* Check_multi_type;
+    QLineEdit* Edit_multi_cost;
+    QLineEdit* Edit_multi_duration;
+    QLineEdit* Edit_multi_time;
+    QLineEdit* Edit_multi_id;
+    QLineEdit* Edit_multi_num;
+    QLabel* Label_Header;
+    QLabel* Label_DIF;
+    QLabel* Label_info;
+    QLabel* Label_VIF;
+    QLabel* Label_crc;
+    QLabel* Label6;
+    QPushButton* BitBtn1;
+    // Slave-to-master
+    QGroupBox* GroupBox2;
+    QLabel* Label_receive;
+    QLabel* Label_receive2;  // hidden copy of the caption at each 0x16
+    QLabel* Label_mbcs_address;
+    QLabel* Label_mbcs_Id;
+    QLabel* Label_mbcs_data1;
+    QLabel* Label_access;
+    QLabel* Label_mbcs_tariff[4];
+    QLabel* Label_mbcs_pulse[4];
+    QLabel* Label_mbcs_data2;
+    QLabel* Label_mbcs_data3;
+    QLabel* Label_mbcs_data4;
+    QLabel* Label_mbcs_data5;
+    QLabel* Label_mbcs_data6;
+    QLabel* Label_mbcs_data7;
+    QLabel* Label_mbcs_data8;
+    QLabel* Label_mbcs_data9;
+    QLabel* Label_mbcs_data10;
+    QLabel* Label_mbcs_data11;
+    QLabel* Label_mbcs_data12;
+    QPushButton* BitBtn3;
+};
+
+}  // namespace trelmo

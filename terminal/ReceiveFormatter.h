@@ -1,0 +1,94 @@
+#pragma once
+// The receive rules for one block of bytes handed over by the active link: per byte the
+// check sum, the parity value (serial), the control-byte names, the line break, the pane
+// text, the count and the byte-table row; at the end of the block the pending pane text is
+// written and the texts the window shows are returned. The links differ only in a policy.
+
+#include <QByteArrayView>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+#include "terminal/CheckSum.h"
+#include "terminal/PaneModel.h"
+#include "widgets/ByteStore.h"
+#include "widgets/ByteTableModel.h"
+
+namespace trelmo {
+
+// The receive state the main window owns and every receive path shares.
+struct ReceiveState {
+    QString PendingLine;    // pane text of the current block not yet written to the pane
+    int LineIndex = 0;      // pane line that written text is appended to
+    int ReceivedCount = 0;  // bytes received since the last clear
+    uint8_t CheckSum = 0;   // 8-bit sum of the bytes received since the last send
+};
+
+// The serial port's parity setting.
+enum class LineParity { None, Odd, Even, Mark, Space };
+
+// The parity value of a byte, counting the one bits of all eight bits: Odd gives 1 for an
+// odd count, Even 1 for an even count, Mark always 1, Space always 0, None no value.
+ParityMark parityValue(uint8_t byte, LineParity parity);
+
+// How a link differs in showing what it receives.
+struct LinkPolicy {
+    enum Kind { Serial, TcpClient, TcpListener };
+    Kind kind;
+    // Hex mode pane: bytes 1 to 6 and 13 keep their names and byte 10 only breaks the line
+    // (TCP); otherwise every byte is written in hex (serial).
+    bool namesInHexMode;
+    // The table's ASCII column uses names in hex mode too (TCP); otherwise only in text mode.
+    bool tableNamesInHexMode;
+    // Parity values are computed and shown (serial only).
+    bool hasParity;
+    // Bytes the link's handler takes per block; a larger read waits for the next event.
+    int maxBlockBytes;
+    // A read that fills the whole block is reported as "More than 10k bytes" (TCP client).
+    bool reportsFullBlock;
+
+    static const LinkPolicy& serial();       // 10000 bytes, parity, hex for every byte
+    static const LinkPolicy& tcpClient();    // 10000 bytes, names in both modes
+    static const LinkPolicy& tcpListener();  // 5000 bytes, names in both modes
+};
+
+// What the window shows after a block.
+struct ReceiveResult {
+    int bytesHandled = 0;
+    QString labelRec;          // Label_rec: "Total received: " + ReceivedCount
+    QString crcText;           // lab_crc: "CRC: 0x" + CheckSum in two upper-case hex digits
+    bool showParity = false;   // serial: Lab_Parity and status panel 1 take parityText
+    QString parityText;        // "Last byte parity: None", "...: 0" or "...: 1"
+    bool moreThan10k = false;  // TCP client read a full block: panel 1 := kMoreThan10kText
+};
+
+inline constexpr char kMoreThan10kText[] = "More than 10k bytes";
+
+// Status panel 2: the send label, three blanks, the receive label.
+inline QString countersText(const QString& labelSend, const QString& labelRec) {
+    return labelSend + QStringLiteral("   ") + labelRec;
+}
+
+class ReceiveFormatter {
+  public:
+    // The pane and the table the blocks go to; both must outlive the formatter.
+    ReceiveFormatter(PaneModel& pane, ByteTableModel& table);
+
+    // Applies the receive rules to one block. Every byte of `bytes` is handled (capping a
+    // read at policy.maxBlockBytes is the caller's part). hexMode: "Show incoming in Hex";
+    // parity: the port's parity (ignored by links without parity). The pane line is written
+    // at each line break and once at the end; the table rows of the block are inserted
+    // together, even if the block is cut short by an exception.
+    ReceiveResult receiveBlock(ReceiveState& state, QByteArrayView bytes, const LinkPolicy& policy,
+                               bool hexMode, LineParity parity = LineParity::None);
+
+    // The block-end texts for the current state (also used to refresh after a clear).
+    static QString receivedLabel(int receivedCount);
+    static QString lastByteParityText(bool hasParity, ParityMark lastParity);
+
+  private:
+    PaneModel& m_pane;
+    ByteTableModel& m_table;
+};
+
+}  // namespace trelmo

@@ -1,0 +1,35 @@
+#pragma once
+// Small helpers shared by the M-Bus tests.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <ostream>
+
+#include "app/LocaleText.h"
+
+// Readable QString values in failure output.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace trelmo::test {
+
+// "68 05 05 68" -> the bytes.
+inline QByteArray hexBytes(const char* text) {
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+// The bytes as "68 05 05 68" (upper case), for readable failure output.
+inline QString spaced(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+// Fixes trelmo::now() for the lifetime of the object.
+class FixedClock {
+  public:
+    explicit FixedClock(const QDateTime& moment) {
+        trelmo::setClockOverride([moment] { return moment; });
+    }
+    ~FixedClock() { trelmo::setClockOverride({}); }
+};
+
+}  // namespace trelmo::test

@@ -1,0 +1,262 @@
+// Frames, value encodings, record encoders, option logic and text conversions of the M-Bus
+// window's logic units, tested without a window.
+
+#include <gtest/gtest.h>
+
+#include "app/Convert.h"
+#include "mbus/MbusOptions.h"
+#include "mbus/MbusTelegram.h"
+#include "tests/common/DialogRecorder.h"
+#include "tests/mbus/MbusTestUtil.h"
+
+using namespace trelmo;
+using namespace trelmo::mbus;
+using trelmo::test::DialogRecorder;
+using trelmo::test::FixedClock;
+using trelmo::test::hexBytes;
+using trelmo::test::spaced;
+
+namespace {
+
+TelegramState created() {
+    TelegramState s;
+    s.create();
+    return s;
+}
+
+}  // namespace
+
+TEST(MbusFrames, LayoutsLengthAndWrappingChecksum) {
+    EXPECT_EQ(spaced(shortFrame(0x40, 0x01)), spaced(hexBytes("10 40 01 41 16")));
+    EXPECT_EQ(spaced(controlFrame(0x40, 0xFE, 0x51)),
+              spaced(hexBytes("68 03 03 68 40 FE 51 8F 16")));
+    // Reset with "Reset user data": CS = 53 + 05 + 50 + 10.
+    EXPECT_EQ(spaced(controlFrameWithParam(0x53, 0x05, 0x50, 0x10)),
+              spaced(hexBytes("68 04 04 68 53 05 50 10 B8 16")));
+    EXPECT_EQ(spaced(longFrame(0x5B, 0x01, 0x51, hexBytes("0F 7F"))),
+              spaced(hexBytes("68 05 05 68 5B 01 51 0F 7F 3B 16")));
+    EXPECT_EQ(spaced(longFrame(0x53, 0x01, 0x51, QByteArray())),
+              spaced(hexBytes("68 03 03 68 53 01 51 A5 16")));
+    // Short frame checksum wraps too: FF + 02 = 01.
+    EXPECT_EQ(spaced(shortFrame(0xFF, 0x02)), spaced(hexBytes("10 FF 02 01 16")));
+}
+
+TEST(MbusValues, DateTimeTypeFFromTheInjectedClock) {
+    // 2026-07-12 14:05: yy 26 = 0b0011010 -> low bits 010 into byte 3, bits 3-6 0011 into byte 4.
+    EXPECT_EQ(spaced(dateTimeValue(QDateTime(QDate(2026, 7, 12), QTime(14, 5, 9)))),
+              spaced(hexBytes("05 0E 4C 37")));
+    EXPECT_EQ(spaced(dateTimeValue(QDateTime(QDate(2099, 12, 31), QTime(23, 59)))),
+              spaced(hexBytes("3B 17 7F CC")));
+    EXPECT_EQ(spaced(dateTimeValue(QDateTime(QDate(2000, 1, 1), QTime(0, 0)))),
+              spaced(hexBytes("00 00 01 01")));
+    FixedClock clock(QDateTime(QDate(2026, 7, 12), QTime(14, 5, 9)));
+    EXPECT_EQ(spaced(dateTimeValueNow()), spaced(hexBytes("05 0E 4C 37")));
+    EXPECT_EQ(spaced(dateTimeRecord(created())), spaced(hexBytes("04 6D 05 0E 4C 37")));
+}
+
+TEST(MbusValues, IdentificationCostTypeAndStart) {
+    TelegramState s = created();
+    s.Medium_code = 0x07;
+    EXPECT_EQ(spaced(identificationBlock("12345678", s)),
+              spaced(hexBytes("78 56 34 12 D9 2E 01 07")));
+    EXPECT_EQ(spaced(identificationBlock("90817263", s)),
+              spaced(hexBytes("63 72 81 90 D9 2E 01 07")));
+    EXPECT_EQ(spaced(tariffCostValue("258")), spaced(hexBytes("02 01 00 00 42 47 4E")));
+    EXPECT_EQ(spaced(tariffCostValue("-1")), spaced(hexBytes("FF FF FF FF 42 47 4E")));
+    EXPECT_THROW(tariffCostValue("1x"), EConvertError);
+    EXPECT_EQ(spaced(typeValueBlock(7, 1, 255)), spaced(hexBytes("07 01 FF")));
+    EXPECT_EQ(spaced(tariffStartValue(30, 7)), spaced(hexBytes("1E 07 00 00")));
+}
+
+TEST(MbusValues, HoursTextRule) {
+    DialogRecorder rec;
+    EXPECT_EQ(hoursFromText("7"), std::optional<uint8_t>(0x07));
+    EXPECT_EQ(hoursFromText("42"), std::optional<uint8_t>(0x2A));
+    EXPECT_EQ(hoursFromText("99"), std::optional<uint8_t>(99));
+    EXPECT_TRUE(rec.messages.empty());
+    EXPECT_FALSE(hoursFromText(""));
+    EXPECT_FALSE(hoursFromText("1x"));
+    EXPECT_FALSE(hoursFromText("x"));
+    EXPECT_FALSE(hoursFromText("123"));
+    EXPECT_EQ(rec.texts(), QStringList({"Please enter hours of duration", "Error in hours",
+                                        "Error in hours", "Error in hours"}));
+}
+
+TEST(MbusRecords, TariffRecordsTakeTariffBitsAndLeaveHeaders) {
+    DialogRecorder rec;
+    TelegramState s = created();
+    s.Field_DIFE = 0x45;
+    EXPECT_EQ(spaced(costRecord(s, "2", "258")),
+              spaced(hexBytes("8F 65 7F 07 02 01 00 00 42 47 4E")));
+    EXPECT_EQ(s.Field_VIFE, 0x07);
+    // "0" clears the whole DIFE.
+    EXPECT_EQ(spaced(startTimeRecord(s, "0", "12")), spaced(hexBytes("84 00 ED 30 00 0C 00 00")));
+    EXPECT_EQ(s.Field_VIF, 0xED);
+    EXPECT_EQ(spaced(durationRecord(s, "3", "5")), spaced(hexBytes("81 30 FD 32 05")));
+    EXPECT_EQ(s.Field_DIF, 0x81);
+    EXPECT_TRUE(rec.messages.empty());
+
+    // An empty cost: message, empty record, but DIF and VIF already set.
+    s = created();
+    EXPECT_TRUE(costRecord(s, "", "").isEmpty());
+    EXPECT_EQ(rec.lastText(), "Please enter cost of tarif");
+    EXPECT_EQ(s.Field_DIF, 0x8F);
+    EXPECT_EQ(s.Field_VIF, 0x7F);
+    EXPECT_EQ(s.Field_VIFE, 0x00);
+
+    // Duration sets its header before checking.
+    s = created();
+    EXPECT_TRUE(durationRecord(s, "", "1x").isEmpty());
+    EXPECT_EQ(rec.lastText(), "Error in hours");
+    EXPECT_EQ(s.Field_VIF, 0xFD);
+
+    // An empty hour text fails conversion before the header is set.
+    s = created();
+    try {
+        startTimeRecord(s, "", "");
+        FAIL() << "no conversion error";
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.message(), "'' is not a valid integer value");
+    }
+    EXPECT_EQ(s.Field_DIF, 0x00);
+}
+
+TEST(MbusRecords, IdentificationChecksInOrder) {
+    DialogRecorder rec;
+    TelegramState s = created();
+    s.Medium_valid = true;
+    s.Medium_code = 0x00;  // "Other" is accepted here
+    EXPECT_EQ(spaced(identificationRecord(s, "12345678")),
+              spaced(hexBytes("07 79 78 56 34 12 D9 2E 01 00")));
+    EXPECT_EQ(s.Field_DIF, 0x07);
+    EXPECT_EQ(s.Field_VIF, 0x79);
+
+    s = created();
+    s.Medium_valid = true;
+    EXPECT_TRUE(identificationRecord(s, "1234567").isEmpty());
+    EXPECT_TRUE(identificationRecord(s, "1234567a").isEmpty());
+    s.Medium_valid = false;
+    EXPECT_TRUE(identificationRecord(s, "12345678").isEmpty());
+    EXPECT_EQ(rec.texts(), QStringList({"Wrong ID - must be 8-digit",
+                                        "Error in ID - must be digits only", "Wrong medium"}));
+    EXPECT_EQ(s.Field_DIF, 0x00) << "a failing identification record leaves the header alone";
+}
+
+TEST(MbusRecords, TypeAndValueChecksAndCurrentVif) {
+    DialogRecorder rec;
+    TelegramState s = created();
+    s.Medium_code = 0x07;
+    s.Field_VIF = 0x9A;
+    EXPECT_EQ(spaced(typeValueRecord(s, "1/255")), spaced(hexBytes("0F 9A 03 07 01 FF")));
+    EXPECT_EQ(s.Field_DIF, 0x0F);
+    EXPECT_TRUE(rec.messages.empty());
+
+    const struct {
+        const char* text;
+        const char* message;
+    } failing[] = {{"", "Please enter NUM/DENUM"},
+                   {"12", "Error in NUM/DENUM"},
+                   {"1a/2", "Error in NUM/DENUM - must be digits only"},
+                   {"1/256", "Denumerator must be < 255"},
+                   {"256/1", "Numerator must be < 255"}};
+    for (const auto& f : failing) {
+        rec.clear();
+        s = created();
+        s.Medium_code = 0x07;
+        EXPECT_TRUE(typeValueRecord(s, f.text).isEmpty()) << f.text;
+        EXPECT_EQ(rec.lastText(), f.message) << f.text;
+        EXPECT_EQ(s.Field_DIF, 0x00) << f.text;
+    }
+    // Medium "Other" (code 0) is refused here; VIFE is already set by then.
+    rec.clear();
+    s = created();
+    EXPECT_TRUE(typeValueRecord(s, "12/12").isEmpty());
+    EXPECT_EQ(rec.lastText(), "Please select medium");
+    EXPECT_EQ(s.Field_VIFE, 0x03);
+    // Empty parts and a second "/" fail conversion.
+    s.Medium_code = 0x07;
+    EXPECT_THROW(typeValueRecord(s, "/5"), EConvertError);
+    EXPECT_THROW(typeValueRecord(s, "5/"), EConvertError);
+    EXPECT_THROW(typeValueRecord(s, "1/2/3"), EConvertError);
+}
+
+TEST(MbusText, HexTextToNumber) {
+    EXPECT_EQ(hexTextToNumber("000000FD"), 253u);
+    EXPECT_EQ(hexTextToNumber("00002710"), 10000u);
+    EXPECT_EQ(hexTextToNumber("80000000"), 0x80000000u);
+    EXPECT_EQ(hexTextToNumber("abcdef01"), 0xABCDEF01u);
+    EXPECT_EQ(hexTextToNumber("0000003039XYZ"), 0x00000030u) << "only eight characters count";
+    try {
+        hexTextToNumber("000000G1");
+        FAIL() << "no conversion error";
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.message(), "'G' is not a valid integer value");
+    }
+}
+
+TEST(MbusOptions, ControlTextsToState) {
+    EXPECT_EQ(cFieldFromText("Initialisation of Slave (SND_NKE)"), std::optional<uint8_t>(0x40));
+    EXPECT_EQ(cFieldFromText("Alarm protocol (Class 1 Data)"), std::optional<uint8_t>(0x5A));
+    EXPECT_FALSE(cFieldFromText("request class 2 data")) << "comparison is case-sensitive";
+    EXPECT_EQ(ciFieldFromText("Software test"), std::optional<uint8_t>(0xB6));
+    EXPECT_EQ(ciFieldFromText("Baud rate 2400bps"), std::optional<uint8_t>(0xBB));
+    EXPECT_FALSE(ciFieldFromText(""));
+    EXPECT_EQ(resetParamFromText("Reset instantous values"), std::optional<uint8_t>(0x50));
+    EXPECT_FALSE(resetParamFromText(""));
+    EXPECT_EQ(mediumFromText("Cold water"), std::optional<uint8_t>(0x16));
+    EXPECT_EQ(mediumFromText("Other"), std::optional<uint8_t>(0x00));
+    EXPECT_FALSE(mediumFromText("water"));
+
+    TelegramState s = created();
+    EXPECT_TRUE(applyCChoice(s, "Request Class 2 Data"));
+    EXPECT_TRUE(s.Request_mode);
+    EXPECT_FALSE(applyCChoice(s, "Alarm protocol (Class 1 Data)"));
+    EXPECT_EQ(s.Field_C, 0x5A);
+    EXPECT_FALSE(s.Request_mode);
+    EXPECT_FALSE(applyCChoice(s, "junk"));
+    EXPECT_EQ(s.Field_C, 0x5A);
+    EXPECT_TRUE(applyCChoice(s, "Send user data to Slave (SND_UD)"));
+    EXPECT_EQ(s.Field_C, 0x53);
+}
+
+TEST(MbusOptions, TariffBitsAndVolumeUnit) {
+    EXPECT_EQ(tariffDife(0xFF, "0"), std::optional<uint8_t>(0x00));
+    EXPECT_EQ(tariffDife(0x00, "2"), std::optional<uint8_t>(0x20));
+    EXPECT_EQ(tariffDife(0x4F, "1"), std::optional<uint8_t>(0x5F));
+    EXPECT_EQ(tariffDife(0x7F, "3"), std::optional<uint8_t>(0x7F));
+    EXPECT_FALSE(tariffDife(0x10, "4"));
+
+    EXPECT_EQ(vifFromChoice(0x00, "kg", "0.1"), std::optional<uint8_t>(0x1A));
+    EXPECT_EQ(vifFromChoice(0xED, "kg", "0.1"), std::optional<uint8_t>(0x9A)) << "bit 7 kept";
+    EXPECT_EQ(vifFromChoice(0x00, "Wh", ""), std::optional<uint8_t>(0x03));
+    EXPECT_EQ(vifFromChoice(0x80, "kJ/h", "10000"), std::optional<uint8_t>(0xB7));
+    EXPECT_EQ(vifFromChoice(0x00, "l", "0.001"), std::optional<uint8_t>(0x10));
+    EXPECT_EQ(vifFromChoice(0x00, "kJ", "1000"), std::optional<uint8_t>(0x0E));
+    EXPECT_EQ(vifFromChoice(0x80, "Identification", "1"), std::optional<uint8_t>(0xF9));
+    EXPECT_EQ(vifFromChoice(0x00, "Time - only date", ""), std::optional<uint8_t>(0x6C));
+    EXPECT_EQ(vifFromChoice(0x00, "Manufacterer specific", ""), std::optional<uint8_t>(0x7F));
+    EXPECT_FALSE(vifFromChoice(0x93, "", "1"));
+    EXPECT_EQ(powerExponent("5"), 3) << "an unknown typed power counts as 1";
+}
+
+TEST(MbusOptions, AddressActionAndManufacturer) {
+    EXPECT_EQ(addressFromText("300"), 0x2C);
+    EXPECT_EQ(addressFromText("253"), 0xFD);
+    try {
+        addressFromText("");
+        FAIL() << "no conversion error";
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.message(), "'' is not a valid integer value");
+    }
+    EXPECT_EQ(actionFromText("Battery status"), Action::Battery);
+    EXPECT_EQ(actionFromText("Send/Request device type & value"), Action::TypeValue);
+    EXPECT_EQ(actionFromText("Send/Request device ID, manufacturer, medium"),
+              Action::Identification);
+    EXPECT_EQ(actionFromText("battery status"), Action::None);
+
+    EXPECT_EQ(manufacturerNumber("A", "A", "A"), std::optional<int32_t>(1057));
+    EXPECT_EQ(manufacturerNumber("K", "V", "Y"), std::optional<int32_t>(11993));
+    // No letter check: lower case enters the sum as it is.
+    EXPECT_EQ(manufacturerNumber("a", "A", "A"), std::optional<int32_t>(33 * 1024 + 32 + 1));
+    EXPECT_FALSE(manufacturerNumber("A", "", "A"));
+}

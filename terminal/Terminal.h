@@ -1,0 +1,208 @@
+#pragma once
+// TForm1: the main window of the terminal. Controls keep their designer names (also their
+// objectName). Handlers are grouped by concern; each concern may live in its own source file
+// named Terminal<Concern>.cpp.
+
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+class QAction;
+class QComboBox;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+class QWidget;
+class TdsLed;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+  public:
+    // Builds the window, loads the settings file at `settingsPath` and sets the initial state.
+    explicit TForm1(const QString& settingsPath, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    const QString& settingsPath() const { return settingsPath_; }
+
+    // ---- Serial settings (Combo_*, Edit_delay) -------------------------------------------
+    QComboBox* Combo_com = nullptr;
+    QComboBox* Combo_speed = nullptr;
+    QComboBox* Combo_parity = nullptr;
+    QComboBox* Combo_databits = nullptr;
+    QComboBox* Combo_stopbit = nullptr;
+    QSpinBox* UpDown_delay = nullptr;  // its line edit is Edit_delay
+    QLineEdit* Edit_delay = nullptr;
+
+    // ---- Line lamps and line controls -------------------------------------------------------
+    TdsLed* led_TxD = nullptr;
+    TdsLed* led_RxD = nullptr;
+    TdsLed* led_RTS = nullptr;
+    TdsLed* led_DTR = nullptr;
+    TdsLed* led_RI = nullptr;  // hidden
+    QLabel* Label_TxD = nullptr;
+    QLabel* Label_RxD = nullptr;
+    QLabel* Label_RTS = nullptr;
+    QLabel* Label_DTR = nullptr;
+    QLabel* Label_RI = nullptr;  // hidden with its lamp
+    QCheckBox* Check_Rts = nullptr;
+    QCheckBox* Check_dtr = nullptr;
+    QCheckBox* CheckBox1 = nullptr;  // "Set RTS"
+    QCheckBox* CheckBox2 = nullptr;  // "Set DTR"
+
+    // ---- Display options -----------------------------------------------------------------
+    QCheckBox* Check_hex = nullptr;
+    QCheckBox* Check_crc = nullptr;    // hidden
+    QCheckBox* Check_crc16 = nullptr;  // hidden
+    QLabel* lab_crc = nullptr;         // hidden unless Check_crc is ticked
+
+    // ---- Glyph buttons ---------------------------------------------------------------------
+    QToolButton* Butt_Clear = nullptr;
+    QToolButton* BitBtn7 = nullptr;
+    QToolButton* Butt_print = nullptr;
+    QToolButton* BitBtn2 = nullptr;
+    QToolButton* BitBtn6 = nullptr;
+    QToolButton* BitBtn5 = nullptr;
+    QToolButton* BitBtn8 = nullptr;
+
+    // ---- TCP --------------------------------------------------------------------------------
+    QLineEdit* Edit_ip = nullptr;
+    QLineEdit* Edit_port = nullptr;
+    QSpinBox* UD_ipTime = nullptr;  // its line edit is Edit_ipTime
+    QLineEdit* Edit_ipTime = nullptr;
+    QPushButton* Butt_connect = nullptr;
+    QPushButton* BitBtn3 = nullptr;
+    QPushButton* Butt_additional = nullptr;
+
+    // ---- Command line ------------------------------------------------------------------------
+    QComboBox* Edit_send = nullptr;
+    QPushButton* BitBtn4 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QSpinBox* UpDown_delay_command = nullptr;  // its line edit is Edit_delay_command
+    QLineEdit* Edit_delay_command = nullptr;
+    QPushButton* Button1 = nullptr;  // hidden
+
+    // ---- Receive pane, hidden labels and buffers ---------------------------------------------
+    QPlainTextEdit* Memo_receive = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* Clear1 = nullptr;
+    QAction* Save2 = nullptr;
+    QAction* SaveinBIN2 = nullptr;
+    QLabel* Label_com_status = nullptr;
+    QLabel* Label_rec = nullptr;
+    QLabel* Label_send = nullptr;
+    QLabel* Lab_Parity = nullptr;
+    QLabel* Label_Time = nullptr;
+    QLabel* Label_Date = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+
+    // ---- Status bar ---------------------------------------------------------------------------
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusBar1Panel0 = nullptr;  // link status
+    QLabel* StatusBar1Panel1 = nullptr;  // last-byte parity
+    QLabel* StatusBar1Panel2 = nullptr;  // counters
+    QLabel* StatusBar1Panel3 = nullptr;  // clock
+    // Panel i (0 to 3).
+    QLabel* panel(int index) const;
+
+    // ---- Main menu ------------------------------------------------------------------------------
+    QMenu* File1 = nullptr;
+    QMenu* Tools1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* SaveinBIN1 = nullptr;
+    QAction* Print1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QAction* Connecttoserial1 = nullptr;
+    QAction* ConnecttCP1 = nullptr;
+    QAction* ListenTCP1 = nullptr;
+    QAction* Opencommandfile1 = nullptr;
+    QAction* Savecommands1 = nullptr;
+    QAction* MBus1 = nullptr;
+    QAction* About1 = nullptr;
+    QAction* Contents1 = nullptr;
+
+    // ---- Timers ---------------------------------------------------------------------------------
+    QTimer* Timer_Time = nullptr;      // 1000 ms, running
+    QTimer* Timer_autoSend = nullptr;  // batch sending, stopped
+
+    // ---- Main window state ----------------------------------------------------------------------
+    QString ComName;
+    QString ParityName;
+    int32_t Speed = 9600;
+    int32_t StopBits = 1;
+    int32_t DataBits = 8;
+    int32_t CharDelay = 0;  // pause in ms after each sent byte, as loaded
+    bool PortOpen = false;
+    bool TcpConnected = false;
+    bool ListenerClientConnected = false;
+    bool BatchSending = false;
+    bool TableShown = false;
+    bool MbusCapture = false;
+    bool AutoSave = false;  // "Save data"/"Autosave": loaded, consulted by nothing
+
+    // ---- Start-up and shutdown (TerminalSettings.cpp) -------------------------------------------
+    // Reads the settings file into the controls and state; any error gives the fallbacks.
+    void LoadSettings();
+    // Writes the controls to the settings file in their fixed order; false (after showing
+    // "Unable to save current settings!") when a write failed.
+    bool SaveSettings();
+    // Runs when the window closes, whatever started it: saves the settings, then closes
+    // the serial port through ClosePortOnExit().
+    void FormClose();
+    // Closes the serial port at the end. Calls closePortHook when set.
+    virtual void ClosePortOnExit();
+    std::function<void()> closePortHook;
+
+    // ---- Handlers of this window (Terminal.cpp) ----------------------------------------------
+    void Exit1Click();
+    void BitBtn8Click();
+    void Timer_TimeTimer();
+    void Check_crcClick();
+    void Butt_additionalClick();
+    void BitBtn5Click();
+    void MBus1Click();
+    void Contents1Click() {}
+
+    // The byte table window the "More >>" button shows and hides (not owned).
+    void setTableWindow(QWidget* window) { tableWindow_ = window; }
+    QWidget* tableWindow() const { return tableWindow_; }
+    // The table window was closed (by its close box or by Butt_additional).
+    void TableWindowClosed();
+
+    // The serial status text: ComName + " - status: CLOSED", into Label_com_status and panel 0.
+    void ShowClosedStatus();
+
+  signals:
+    // "About" menu item or the "About the program" button.
+    void aboutRequested();
+    // The "M-Bus" menu item.
+    void mbusRequested();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildSerialArea(QWidget* top);
+    void buildLineArea(QWidget* top);
+    void buildTcpArea(QWidget* top);
+    void buildButtons(QWidget* top);
+    QWidget* buildCommandLine();
+    void buildReceivePane();
+    void buildHiddenParts(QWidget* host);
+    void buildStatusBar();
+    void buildMenus();
+    void connectHandlers();
+
+    QString settingsPath_;
+    QWidget* tableWindow_ = nullptr;
+    bool closing_ = false;
+};

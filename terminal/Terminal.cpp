@@ -237,37 +237,37 @@ void TForm1::buildSerialArea(QWidget* top) {
         ports << QStringLiteral("COM%1").arg(i);
     Combo_com = combo(top, "Combo_com", ports, 8, 20, 81);
 
-    label(top, QStringLiteral("COM speed"), 96, 4, "Label2");
+    label(top, QStringLiteral("COM speed"), 100, 4, "Label2");
     Combo_speed = combo(top, "Combo_speed",
                         {"300", "600", "1200", "2400", "4800", "9600", "19200", "28800", "33600",
                          "38400", "57600", "115200", "230400", "460800", "921600"},
-                        96, 20, 81);
+                        100, 20, 81);
     Combo_speed->lineEdit()->setMaxLength(7);
 
-    label(top, QStringLiteral("Parity"), 184, 4, "Label3");
+    label(top, QStringLiteral("Parity"), 192, 4, "Label3");
     Combo_parity =
-        combo(top, "Combo_parity", {"None", "Even", "Odd", "Mark", "Space"}, 184, 20, 65);
+        combo(top, "Combo_parity", {"None", "Even", "Odd", "Mark", "Space"}, 192, 20, 70);
 
-    label(top, QStringLiteral("Data Bits"), 256, 4, "Label4");
-    Combo_databits = combo(top, "Combo_databits", {"7", "8"}, 256, 20, 49);
+    label(top, QStringLiteral("Data Bits"), 274, 4, "Label4");
+    Combo_databits = combo(top, "Combo_databits", {"7", "8"}, 274, 20, 60);
 
-    label(top, QStringLiteral("Stop bits"), 312, 4, "Label5");
-    Combo_stopbit = combo(top, "Combo_stopbit", {"1", "2"}, 312, 20, 49);
+    label(top, QStringLiteral("Stop bits"), 346, 4, "Label5");
+    Combo_stopbit = combo(top, "Combo_stopbit", {"1", "2"}, 346, 20, 60);
 
-    label(top, QStringLiteral("Timeout, ms"), 368, 4, "Label6");
+    label(top, QStringLiteral("Timeout, ms"), 418, 4, "Label6");
     UpDown_delay = upDown(top, "UpDown_delay", "Edit_delay", 0, 200, 1, 0, &Edit_delay);
-    UpDown_delay->setGeometry(368, 20, 60, 22);
+    UpDown_delay->setGeometry(418, 20, 70, 22);
 }
 
 void TForm1::buildButtons(QWidget* top) {
     BitBtn2 =
-        glyphButton(top, "BitBtn2", Glyph::Connect, "Connect/disconnect to serial port", 440, 16);
-    Butt_Clear = glyphButton(top, "Butt_Clear", Glyph::Clear, "Clear received", 476, 16);
-    BitBtn7 = glyphButton(top, "BitBtn7", Glyph::Save, "Save data to file", 508, 16);
-    Butt_print = glyphButton(top, "Butt_print", Glyph::Print, "Print data", 540, 16);
-    BitBtn6 = glyphButton(top, "BitBtn6", Glyph::Open, "Open command file", 576, 16);
-    BitBtn5 = glyphButton(top, "BitBtn5", Glyph::About, "About the program", 612, 16);
-    BitBtn8 = glyphButton(top, "BitBtn8", Glyph::Exit, "Exit program", 644, 16);
+        glyphButton(top, "BitBtn2", Glyph::Connect, "Connect/disconnect to serial port", 504, 16);
+    Butt_Clear = glyphButton(top, "Butt_Clear", Glyph::Clear, "Clear received", 540, 16);
+    BitBtn7 = glyphButton(top, "BitBtn7", Glyph::Save, "Save data to file", 572, 16);
+    Butt_print = glyphButton(top, "Butt_print", Glyph::Print, "Print data", 604, 16);
+    BitBtn6 = glyphButton(top, "BitBtn6", Glyph::Open, "Open command file", 640, 16);
+    BitBtn5 = glyphButton(top, "BitBtn5", Glyph::About, "About the program", 676, 16);
+    BitBtn8 = glyphButton(top, "BitBtn8", Glyph::Exit, "Exit program", 708, 16);
 }
 
 void TForm1::buildLineArea(QWidget* top) {
@@ -304,19 +304,19 @@ void TForm1::buildTcpArea(QWidget* top) {
     Edit_ip->setMaxLength(15);
     Edit_ip->setGeometry(8, 96, 105, 22);
 
-    label(top, QStringLiteral("Port"), 120, 80, "Label8");
+    label(top, QStringLiteral("Port"), 132, 80, "Label8");
     Edit_port = named(new QLineEdit(top), "Edit_port");
     Edit_port->setMaxLength(5);
-    Edit_port->setGeometry(120, 96, 49, 22);
+    Edit_port->setGeometry(132, 96, 56, 22);
 
-    label(top, QStringLiteral("Connect timeout"), 176, 80, "Label9");
+    label(top, QStringLiteral("Connect timeout"), 200, 80, "Label9");
     UD_ipTime = upDown(top, "UD_ipTime", "Edit_ipTime", 10, 1000, 1, 10, &Edit_ipTime);
-    UD_ipTime->setGeometry(176, 96, 65, 22);
-    label(top, QStringLiteral("x10ms"), 246, 100, "Label10");
+    UD_ipTime->setGeometry(200, 96, 70, 22);
+    label(top, QStringLiteral("x10ms"), 276, 100, "Label10");
 
-    Butt_connect = button(top, "Butt_connect", QStringLiteral("Connect to host"), 292, 94, 110);
-    BitBtn3 = button(top, "BitBtn3", QStringLiteral("Listen on port"), 408, 94, 110);
-    Butt_additional = button(top, "Butt_additional", QStringLiteral("More >>"), 524, 94, 80);
+    Butt_connect = button(top, "Butt_connect", QStringLiteral("Connect to host"), 330, 94, 120);
+    BitBtn3 = button(top, "BitBtn3", QStringLiteral("Listen on port"), 456, 94, 120);
+    Butt_additional = button(top, "Butt_additional", QStringLiteral("More >>"), 582, 94, 90);
 }
 
 QWidget* TForm1::buildCommandLine() {

@@ -27,10 +27,10 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Window) {
     StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
     StringGrid1->setGeometry(kGridLeft, 0, kGridWidth, kGridHeight);
     StringGrid1->setFocusPolicy(Qt::ClickFocus);
-    StringGrid1->horizontalHeader()->setDefaultSectionSize(kColumnWidth);
     StringGrid1->horizontalHeader()->setMinimumSectionSize(kColumnWidth);
-    StringGrid1->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    StringGrid1->horizontalHeader()->setDefaultSectionSize(kColumnWidth);
     StringGrid1->verticalHeader()->setMinimumSectionSize(kRowHeight);
+    StringGrid1->verticalHeader()->setDefaultSectionSize(kRowHeight);
     StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid1->verticalHeader()->hide();
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -1,0 +1,304 @@
+// Loading and saving the settings file through a real main window.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <memory>
+
+#include "../common/DialogRecorder.h"
+#include "../common/TempDir.h"
+#include "terminal/IniFile.h"
+#include "terminal/Terminal.h"
+#include "widgets/dsLeds.h"
+
+using trelmo::test::DialogRecorder;
+using trelmo::test::TempDir;
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+std::unique_ptr<TForm1> formWith(const TempDir& dir, const QByteArray& ini) {
+    dir.write("trelmo.ini", ini);
+    return std::make_unique<TForm1>(dir.path("trelmo.ini"));
+}
+
+// Every "key=value" line of a file, in order, as "Section/key=value".
+QStringList keyLines(const QByteArray& file) {
+    QStringList out;
+    QString section;
+    for (const QByteArray& raw : file.split('\n')) {
+        const QString line = QString::fromLatin1(raw).trimmed();
+        if (line.startsWith('[')) {
+            section = line.mid(1, line.indexOf(']') - 1);
+        } else if (line.contains('=') && !line.startsWith(';')) {
+            out << section + "/" + line;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Settings, FirstStartWithoutAFile) {
+    TempDir dir;
+    TForm1 form(dir.path("trelmo.ini"));
+    EXPECT_EQ(form.Combo_com->currentText(), "");
+    EXPECT_EQ(form.Combo_parity->currentText(), "");
+    EXPECT_EQ(form.Combo_speed->currentText(), "9600");
+    EXPECT_EQ(form.Combo_stopbit->currentText(), "1");
+    EXPECT_EQ(form.Combo_databits->currentText(), "7");
+    EXPECT_EQ(form.DataBits, 7);
+    EXPECT_EQ(form.Speed, 9600);
+    EXPECT_EQ(form.StopBits, 1);
+    EXPECT_EQ(form.CharDelay, 0);
+    EXPECT_EQ(form.Edit_ip->text(), "192.168.0.1");
+    EXPECT_EQ(form.Edit_port->text(), "502");
+    EXPECT_EQ(form.UD_ipTime->value(), 30);
+    EXPECT_EQ(form.Edit_ipTime->text(), "30");
+    EXPECT_EQ(form.UpDown_delay_command->value(), 0);
+    EXPECT_FALSE(form.Check_Rts->isChecked());
+    EXPECT_FALSE(form.Check_dtr->isChecked());
+    EXPECT_FALSE(form.Check_hex->isChecked());
+    EXPECT_TRUE(form.lab_crc->isHidden());
+    EXPECT_FALSE(form.AutoSave);
+    EXPECT_EQ(form.StatusBar1Panel0->text(), " - status: CLOSED");
+    EXPECT_EQ(form.Label_com_status->text(), " - status: CLOSED");
+    EXPECT_FALSE(form.PortOpen || form.TcpConnected || form.ListenerClientConnected ||
+                 form.BatchSending || form.TableShown || form.MbusCapture);
+    for (TdsLed* led : {form.led_TxD, form.led_RxD, form.led_RTS, form.led_DTR, form.led_RI})
+        EXPECT_FALSE(led->LedOn()) << led->objectName().toStdString();
+    EXPECT_FALSE(QFile::exists(dir.path("trelmo.ini")));  // loading creates no file
+}
+
+TEST(Settings, EveryKeyIsLoaded) {
+    TempDir dir;
+    auto form = formWith(dir,
+                         "[Com port]\nNumber=COM3\nParity=Even\nSpeed, bps=19200\nStop bits=2\n"
+                         "Data bits=8\nRTS control=1\nDTR control=5\n"
+                         "[Misc]\nDelay=15\nData in hex=1\nCalc crc=0\nCalc crc16=1\n"
+                         "Command delay=120\n"
+                         "[TCPConn]\nHost=10.0.0.7\nPort=2101\nTimeout=250\n"
+                         "[Save data]\nAutosave=1\n");
+    EXPECT_EQ(form->ComName, "COM3");
+    EXPECT_EQ(form->Combo_com->currentText(), "COM3");
+    EXPECT_EQ(form->ParityName, "Even");
+    EXPECT_EQ(form->Combo_parity->currentText(), "Even");
+    EXPECT_EQ(form->Speed, 19200);
+    EXPECT_EQ(form->StopBits, 2);
+    EXPECT_EQ(form->DataBits, 8);
+    EXPECT_TRUE(form->Check_Rts->isChecked());
+    EXPECT_TRUE(form->Check_dtr->isChecked());
+    EXPECT_EQ(form->CharDelay, 15);
+    EXPECT_EQ(form->UpDown_delay->value(), 15);
+    EXPECT_EQ(form->Edit_delay->text(), "15");
+    EXPECT_TRUE(form->Check_hex->isChecked());
+    EXPECT_FALSE(form->Check_crc->isChecked());
+    EXPECT_TRUE(form->Check_crc16->isChecked());
+    EXPECT_EQ(form->UpDown_delay_command->value(), 120);
+    EXPECT_EQ(form->Edit_ip->text(), "10.0.0.7");
+    EXPECT_EQ(form->Edit_port->text(), "2101");
+    EXPECT_EQ(form->UD_ipTime->value(), 250);
+    EXPECT_TRUE(form->AutoSave);
+    EXPECT_EQ(form->StatusBar1Panel0->text(), "COM3 - status: CLOSED");
+    EXPECT_EQ(form->Label_com_status->text(), "COM3 - status: CLOSED");
+}
+
+TEST(Settings, OddValues) {
+    {
+        TempDir dir;  // present but empty: 8 data bits, not the missing key's 7
+        auto form = formWith(dir, "[Com port]\nData bits=\n");
+        EXPECT_EQ(form->Combo_databits->currentText(), "");
+        EXPECT_EQ(form->DataBits, 8);
+    }
+    {
+        TempDir dir;
+        auto form = formWith(dir, "[Com port]\nSpeed, bps=fast\nStop bits=x\nData bits=y\n");
+        EXPECT_EQ(form->Combo_speed->currentText(), "fast");
+        EXPECT_EQ(form->Speed, 9600);
+        EXPECT_EQ(form->StopBits, 1);
+        EXPECT_EQ(form->DataBits, 8);
+        EXPECT_EQ(form->Combo_stopbit->currentText(), "x");
+    }
+    {
+        TempDir dir;
+        auto form = formWith(dir, "[Com port]\nSpeed, bps=\n[Misc]\nDelay=0x1F\n");
+        EXPECT_EQ(form->Combo_speed->currentText(), "");
+        EXPECT_EQ(form->Speed, 9600);
+        EXPECT_EQ(form->CharDelay, 31);
+        EXPECT_EQ(form->UpDown_delay->value(), 31);
+    }
+    {
+        TempDir dir;  // 500 is kept for sending although the up-down stops at 200
+        auto form = formWith(dir, "[Misc]\nDelay=500\nCommand delay=20000\n[TCPConn]\nTimeout=1\n");
+        EXPECT_EQ(form->CharDelay, 500);
+        EXPECT_EQ(form->UpDown_delay->value(), 200);
+        EXPECT_EQ(form->UpDown_delay_command->value(), 9990);
+        EXPECT_EQ(form->UD_ipTime->value(), 10);
+        form->close();
+        trelmo::IniFile back(dir.path("trelmo.ini"));
+        EXPECT_EQ(back.readInteger("Misc", "Delay", -1), 200);
+        EXPECT_EQ(back.readInteger("Misc", "Command delay", -1), 9990);
+        EXPECT_EQ(back.readInteger("TCPConn", "Timeout", -1), 10);
+        EXPECT_EQ(form->CharDelay, 500);
+    }
+}
+
+TEST(Settings, CalcCrcShowsTheCrcLabel) {
+    {
+        TempDir dir;
+        auto form = formWith(dir, "[Misc]\nCalc crc=1\n");
+        EXPECT_TRUE(form->Check_crc->isChecked());
+        EXPECT_FALSE(form->lab_crc->isHidden());
+        EXPECT_EQ(form->lab_crc->text(), "CRC: ");
+        EXPECT_TRUE(form->Check_crc->isHidden());
+        form->Check_crc->setChecked(false);
+        EXPECT_TRUE(form->lab_crc->isHidden());
+    }
+    {
+        TempDir dir;
+        auto form = formWith(dir, "[Misc]\nCalc crc=0\n");
+        EXPECT_TRUE(form->lab_crc->isHidden());
+        form->Check_crc->setChecked(true);
+        EXPECT_FALSE(form->lab_crc->isHidden());
+    }
+}
+
+TEST(Settings, SavedKeysInOrderKeepingTheRestOfTheFile) {
+    TempDir dir;
+    auto form = formWith(dir,
+                         "; my settings\r\n[Save data]\r\nAutosave=1\r\n"
+                         "[Com port]\r\nNumber=COM2\r\n; note\r\n\r\n[Extra]\r\nfoo = bar\r\n");
+    form->Combo_com->setEditText("COM9");
+    form->Combo_speed->setEditText("fastest");
+    form->Combo_parity->setEditText("Odd");
+    form->Combo_stopbit->setEditText("2");
+    form->Combo_databits->setEditText("8");
+    form->Check_Rts->setChecked(true);
+    form->Check_dtr->setChecked(false);
+    form->Check_hex->setChecked(true);
+    form->Check_crc->setChecked(true);
+    form->Check_crc16->setChecked(false);
+    form->UpDown_delay->setValue(7);
+    form->UpDown_delay_command->setValue(40);
+    form->Edit_ip->setText("127.0.0.1");
+    form->Edit_port->setText("4001");
+    form->UD_ipTime->setValue(77);
+    form->close();
+
+    const QByteArray file = dir.read("trelmo.ini");
+    EXPECT_EQ(
+        keyLines(file),
+        QStringList({"Save data/Autosave=1", "Com port/Number=COM9", "Com port/Speed, bps=fastest",
+                     "Com port/Parity=Odd", "Com port/Stop bits=2", "Com port/Data bits=8",
+                     "Com port/RTS control=1", "Com port/DTR control=0", "Extra/foo = bar",
+                     "Misc/Data in hex=1", "Misc/Calc crc=1", "Misc/Calc crc16=0", "Misc/Delay=7",
+                     "Misc/Command delay=40", "TCPConn/Host=127.0.0.1", "TCPConn/Port=4001",
+                     "TCPConn/Timeout=77"}));
+    EXPECT_TRUE(file.startsWith("; my settings\r\n"));
+    EXPECT_TRUE(file.contains("; note\r\n"));
+
+    // What was saved loads back into a new window.
+    TForm1 again(dir.path("trelmo.ini"));
+    EXPECT_EQ(again.ComName, "COM9");
+    EXPECT_EQ(again.Speed, 9600);
+    EXPECT_EQ(again.Combo_speed->currentText(), "fastest");
+    EXPECT_EQ(again.UD_ipTime->value(), 77);
+    EXPECT_FALSE(again.lab_crc->isHidden());
+}
+
+TEST(Settings, FirstCloseCreatesTheFileInWriteOrder) {
+    TempDir dir;
+    {
+        TForm1 form(dir.path("trelmo.ini"));
+        form.close();
+    }
+    const QStringList keys = keyLines(dir.read("trelmo.ini"));
+    EXPECT_EQ(keys, QStringList({"Com port/Number=", "Com port/Speed, bps=9600",
+                                 "Com port/Parity=", "Com port/Stop bits=1", "Com port/Data bits=7",
+                                 "Com port/RTS control=0", "Com port/DTR control=0",
+                                 "Misc/Data in hex=0", "Misc/Calc crc=0", "Misc/Calc crc16=0",
+                                 "Misc/Delay=0", "Misc/Command delay=0", "TCPConn/Host=192.168.0.1",
+                                 "TCPConn/Port=502", "TCPConn/Timeout=30"}));
+}
+
+TEST(Settings, UnwritableFileIsReportedAndTheWindowClosesAnyway) {
+    DialogRecorder recorder;
+    TempDir dir;
+    QDir(dir.root()).mkdir("sub");
+    const QString path = dir.path("sub/trelmo.ini");
+    TForm1 form(path);
+    form.show();
+    QDir(dir.path("sub")).removeRecursively();  // the folder is gone by the time we close
+    bool hookCalled = false;
+    form.PortOpen = true;
+    form.closePortHook = [&] { hookCalled = true; };
+    form.close();
+    EXPECT_EQ(recorder.texts(), QStringList({"Unable to save current settings!"}));
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(hookCalled);
+}
+
+TEST(Settings, ReadOnlyFolderIsReported) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    DialogRecorder recorder;
+    TempDir dir;
+    QDir(dir.root()).mkdir("ro");
+    QFile::setPermissions(dir.path("ro"), QFile::ReadOwner | QFile::ExeOwner);
+    {
+        TForm1 form(dir.path("ro/trelmo.ini"));
+        form.close();
+    }
+    QFile::setPermissions(dir.path("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(recorder.texts(), QStringList({"Unable to save current settings!"}));
+}
+
+TEST(Settings, PortIsClosedAfterTheSettingsAreWritten) {
+    DialogRecorder recorder;
+    TempDir dir;
+    TForm1 form(dir.path("trelmo.ini"));
+    form.Combo_com->setEditText("COM5");
+    QStringList keysWhenClosing;
+    int calls = 0;
+    form.closePortHook = [&] {
+        ++calls;
+        keysWhenClosing = keyLines(dir.read("trelmo.ini"));
+        form.PortOpen = false;
+    };
+    // With the port closed, closing does not touch it.
+    form.close();
+    EXPECT_EQ(calls, 0);
+
+    form.show();
+    form.PortOpen = true;
+    form.close();
+    EXPECT_EQ(calls, 1);
+    ASSERT_EQ(keysWhenClosing.size(), 15);
+    EXPECT_EQ(keysWhenClosing.first(), "Com port/Number=COM5");
+    EXPECT_EQ(keysWhenClosing.last(), "TCPConn/Timeout=30");
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+TEST(Settings, GarbageAndHugeFilesLoadWithoutHarm) {
+    TempDir dir;
+    QByteArray junk;
+    for (int i = 0; i < 200000; ++i)
+        junk += char((i * 7919 + 13) % 256);
+    junk += "\n[Com port]\nNumber=" + QByteArray(100000, 'C') + "\n";
+    auto form = formWith(dir, junk);
+    EXPECT_EQ(form->ComName.size(), trelmo::IniFile::kReadLimit);
+    form->close();
+    trelmo::IniFile back(dir.path("trelmo.ini"));
+    EXPECT_EQ(back.readString("Com port", "Number", ""), QString(2047, 'C'));
+    EXPECT_EQ(back.readInteger("TCPConn", "Timeout", 0), 30);
+}

@@ -471,6 +471,9 @@ void TServerSocket::Open() {
     checkPort(port_);
     auto* server = new QTcpServer(this);
     server->setProxy(QNetworkProxy::NoProxy);
+    // Room for a burst of clients: connections beyond the kernel's accept queue would hang in
+    // the handshake until the peer gives up.
+    server->setListenBacklogSize(ListenBacklog);
     if (!server->listen(QHostAddress::AnyIPv4, quint16(port_))) {
         const int sysErrno = errno;
         const int code = winsockCode(server->serverError(), sysErrno);

@@ -48,6 +48,9 @@ using TSocketErrorEvent =
 // The most bytes a connection buffers in the program before the kernel and the peer hold back.
 inline constexpr qint64 ReadBufferSize = 256 * 1024;
 
+// Connections the kernel may hold for the server socket before they are accepted.
+inline constexpr int ListenBacklog = 1024;
+
 // The reverse lookup of an address: the host name, or an empty string when there is none or
 // when no answer came within timeoutMs (the lookup then finishes in the background and is
 // dropped). Never blocks longer than about timeoutMs.

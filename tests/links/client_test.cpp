@@ -306,8 +306,12 @@ TEST(ClientLink, SendReachesThePeerAndSendOnAResetConnectionThrows) {
     ASSERT_TRUE(pumpUntil([&] { return c.log.contains("disconnect"); }));
     EXPECT_FALSE(c.client.Active());
     EXPECT_THROW(c.client.SendText("z"), ESocketError);
-    for (const auto& e : c.errors)
-        EXPECT_EQ(e.code, wsa::WSAECONNRESET);
+    // The reset is reported once, by the error event of whichever call met it first.
+    ASSERT_EQ(c.errors.size(), 1u) << c.log.join(",").toStdString();
+    EXPECT_EQ(c.errors.front().code, wsa::WSAECONNRESET);
+    EXPECT_TRUE(c.errors.front().kind == ErrorEvent::eeSend ||
+                c.errors.front().kind == ErrorEvent::eeDisconnect);
+    EXPECT_EQ(c.log.indexOf("error 10054"), c.log.indexOf("disconnect") - 1);
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
@@ -349,4 +353,22 @@ TEST(ClientLink, ReopenWhileConnectingDropsTheOldAttempt) {
     ASSERT_TRUE(pumpUntil([&] { return c.client.Active(); }));
     pumpFor(200);
     EXPECT_EQ(c.log, QStringList({"connect"}));
+}
+
+TEST(ClientLink, PeerResetWhileIdleIsAnErrorThenADisconnect) {
+    DialogRecorder dialogs;
+    Peer peer;
+    LoggedClient c;
+    c.client.setHost(QStringLiteral("127.0.0.1"));
+    c.client.setPort(peer.port());
+    c.client.Open();
+    ASSERT_TRUE(pumpUntil([&] { return c.client.Active(); }));
+    ASSERT_TRUE(peer.waitForClient());
+    armReset(peer.client());
+    peer.client().abort();
+    ASSERT_TRUE(pumpUntil([&] { return c.log.contains("disconnect"); }));
+    EXPECT_EQ(c.log, QStringList({"connect", "error 10054", "disconnect"}));
+    ASSERT_EQ(c.errors.size(), 1u);
+    EXPECT_EQ(c.errors.front().kind, ErrorEvent::eeDisconnect);
+    EXPECT_FALSE(c.client.Active());
 }

@@ -156,7 +156,7 @@ int TCustomWinSocket::ReceiveBuf(void* buffer, int maxBytes) {
         return 0;
     const qint64 n = socket_->read(static_cast<char*>(buffer), maxBytes);
     if (n > 0)
-        readThisEvent_ += n;
+        noteRead(n);
     return int(n);
 }
 
@@ -164,8 +164,18 @@ QByteArray TCustomWinSocket::ReceiveText() {
     if (!socket_ || !socket_->isOpen())
         return {};
     QByteArray data = socket_->readAll();
-    readThisEvent_ += data.size();
+    if (!data.isEmpty())
+        noteRead(data.size());
     return data;
+}
+
+void TCustomWinSocket::noteRead(qint64 count) {
+    readThisEvent_ += count;
+    readStalled_ = false;
+    // A read outside this socket's own read event (e.g. the served client read during another
+    // client's event) still gets a follow-up event for what it left.
+    if (!inReadEvent_ && socket_->bytesAvailable() > 0)
+        requestRead();
 }
 
 int TCustomWinSocket::SendBuf(const void* buffer, int count) {
@@ -265,10 +275,12 @@ void TCustomWinSocket::deliverRead() {
         return;
     QPointer<TCustomWinSocket> self(this);
     readThisEvent_ = 0;
+    inReadEvent_ = true;
     if (hooks_.read)
         runGuarded([&] { hooks_.read(this); });
     if (!self || !socket_)
         return;
+    inReadEvent_ = false;
     const bool left = socket_->bytesAvailable() > 0;
     // A handler that took nothing gets no new event until more bytes arrive: no busy loop.
     readStalled_ = left && readThisEvent_ == 0;

@@ -129,6 +129,7 @@ class TCustomWinSocket : public QObject {
     void dispatchOne();
     void deliverRead();
     void requestRead();
+    void noteRead(qint64 count);
 
     void onQtConnected();
     void onQtDisconnected();
@@ -140,6 +141,7 @@ class TCustomWinSocket : public QObject {
     bool dispatchPosted_ = false;
     bool readQueued_ = false;
     bool readStalled_ = false;
+    bool inReadEvent_ = false;
     bool sending_ = false;
     int sendError_ = 0;
     qint64 readThisEvent_ = 0;

@@ -372,3 +372,32 @@ TEST(ClientLink, PeerResetWhileIdleIsAnErrorThenADisconnect) {
     EXPECT_EQ(c.errors.front().kind, ErrorEvent::eeDisconnect);
     EXPECT_FALSE(c.client.Active());
 }
+
+TEST(ClientLink, ReadOutsideAnEventLeavesTheRestForAReadEvent) {
+    DialogRecorder dialogs;
+    Peer peer;
+    TClientSocket client;
+    bool take = false;
+    int events = 0;
+    QByteArray got;
+    client.OnRead = [&](TCustomWinSocket* s) {
+        ++events;
+        if (take)
+            got += s->ReceiveText();
+    };
+    client.setHost(QStringLiteral("127.0.0.1"));
+    client.setPort(peer.port());
+    client.Open();
+    ASSERT_TRUE(peer.waitForClient());
+    ASSERT_TRUE(writeAll(peer.client(), "0123456789"));
+    // The handler takes nothing: no new event is due until something changes.
+    ASSERT_TRUE(pumpUntil([&] { return client.Socket()->ReceiveLength() == 10 && events > 0; }));
+    pumpFor(100);
+    const int idleEvents = events;
+    take = true;
+    char first[4];
+    ASSERT_EQ(client.ReceiveBuf(first, 4), 4);  // as in a read from another socket's event
+    ASSERT_TRUE(pumpUntil([&] { return got.size() == 6; }));
+    EXPECT_EQ(QByteArray(first, 4) + got, QByteArray("0123456789"));
+    EXPECT_EQ(events, idleEvents + 1);
+}

@@ -37,6 +37,16 @@ QHostAddress plain(const QHostAddress& address) {
     return isV4 ? QHostAddress(v4) : address;
 }
 
+// Calls a handler through a copy of it: a handler may delete the object that holds it (the
+// socket or its owner), and its captures must outlive the call.
+template <typename F, typename... Args>
+void invokeCopy(const F& handler, Args&&... args) {
+    if (!handler)
+        return;
+    const F copy = handler;
+    copy(std::forward<Args>(args)...);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -277,7 +287,7 @@ void TCustomWinSocket::deliverRead() {
     readThisEvent_ = 0;
     inReadEvent_ = true;
     if (hooks_.read)
-        runGuarded([&] { hooks_.read(this); });
+        runGuarded([&] { invokeCopy(hooks_.read, this); });
     if (!self || !socket_)
         return;
     inReadEvent_ = false;
@@ -299,11 +309,11 @@ void TCustomWinSocket::dispatchOne() {
         case Kind::Connect:
             announced_ = true;
             if (hooks_.connect)
-                runGuarded([&] { hooks_.connect(this); });
+                runGuarded([&] { invokeCopy(hooks_.connect, this); });
             break;
         case Kind::Accept:
             if (hooks_.accept)
-                runGuarded([&] { hooks_.accept(this); });
+                runGuarded([&] { invokeCopy(hooks_.accept, this); });
             break;
         case Kind::Read:
             readQueued_ = false;
@@ -318,12 +328,12 @@ void TCustomWinSocket::dispatchOne() {
             }
             announced_ = false;
             if (hooks_.disconnect)
-                runGuarded([&] { hooks_.disconnect(this); });
+                runGuarded([&] { invokeCopy(hooks_.disconnect, this); });
             break;
         case Kind::Error: {
             int code = event.code;
             if (hooks_.error)
-                runGuarded([&] { hooks_.error(this, event.errorEvent, code); });
+                runGuarded([&] { invokeCopy(hooks_.error, this, event.errorEvent, code); });
             if (code != 0)
                 showException(ESocketError(code, QString()));
             break;
@@ -374,19 +384,19 @@ TClientSocket::TClientSocket(QObject* parent)
     : QObject(parent), socket_(new TCustomWinSocket(this)) {
     socket_->hooks_.connect = [this](TCustomWinSocket* s) {
         if (OnConnect)
-            OnConnect(s);
+            invokeCopy(OnConnect, s);
     };
     socket_->hooks_.read = [this](TCustomWinSocket* s) {
         if (OnRead)
-            OnRead(s);
+            invokeCopy(OnRead, s);
     };
     socket_->hooks_.disconnect = [this](TCustomWinSocket* s) {
         if (OnDisconnect)
-            OnDisconnect(s);
+            invokeCopy(OnDisconnect, s);
     };
     socket_->hooks_.error = [this](TCustomWinSocket* s, ErrorEvent e, int& code) {
         if (OnError)
-            OnError(s, e, code);
+            invokeCopy(OnError, s, e, code);
     };
 }
 
@@ -541,29 +551,29 @@ void TServerSocket::acceptPending() {
         socket->remember();
         socket->hooks_.connect = [this](TCustomWinSocket* s) {
             if (OnClientConnect)
-                OnClientConnect(s);
+                invokeCopy(OnClientConnect, s);
         };
         socket->hooks_.accept = [this](TCustomWinSocket* s) {
             if (OnAccept)
-                OnAccept(s);
+                invokeCopy(OnAccept, s);
         };
         socket->hooks_.read = [this](TCustomWinSocket* s) {
             if (OnClientRead)
-                OnClientRead(s);
+                invokeCopy(OnClientRead, s);
         };
         socket->hooks_.disconnect = [this](TCustomWinSocket* s) {
             QPointer<TCustomWinSocket> alive(s);
             QPointer<TServerSocket> server(this);
             runGuarded([&] {
                 if (OnClientDisconnect)
-                    OnClientDisconnect(s);
+                    invokeCopy(OnClientDisconnect, s);
             });
             if (server && alive && connections_.contains(s))
                 removeConnection(s);
         };
         socket->hooks_.error = [this](TCustomWinSocket* s, ErrorEvent e, int& code) {
             if (OnClientError)
-                OnClientError(s, e, code);
+                invokeCopy(OnClientError, s, e, code);
         };
         connections_.append(socket);
         socket->post({TCustomWinSocket::Kind::Connect});

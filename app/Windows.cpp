@@ -43,6 +43,11 @@ Windows::Windows(const QString& settingsPath) {
 
     TForm1* main = form1_.get();
     main->setTableWindow(form4_.get());
+    form4_->setTableModel(main->Table);
+#if __has_include("mbus/Unit5.h")
+    form5_->setHost(main);
+    main->setMbusWindow(form5_.get());
+#endif
     QObject::connect(form4_.get(), &TForm4::closed, main, [main] { main->TableWindowClosed(); });
     QWidget* about = form2_.get();
     QObject::connect(main, &TForm1::aboutRequested, about, [about] {

@@ -204,7 +204,14 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     Timer_Time->setInterval(1000);
     Timer_autoSend = named(new QTimer(this), "Timer_autoSend");
 
+    createLinksAndModels();
     connectHandlers();
+    connectSerialHandlers();
+    connectReceiveHandlers();
+    connectSendHandlers();
+    connectTcpHandlers();
+    connectFileHandlers();
+    connectMbusHandlers();
 
     // 850 x 632 in the middle of the screen.
     resize(kFormWidth, kFormHeight);
@@ -228,7 +235,9 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     Timer_Time->start();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    delete Formatter;
+}
 
 void TForm1::buildSerialArea(QWidget* top) {
     label(top, QStringLiteral("COM name"), 8, 4, "Label1");

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <functional>
 
+#include "mbus/MbusHost.h"
+#include "terminal/ReceiveFormatter.h"
+
 class QAction;
 class QComboBox;
 class QCheckBox;
@@ -22,8 +25,21 @@ class QTimer;
 class QToolButton;
 class QWidget;
 class TdsLed;
+namespace trelmo::serial {
+class TVaComm;
+}
+using trelmo::serial::TVaComm;
+namespace trelmo {
+class TClientSocket;
+class TServerSocket;
+class TCustomWinSocket;
+class PaneModel;
+class PaneView;
+class ByteTableModel;
+class TForm5;
+}  // namespace trelmo
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public trelmo::MbusHost {
     Q_OBJECT
   public:
     // Builds the window, loads the settings file at `settingsPath` and sets the initial state.
@@ -181,6 +197,42 @@ class TForm1 : public QMainWindow {
     // The serial status text: ComName + " - status: CLOSED", into Label_com_status and panel 0.
     void ShowClosedStatus();
 
+    // ---- Links (created with the window; configured by the concerns below) --------------------
+    TVaComm* Com_Port = nullptr;                    // the serial port
+    trelmo::TClientSocket* Xport_socket = nullptr;  // the TCP client link
+    trelmo::TServerSocket* Socket1 = nullptr;       // the TCP listener
+
+    // ---- Receive state and the models behind the pane and the byte table -----------------------
+    // PendingLine, LineIndex, ReceivedCount and CheckSum of the window.
+    trelmo::ReceiveState Recv;
+    trelmo::PaneModel* Pane = nullptr;        // lines of Memo_receive
+    trelmo::PaneView* PaneBinder = nullptr;   // keeps Memo_receive in step with Pane
+    trelmo::ByteTableModel* Table = nullptr;  // the byte table (shown by TForm4's StringGrid1)
+    trelmo::ReceiveFormatter* Formatter = nullptr;
+    // Adds a whole line to the receive pane by the shared rule; LineIndex += 1.
+    void AddPaneLine(const QString& text);
+    // Status panel 2: Label_send, three blanks, Label_rec.
+    void ShowCounters();
+    // Any link active: PortOpen, TcpConnected, ListenerClientConnected.
+    bool AnyLinkActive() const { return PortOpen || TcpConnected || ListenerClientConnected; }
+
+    // ---- Serial connection (TerminalSerial.cpp) -------------------------------------------------
+
+    // ---- Receive handlers (TerminalReceive.cpp) -------------------------------------------------
+
+    // ---- Command sending (TerminalSend.cpp) ---------------------------------------------------
+
+    // ---- TCP client and listener (TerminalTcp.cpp) ----------------------------------------------
+
+    // ---- Command files, batch sending, capture saving and printing (TerminalFiles.cpp) ----------
+
+    // ---- M-Bus window (TerminalMbus.cpp) --------------------------------------------------------
+    // The M-Bus window that receives captured bytes (not owned).
+    void setMbusWindow(trelmo::TForm5* window) { mbusWindow_ = window; }
+    bool portOpen() const override;
+    void writeTelegram(const QByteArray& bytes) override;
+    void setMbusCapture(bool on) override;
+
   signals:
     // "About" menu item or the "About the program" button.
     void aboutRequested();
@@ -201,8 +253,17 @@ class TForm1 : public QMainWindow {
     void buildStatusBar();
     void buildMenus();
     void connectHandlers();
+    void createLinksAndModels();
+    // Each concern wires its own controls and link events (in its own source file).
+    void connectSerialHandlers();
+    void connectReceiveHandlers();
+    void connectSendHandlers();
+    void connectTcpHandlers();
+    void connectFileHandlers();
+    void connectMbusHandlers();
 
     QString settingsPath_;
     QWidget* tableWindow_ = nullptr;
+    trelmo::TForm5* mbusWindow_ = nullptr;
     bool closing_ = false;
 };

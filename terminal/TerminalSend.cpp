@@ -1,0 +1,3 @@
+#include "terminal/Terminal.h"
+
+void TForm1::connectSendHandlers() {}

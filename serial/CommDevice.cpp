@@ -1,0 +1,48 @@
+#include "serial/CommDevice.h"
+
+#include <QRegularExpression>
+#include <cstring>
+
+#include "serial/SimDevice.h"
+
+namespace trelmo::serial {
+
+namespace posix {
+std::shared_ptr<CommDevice> OpenPosixDevice(const QString& path, int& err);
+}
+
+QString MapDeviceName(const QString& name) {
+    QString rest = name;
+    const QString prefix = QStringLiteral("\\\\.\\");
+    if (rest.startsWith(prefix))
+        rest = rest.mid(prefix.size());
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto match = com.match(rest);
+    if (match.hasMatch()) {
+        bool ok = false;
+        const int n = match.captured(1).toInt(&ok);
+        if (ok && n >= 1)
+            return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+    }
+    return rest;
+}
+
+std::shared_ptr<CommDevice> OpenCommDevice(const QString& path, int& err) {
+    if (path.startsWith(QStringLiteral("sim:")))
+        return sim::OpenSimDevice(path.mid(4), err);
+    if (path.isEmpty()) {
+        err = ENOENT;
+        return nullptr;
+    }
+    return posix::OpenPosixDevice(path, err);
+}
+
+QString CommErrorText(int code) {
+    char buffer[256];
+    // GNU strerror_r returns the text (maybe not in buffer).
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+    return QString::fromLocal8Bit(text);
+}
+
+}  // namespace trelmo::serial

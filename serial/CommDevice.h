@@ -1,0 +1,139 @@
+#pragma once
+// The platform layer beneath TVaComm: one opened serial device with the contract of the
+// Win32 communications calls the port uses (apply a device control block, queue sizes,
+// time-outs, event mask, a comm-event wait that can be woken, clear-and-read error flags,
+// escape functions for RTS/DTR, read, write, cancel, close).
+//
+// Every operation returns 0 on success or an errno-style code; CommErrorText(code) gives
+// the system's message text for it. Two backends, chosen by the device name:
+//   "sim:NAME"   the in-process simulated device registered by a test (serial/SimDevice.h);
+//   any other    a POSIX terminal device (termios), e.g. /dev/ttyS0, /dev/ttyUSB0, /dev/pts/4.
+// Port names "COMn" and "\\.\COMn" map to /dev/ttyS(n-1); the "\\.\" prefix is dropped
+// from any other name (MapDeviceName).
+//
+// Received bytes are drained by the backend into a ring buffer of its own (at least 1 MiB
+// and never smaller than the receive queue size), so the queue count is that buffer's fill.
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace trelmo::serial {
+
+// Event bits (as Win32 numbers them).
+inline constexpr uint32_t EV_RXCHAR = 0x0001;
+inline constexpr uint32_t EV_RXFLAG = 0x0002;
+inline constexpr uint32_t EV_TXEMPTY = 0x0004;
+inline constexpr uint32_t EV_CTS = 0x0008;
+inline constexpr uint32_t EV_DSR = 0x0010;
+inline constexpr uint32_t EV_RLSD = 0x0020;
+inline constexpr uint32_t EV_BREAK = 0x0040;
+inline constexpr uint32_t EV_ERR = 0x0080;
+inline constexpr uint32_t EV_RING = 0x0100;
+inline constexpr uint32_t EV_PERR = 0x0200;
+inline constexpr uint32_t EV_RX80FULL = 0x0400;
+inline constexpr uint32_t EV_EVENT1 = 0x0800;
+inline constexpr uint32_t EV_EVENT2 = 0x1000;
+
+// Line error flags returned by ClearError (as Win32 numbers them).
+inline constexpr uint32_t CE_RXOVER = 0x0001;
+inline constexpr uint32_t CE_OVERRUN = 0x0002;
+inline constexpr uint32_t CE_RXPARITY = 0x0004;
+inline constexpr uint32_t CE_FRAME = 0x0008;
+inline constexpr uint32_t CE_BREAK = 0x0010;
+
+// Escape function codes.
+inline constexpr int SETRTS = 3;
+inline constexpr int CLRRTS = 4;
+inline constexpr int SETDTR = 5;
+inline constexpr int CLRDTR = 6;
+
+// Device control block flag bits.
+inline constexpr uint32_t fBinary = 0x0001;
+inline constexpr uint32_t fParity = 0x0002;
+inline constexpr uint32_t fOutxCtsFlow = 0x0004;
+inline constexpr uint32_t fOutxDsrFlow = 0x0008;
+inline constexpr uint32_t fDtrControlMask = 0x0030;
+inline constexpr uint32_t fDsrSensitivity = 0x0040;
+inline constexpr uint32_t fTXContinueOnXoff = 0x0080;
+inline constexpr uint32_t fOutX = 0x0100;
+inline constexpr uint32_t fInX = 0x0200;
+inline constexpr uint32_t fErrorChar = 0x0400;
+inline constexpr uint32_t fNull = 0x0800;
+inline constexpr uint32_t fRtsControlMask = 0x3000;
+
+// The device control block; fields not named by the port stay zero.
+struct TVaDcb {
+    uint32_t BaudRate = 0;
+    uint32_t Flags = 0;
+    uint16_t XonLim = 0;
+    uint16_t XoffLim = 0;
+    uint8_t ByteSize = 0;
+    uint8_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint8_t StopBits = 0;  // 0 one, 1 one and a half, 2 two
+    uint8_t XonChar = 0;
+    uint8_t XoffChar = 0;
+    uint8_t ErrorChar = 0;
+    uint8_t EofChar = 0;
+    uint8_t EvtChar = 0;
+    bool operator==(const TVaDcb&) const = default;
+};
+
+struct TVaCommTimeouts {
+    uint32_t ReadIntervalTimeout = 0;
+    uint32_t ReadTotalTimeoutMultiplier = 0;
+    uint32_t ReadTotalTimeoutConstant = 0;
+    uint32_t WriteTotalTimeoutMultiplier = 0;
+    uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+// Communications status: bytes in the receive and transmit queues.
+struct TVaComStat {
+    uint32_t cbInQue = 0;
+    uint32_t cbOutQue = 0;
+};
+
+// Returned by WaitEvent when WakeWait ended the wait.
+inline constexpr int kWaitWoken = -1;
+
+class CommDevice {
+  public:
+    virtual ~CommDevice() = default;
+
+    virtual int SetState(const TVaDcb& dcb) = 0;
+    virtual int Setup(uint32_t inQueue, uint32_t outQueue) = 0;
+    virtual int SetTimeouts(const TVaCommTimeouts& timeouts) = 0;
+    virtual int SetMask(uint32_t mask) = 0;
+    // Blocks until a selected event happens (0, mask receives the bits), WakeWait is called
+    // (kWaitWoken) or the device fails (an errno code; Lost() then tells a vanished device).
+    virtual int WaitEvent(uint32_t& mask) = 0;
+    virtual void WakeWait() = 0;
+    // Returns and clears the line error flags; stat gets the queue counts.
+    virtual int ClearError(uint32_t& errors, TVaComStat& stat) = 0;
+    virtual int Escape(int function) = 0;
+    // Takes at most count queued bytes; never waits.
+    virtual int Read(uint8_t* buffer, size_t count, size_t& got) = 0;
+    // Writes all bytes, waiting at most timeoutMs (negative: no limit). On time-out returns
+    // ETIMEDOUT, after CancelIo ECANCELED; written holds what the device took either way.
+    // The caller's buffer is never used after Write returns.
+    virtual int Write(const uint8_t* data, size_t count, size_t& written, int timeoutMs) = 0;
+    // Ends a Write blocked in another thread.
+    virtual void CancelIo() = 0;
+    // Releases the device; further calls return EBADF. Safe to call more than once.
+    virtual void Close() = 0;
+    // True once the device vanished while open; code receives the error that showed it.
+    virtual bool Lost(int* code = nullptr) const = 0;
+};
+
+// "COMn"/"\\.\COMn" -> /dev/ttyS(n-1); otherwise the name without a "\\.\" prefix.
+QString MapDeviceName(const QString& name);
+
+// Opens the (already mapped) device exclusively. Null with err set on failure: ENOENT when
+// it does not exist, EBUSY when another opener holds it.
+std::shared_ptr<CommDevice> OpenCommDevice(const QString& path, int& err);
+
+// The system's message text for an errno-style code.
+QString CommErrorText(int code);
+
+}  // namespace trelmo::serial

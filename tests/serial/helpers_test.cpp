@@ -1,0 +1,211 @@
+// The building blocks: wait handles, the tick arithmetic, the writer's byte block, the
+// settings groups and the hand-over to the GUI thread.
+#include <gtest/gtest.h>
+
+#include <QThread>
+#include <atomic>
+#include <thread>
+
+#include "serial/VaComm.h"
+#include "serial/VaCommThreads.h"
+#include "serial/VaSync.h"
+#include "tests/serial/SerialFixtures.h"
+
+using namespace trelmo::serial;
+using trelmo::test::pumpUntil;
+
+namespace {
+
+TEST(SerialSync, WaitEventIsManualResetAndStartsClear) {
+    TVaWaitEvent event;
+    EXPECT_EQ(event.WaitFor(0), wrTimeout);
+    event.SetEvent();
+    EXPECT_EQ(event.WaitFor(0), wrSignaled);
+    EXPECT_EQ(event.WaitFor(INFINITE), wrSignaled);  // stays set until reset
+    event.ResetEvent();
+    EXPECT_EQ(event.WaitFor(10), wrTimeout);
+}
+
+TEST(SerialSync, WaitForAnyWakesOnTheFirstSignalledHandle) {
+    TVaWaitEvent stop, data;
+    EXPECT_EQ(TVaHandleObject::WaitForAny({&stop, &data}, 10), -1);
+    data.SetEvent();
+    EXPECT_EQ(TVaHandleObject::WaitForAny({&stop, &data}, INFINITE), 1);
+    stop.SetEvent();
+    EXPECT_EQ(TVaHandleObject::WaitForAny({&stop, &data}, INFINITE), 0);  // stop wins
+    stop.ResetEvent();
+    data.ResetEvent();
+    std::atomic<int> woke{-2};
+    std::thread waiter([&] { woke = TVaHandleObject::WaitForAny({&stop, &data}, INFINITE); });
+    stop.SetEvent();
+    waiter.join();
+    EXPECT_EQ(woke.load(), 0);
+}
+
+TEST(SerialSync, CriticalSectionIsReentrantAndExcludesOtherThreads) {
+    TVaCriticalSection cs;
+    int shared = 0;
+    cs.Enter();
+    cs.Enter();
+    std::thread other([&] {
+        cs.Enter();
+        shared += 1;
+        cs.Leave();
+    });
+    QThread::msleep(20);
+    EXPECT_EQ(shared, 0);
+    shared = 10;
+    cs.Leave();
+    cs.Leave();
+    other.join();
+    EXPECT_EQ(shared, 11);
+}
+
+TEST(SerialTicks, ElapsedTimeSurvivesTheWrap) {
+    EXPECT_EQ(TickDiff(100, 350), 250u);
+    EXPECT_EQ(TickDiff(5, 5), 0u);
+    EXPECT_EQ(TickDiff(0xFFFFFFF0u, 0x10), 0x1Fu);  // one less than the modular 0x20
+    const uint32_t a = TickCount();
+    QThread::msleep(5);
+    EXPECT_GE(TickDiff(a, TickCount()), 1u);
+}
+
+TEST(SerialBuffer, AppendAndRemoveKeepTheOrder) {
+    TVaCommBuffer buffer(8);
+    EXPECT_EQ(buffer.Capacity(), 8u);
+    EXPECT_EQ(buffer.Count(), 0u);
+    const uint8_t a[] = {1, 2, 3, 4, 5};
+    buffer.Append(a, 5);
+    buffer.Remove(2);
+    EXPECT_EQ(buffer.Count(), 3u);
+    EXPECT_EQ(buffer.Data()[0], 3);
+    const uint8_t b[] = {6, 7, 8, 9, 10};
+    buffer.Append(b, 5);
+    ASSERT_EQ(buffer.Count(), 8u);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(buffer.Data()[i], 3 + i);
+    buffer.Remove(8);
+    EXPECT_EQ(buffer.Count(), 0u);
+}
+
+TEST(SerialGroups, UpdateCounterBracketsNotifications) {
+    TVaFlowControl fc;
+    int notified = 0;
+    fc.OnChange = [&] { ++notified; };
+    fc.SetXonXoffIn(true);
+    EXPECT_EQ(notified, 1);
+    fc.SetXonXoffIn(true);  // same value: no notification
+    EXPECT_EQ(notified, 1);
+    fc.LockUpdate();
+    fc.LockUpdate();
+    fc.SetOutCtsFlow(true);
+    fc.SetControlRts(rtsToggle);
+    EXPECT_EQ(notified, 1);
+    fc.UnlockUpdate();
+    EXPECT_EQ(notified, 1);  // still locked once
+    fc.UnlockUpdate();
+    EXPECT_EQ(notified, 2);
+    fc.UnlockUpdate();  // counter stays at 0 and Changed notifies
+    EXPECT_EQ(fc.UpdateCount(), 0);
+    EXPECT_EQ(notified, 3);
+}
+
+TEST(SerialGroups, EventCharsAlwaysNotifyBuffersTimeoutsNever) {
+    TVaEventChars chars;
+    int charsNotified = 0;
+    chars.OnChange = [&] { ++charsNotified; };
+    chars.SetXonChar(17);  // same value, still notifies
+    chars.SetChar(5, 26);
+    EXPECT_EQ(charsNotified, 2);
+    EXPECT_EQ(chars.EofChar(), 26);
+    TVaBuffers buffers;
+    int buffersNotified = 0;
+    buffers.OnChange = [&] { ++buffersNotified; };
+    buffers.SetReadTimeout(5);
+    buffers.SetWriteTimeout(6);
+    EXPECT_EQ(buffersNotified, 0);
+    buffers.SetReadSize(10);
+    buffers.SetWriteSize(11);
+    buffers.SetXonLimit(12);
+    buffers.SetXoffLimit(13);
+    buffers.SetXoffLimit(13);
+    EXPECT_EQ(buffersNotified, 4);
+    buffers.SetReadSize(-4);
+    EXPECT_EQ(buffers.ReadSize(), 0);
+}
+
+TEST(SerialGroups, AssignCopiesEveryFieldWithOneNotification) {
+    TVaBuffers source;
+    source.SetReadSize(1);
+    source.SetWriteSize(2);
+    source.SetReadTimeout(3);
+    source.SetWriteTimeout(4);
+    source.SetXonLimit(5);
+    source.SetXoffLimit(6);
+    TVaBuffers target;
+    int notified = 0;
+    target.OnChange = [&] { ++notified; };
+    target.Assign(source);
+    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(target.ReadSize(), 1);
+    EXPECT_EQ(target.WriteSize(), 2);
+    EXPECT_EQ(target.ReadTimeout(), 3);
+    EXPECT_EQ(target.WriteTimeout(), 4);
+    EXPECT_EQ(target.XonLimit(), 5);
+    EXPECT_EQ(target.XoffLimit(), 6);
+
+    TVaFlowControl fcSource;
+    fcSource.SetControlDtr(dtrHandshake);
+    fcSource.SetTxContinueOnXoff(true);
+    TVaFlowControl fc;
+    fc.Assign(fcSource);
+    EXPECT_EQ(fc.ControlDtr(), dtrHandshake);
+    EXPECT_TRUE(fc.TxContinueOnXoff());
+
+    TVaEventChars chars;
+    chars.SetErrorChar(0x3F);
+    TVaEventChars copy;
+    copy.Assign(chars);
+    EXPECT_EQ(copy.ErrorChar(), 0x3F);
+    EXPECT_EQ(copy.XonChar(), 17);
+
+    try {
+        target.Assign(fc);
+        FAIL() << "assigning another class succeeded";
+    } catch (const EVaCommError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Cannot assign a TVaFlowControl to a TVaBuffers"));
+    }
+    EXPECT_EQ(target.ReadSize(), 1);
+}
+
+TEST(SerialHandOver, RunsOnTheGuiThreadInOrderAndCarriesExceptionsBack) {
+    QThread* gui = QThread::currentThread();
+    std::vector<int> order;
+    std::atomic<bool> onGui{true};
+    std::atomic<bool> done{false};
+    std::string caught;
+    std::thread worker([&] {
+        for (int i = 0; i < 20; ++i) {
+            RunOnGuiThread([&, i] {
+                if (QThread::currentThread() != gui)
+                    onGui = false;
+                order.push_back(i);
+            });
+        }
+        try {
+            RunOnGuiThread([] { throw EVaCommError(QStringLiteral("from the GUI")); });
+        } catch (const EVaCommError& e) {
+            caught = e.what();
+        }
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_TRUE(onGui.load());
+    ASSERT_EQ(order.size(), 20u);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(order[i], i);
+    EXPECT_EQ(caught, "from the GUI");
+}
+
+}  // namespace

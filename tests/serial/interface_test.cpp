@@ -1,0 +1,285 @@
+// One suite for the port, run against both backends: a real pseudo-terminal pair and the
+// simulated device.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "serial/SimDevice.h"
+#include "serial/VaComm.h"
+#include "tests/common/DialogRecorder.h"
+#include "tests/serial/SerialFixtures.h"
+
+using namespace trelmo::serial;
+using trelmo::test::pumpFor;
+using trelmo::test::pumpUntil;
+
+namespace {
+
+struct SimBackend {
+    static QString UniqueName() {
+        static std::atomic<int> n{0};
+        return QStringLiteral("iface%1").arg(++n);
+    }
+    std::shared_ptr<sim::SimPeer> peer = sim::SimPeer::Create(UniqueName());
+    bool Ok() const { return true; }
+    QString Device() const { return peer->DeviceName(); }
+    bool Send(const QByteArray& b) { return peer->Inject(b); }
+    QByteArray Received() { return peer->TakeWritten(); }
+    void Vanish() { peer->Pull(); }
+};
+
+struct PtyBackend {
+    trelmo::test::PtyPair pty;
+    bool Ok() const { return pty.Ok(); }
+    QString Device() const { return pty.SlavePath(); }
+    bool Send(const QByteArray& b) { return pty.Write(b); }
+    QByteArray Received() { return pty.ReadAvailable(); }
+    void Vanish() { pty.CloseMaster(); }
+};
+
+template <typename Backend>
+class PortInterface : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(backend.Ok()) << "no pseudo-terminal available";
+        port = std::make_unique<TVaComm>();
+        port->SetDeviceName(backend.Device());
+        port->SetDirectWrite(true);
+        port->SetBaudrate(br9600);
+    }
+    void TearDown() override {
+        port.reset();
+        EXPECT_TRUE(trelmo::test::WorkersGone());
+    }
+    // Collects what the port receives through OnRxChar/ReadBuf, at most perEvent per call.
+    void CollectInto(QByteArray& sink, int perEvent = 10000, std::vector<int>* counts = nullptr) {
+        port->OnRxChar = [&sink, perEvent, counts](TVaComm* sender, int count) {
+            if (counts)
+                counts->push_back(count);
+            QByteArray block(std::min(count, perEvent), '\0');
+            const int got = sender->ReadBuf(reinterpret_cast<uint8_t*>(block.data()), block.size());
+            sink.append(block.constData(), got);
+        };
+    }
+    QByteArray ReceivedByPeer(int expected) {
+        QByteArray all;
+        pumpUntil(
+            [&] {
+                all += backend.Received();
+                return all.size() >= expected;
+            },
+            20000);
+        return all;
+    }
+
+    trelmo::test::DialogRecorder dialogs;
+    Backend backend;
+    std::unique_ptr<TVaComm> port;
+};
+
+using Backends = ::testing::Types<SimBackend, PtyBackend>;
+class BackendNames {
+  public:
+    template <typename T>
+    static std::string GetName(int) {
+        return std::is_same_v<T, SimBackend> ? "sim" : "posix";
+    }
+};
+TYPED_TEST_SUITE(PortInterface, Backends, BackendNames);
+
+TYPED_TEST(PortInterface, OpenAndCloseRunHandlersAndThreads) {
+    QStringList log;
+    this->port->OnOpen = [&](TVaComm*) { log << "open"; };
+    this->port->OnClose = [&](TVaComm*) { log << "close"; };
+    this->port->Open();
+    EXPECT_TRUE(this->port->Active());
+    EXPECT_NE(this->port->EventThread(), nullptr);
+    EXPECT_EQ(this->port->WriteThread(), nullptr);  // DirectWrite
+    EXPECT_THROW(this->port->Open(), EVaCommError);
+    EXPECT_TRUE(this->port->Active());
+    this->port->Close();
+    EXPECT_FALSE(this->port->Active());
+    EXPECT_EQ(this->port->EventThread(), nullptr);
+    EXPECT_TRUE(trelmo::test::WorkersGone());
+    this->port->Close();  // closed: nothing happens
+    this->port->Open();   // a closed port opens again, with new threads
+    EXPECT_TRUE(this->port->Active());
+    this->port->Close();
+    EXPECT_EQ(log, (QStringList{"open", "close", "open", "close"}));
+}
+
+TYPED_TEST(PortInterface, SecondOpenerIsRefusedAndProbeSeesTheDeviceBusy) {
+    EXPECT_TRUE(TVaComm::ProbeDevice(this->backend.Device()));
+    this->port->Open();
+    EXPECT_FALSE(TVaComm::ProbeDevice(this->backend.Device()));
+    TVaComm second;
+    second.SetDeviceName(this->backend.Device());
+    try {
+        second.Open();
+        FAIL() << "second open succeeded";
+    } catch (const EVaCommError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Can't open specified device %1 (Error 16, %2)")
+                                   .arg(this->backend.Device(), CommErrorText(EBUSY)));
+    }
+    EXPECT_FALSE(second.Active());
+    EXPECT_EQ(second.EventThread(), nullptr);
+    this->port->Close();
+    EXPECT_TRUE(TVaComm::ProbeDevice(this->backend.Device()));
+    second.Open();
+    EXPECT_TRUE(second.Active());
+}
+
+TYPED_TEST(PortInterface, BytesWrittenReachThePeerUnchanged) {
+    this->port->Open();
+    const QByteArray data = trelmo::test::Pattern(3000);
+    EXPECT_TRUE(this->port->WriteText(data.left(1000)));
+    for (int i = 1000; i < 1100; ++i)
+        EXPECT_TRUE(this->port->WriteChar(static_cast<uint8_t>(data[i])));
+    EXPECT_EQ(this->port->WriteBuf(reinterpret_cast<const uint8_t*>(data.constData()) + 1100, 1900),
+              1900);
+    EXPECT_EQ(this->ReceivedByPeer(3000), data);
+}
+
+TYPED_TEST(PortInterface, BytesFromThePeerReachOnRxCharUnchanged) {
+    QByteArray got;
+    std::vector<int> counts;
+    this->CollectInto(got, 10000, &counts);
+    this->port->Open();
+    const QByteArray data = trelmo::test::Pattern(300000, 3);
+    std::thread feeder([&] { this->backend.Send(data); });
+    EXPECT_TRUE(pumpUntil([&] { return got.size() >= data.size(); }, 30000));
+    feeder.join();
+    EXPECT_EQ(got, data);
+    ASSERT_FALSE(counts.empty());
+    for (int c : counts)
+        EXPECT_GT(c, 0);
+    EXPECT_EQ(this->port->InQueCount(), 0);
+}
+
+TYPED_TEST(PortInterface, BytesLeftQueuedRaiseAnotherEvent) {
+    QByteArray got;
+    std::vector<int> counts;
+    this->CollectInto(got, 100, &counts);  // the handler takes only 100 per event
+    this->port->Open();
+    const QByteArray data = trelmo::test::Pattern(5000, 9);
+    ASSERT_TRUE(this->backend.Send(data));
+    EXPECT_TRUE(pumpUntil([&] { return got.size() >= data.size(); }));
+    EXPECT_EQ(got, data);
+    EXPECT_GE(counts.size(), 50u);
+}
+
+TYPED_TEST(PortInterface, WriterThreadCarriesWritesAndReportsTxEmpty) {
+    this->port->SetDirectWrite(false);
+    this->port->Buffers().SetWriteSize(16384);
+    int txEmpty = 0;
+    this->port->OnTxEmpty = [&](TVaComm*) { ++txEmpty; };
+    this->port->Open();
+    EXPECT_NE(this->port->WriteThread(), nullptr);
+    const QByteArray data = trelmo::test::Pattern(10000, 5);
+    EXPECT_EQ(this->port->WriteBuf(reinterpret_cast<const uint8_t*>(data.constData()), 10000),
+              10000);
+    EXPECT_EQ(this->ReceivedByPeer(10000), data);
+    EXPECT_TRUE(pumpUntil([&] { return txEmpty >= 1; }));
+}
+
+TYPED_TEST(PortInterface, CloseAndDestroyWhileBytesFlow) {
+    QByteArray got;
+    this->CollectInto(got, 700);
+    this->port->SetDirectWrite(false);
+    this->port->Open();
+    std::atomic<bool> stop{false};
+    std::thread feeder([&] {
+        const QByteArray chunk = trelmo::test::Pattern(512);
+        while (!stop) {
+            this->backend.Send(chunk);
+            std::this_thread::yield();
+        }
+    });
+    EXPECT_TRUE(pumpUntil([&] { return got.size() > 20000; }));
+    const uint8_t out[64] = {};
+    this->port->WriteBuf(out, 64);
+    this->port->Close();
+    EXPECT_FALSE(this->port->Active());
+    this->port->Open();
+    pumpFor(20);
+    this->port.reset();  // destroyed while open, with events in flight
+    stop = true;
+    feeder.join();
+    EXPECT_TRUE(trelmo::test::WorkersGone());
+}
+
+TYPED_TEST(PortInterface, HandOverQueuedForADestroyedPortRunsNoHandler) {
+    bool called = false;
+    this->port->OnRxChar = [&](TVaComm*, int) { called = true; };
+    this->port->Open();
+    ASSERT_TRUE(this->backend.Send("abc"));
+    // Give the event thread time to hand the event over, without running it.
+    QThread::msleep(50);
+    this->port.reset();
+    EXPECT_TRUE(trelmo::test::WorkersGone());
+    EXPECT_FALSE(called);
+}
+
+TYPED_TEST(PortInterface, VanishedDeviceIsReportedOnceAndStopsTheEventThread) {
+    QStringList lost;
+    this->port->OnDeviceLost = [&](TVaComm* sender, const QString& message) {
+        EXPECT_EQ(sender, this->port.get());
+        lost << message;
+    };
+    this->port->Open();
+    this->backend.Vanish();
+    EXPECT_TRUE(pumpUntil([&] { return !lost.isEmpty(); }));
+    EXPECT_TRUE(lost.first().startsWith(QStringLiteral("Serial device lost (")));
+    // The event thread ended instead of retrying the failed wait.
+    EXPECT_TRUE(trelmo::test::WorkersGone());
+    pumpFor(100);
+    EXPECT_EQ(lost.size(), 1);
+    EXPECT_TRUE(this->port->Active());
+    this->port->Close();
+    EXPECT_FALSE(this->port->Active());
+}
+
+TYPED_TEST(PortInterface, AnyRateAndLineSettingsApplyWhileOpen) {
+    this->port->SetUserBaudrate(28800);
+    this->port->Open();
+    this->port->SetBaudrate(br115200);
+    this->port->SetUserBaudrate(250000);
+    this->port->SetParity(paMark);
+    this->port->SetParity(paSpace);
+    this->port->SetDatabits(db7);
+    this->port->SetStopbits(sb15);
+    this->port->SetRts(true);
+    this->port->SetDtr(true);
+    this->port->SetRts(false);
+    this->port->SetDtr(false);
+    EXPECT_EQ(this->port->BuildDcb().BaudRate, 250000u);
+    EXPECT_TRUE(this->port->Active());
+}
+
+TYPED_TEST(PortInterface, EarlyReleaseThenCloseReleasesTheDeviceOnce) {
+    int closes = 0;
+    this->port->OnClose = [&](TVaComm*) { ++closes; };
+    this->port->Open();
+    this->port->ReleaseHandle();
+    EXPECT_TRUE(this->port->HandleReleased());
+    // The device is free at once, before Close.
+    EXPECT_TRUE(TVaComm::ProbeDevice(this->backend.Device()));
+    uint8_t buffer[8];
+    EXPECT_EQ(this->port->ReadBuf(buffer, 8), 0);
+    EXPECT_EQ(this->port->InQueCount(), 0);
+    this->port->ReleaseHandle();
+    pumpFor(30);
+    this->port->Close();
+    EXPECT_FALSE(this->port->Active());
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(trelmo::test::WorkersGone());
+    // The next open gets a fresh device.
+    this->port->Open();
+    EXPECT_FALSE(this->port->HandleReleased());
+    EXPECT_TRUE(this->port->WriteText("x"));
+    EXPECT_EQ(this->ReceivedByPeer(1), QByteArray("x"));
+}
+
+}  // namespace

@@ -305,6 +305,12 @@ void TCustomWinSocket::dispatchOne() {
     const Pending event = queue_.front();
     queue_.pop_front();
     QPointer<TCustomWinSocket> self(this);
+    deliver(event);
+    if (self)
+        schedule();
+}
+
+void TCustomWinSocket::deliver(const Pending& event) {
     switch (event.kind) {
         case Kind::Connect:
             announced_ = true;
@@ -339,8 +345,6 @@ void TCustomWinSocket::dispatchOne() {
             break;
         }
     }
-    if (self)
-        schedule();
 }
 
 void TCustomWinSocket::onQtConnected() {
@@ -439,9 +443,12 @@ void TClientSocket::Open() {
     if (Active())
         return;
     if (host_.trimmed().isEmpty()) {
+        // The lookup of an empty name fails at once: both events run inside this call.
         socket_->kill();
-        socket_->post({TCustomWinSocket::Kind::Error, ErrorEvent::eeLookup, wsa::NoAddress});
-        socket_->post({TCustomWinSocket::Kind::Disconnect});
+        QPointer<TCustomWinSocket> alive(socket_);
+        socket_->deliver({TCustomWinSocket::Kind::Error, ErrorEvent::eeLookup, wsa::NoAddress});
+        if (alive)
+            socket_->deliver({TCustomWinSocket::Kind::Disconnect});
         return;
     }
     socket_->connectTo(host_.trimmed(), port_);

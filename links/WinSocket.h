@@ -7,7 +7,9 @@
 // - Every event (connect, accept, read, disconnect, error) runs on the GUI thread from the
 //   event loop, one event per posted call, in the order things happened on the wire. No event
 //   ever runs inside the call that caused it (Open, Close, SendBuf, ...): it is queued and runs
-//   when the loop next gets control, e.g. inside a processEvents() wait of the caller.
+//   when the loop next gets control, e.g. inside a processEvents() wait of the caller. The one
+//   exception is TClientSocket::Open with an empty host, whose error and disconnect events run
+//   inside Open (the lookup of an empty name fails at once).
 // - A handler may close, deactivate or delete the socket (or its owner); pending events of a
 //   closed or deleted connection are dropped.
 // - Reads: a read event is queued when bytes arrive. ReceiveBuf takes at most the requested
@@ -127,6 +129,8 @@ class TCustomWinSocket : public QObject {
     void post(Pending event);
     void schedule();
     void dispatchOne();
+    // Runs the handler of one event now.
+    void deliver(const Pending& event);
     void deliverRead();
     void requestRead();
     void noteRead(qint64 count);
@@ -176,7 +180,8 @@ class TClientSocket : public QObject {
     void setActive(bool active);
     // Starts connecting to Host:Port; does nothing when Active. A connect attempt still in
     // progress is dropped (without events) and a new one starts. An empty host gives an error
-    // event (eeLookup, 1110) and then a disconnect event. A failed attempt gives one error
+    // event (eeLookup, 1110) and then a disconnect event, both run before Open returns. A
+    // failed attempt gives one error
     // event (e.g. 10061 refused, 11001 host not found) and no other event.
     void Open();
     // Closes a connected socket, which then gets its disconnect event; stops an attempt in

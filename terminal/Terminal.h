@@ -217,10 +217,45 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     bool AnyLinkActive() const { return PortOpen || TcpConnected || ListenerClientConnected; }
 
     // ---- Serial connection (TerminalSerial.cpp) -------------------------------------------------
+    // Connect or disconnect the serial port (button "Connect/disconnect to serial port" and
+    // the menu "Connect to serial "). Refuses while a TCP link is active.
+    void BitBtn2Click();
+    void Combo_comChange();
+    // The numeric settings: a text that is not a number raises EConvertError and keeps the
+    // previous value.
+    void Combo_speedChange();
+    void Combo_parityChange();
+    void Combo_databitsChange();
+    void Combo_stopbitChange();
+    // The key rule of Combo_speed: a key other than a digit, backspace (8), line feed (10) or
+    // carriage return (13) becomes Escape (27). The box's validator applies the same rule to
+    // whatever is typed or pasted, so a pasted number and Enter keep working.
+    static void Combo_speedKeyPress(char16_t& Key);
+    void CheckBox1Click();  // "Set RTS"
+    void CheckBox2Click();  // "Set DTR"
+    void Com_PortTxEmpty(TVaComm* Sender);
+    void Com_PortRing(TVaComm* Sender);
+    void Com_PortPErr(TVaComm* Sender);
+    // The device vanished while open: the port is closed as by a disconnect (closed status,
+    // settings enabled), then one message names the port and the reason.
+    void Com_PortDeviceLost(TVaComm* Sender, const QString& Message);
+    // The disconnect: release the device at once, pause 20 ms, closed status, PortOpen false,
+    // Close, settings controls enabled. Does nothing while the port is closed.
+    void DisconnectSerial();
+    // ComName, Speed, DataBits, ParityName, StopBits + " - OPEN".
+    QString OpenStatusText() const;
 
     // ---- Receive handlers (TerminalReceive.cpp) -------------------------------------------------
+    // The port's received-characters event: reads min(Count, 10000) bytes and shows them; the
+    // rest comes with the next event. While MbusCapture, each byte also goes to the M-Bus window.
+    void Com_PortRxChar(TVaComm* Sender, int Count);
 
     // ---- Command sending (TerminalSend.cpp) ---------------------------------------------------
+    // Sends the command line's string to every active link, byte by byte ("Send current
+    // command only"); also run by Enter in Edit_send and by the batch timer.
+    void BitBtn4Click();
+    // Carriage return (13) sends; the key is passed on unchanged.
+    void Edit_sendKeyPress(char16_t& Key);
 
     // ---- TCP client and listener (TerminalTcp.cpp) ----------------------------------------------
 
@@ -228,7 +263,7 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
 
     // ---- M-Bus window (TerminalMbus.cpp) --------------------------------------------------------
     // The M-Bus window that receives captured bytes (not owned).
-    void setMbusWindow(trelmo::TForm5* window) { mbusWindow_ = window; }
+    void setMbusWindow(trelmo::TForm5* window);
     bool portOpen() const override;
     void writeTelegram(const QByteArray& bytes) override;
     void setMbusCapture(bool on) override;

@@ -1,3 +1,97 @@
-#include "terminal/Terminal.h"
+// Command sending: the command line's string, parsed into bytes, written byte by byte to
+// every active link, with the TxD lamp, the optional pause and the RTS control.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <exception>
 
-void TForm1::connectSendHandlers() {}
+#include "app/Application.h"
+#include "app/Dialogs.h"
+#include "links/WinSocket.h"
+#include "serial/VaComm.h"
+#include "terminal/CheckSum.h"
+#include "terminal/CommandString.h"
+#include "terminal/Terminal.h"
+#include "widgets/dsLeds.h"
+
+void TForm1::connectSendHandlers() {
+    using trelmo::guarded;
+    // The history grows only by sends: Enter must not insert, and repeats are kept.
+    Edit_send->setInsertPolicy(QComboBox::NoInsert);
+    Edit_send->setDuplicatesEnabled(true);
+    connect(BitBtn4, &QPushButton::clicked, this, guarded([this] { BitBtn4Click(); }));
+    connect(Edit_send->lineEdit(), &QLineEdit::returnPressed, this, guarded([this] {
+                char16_t key = 13;
+                Edit_sendKeyPress(key);
+            }));
+}
+
+void TForm1::Edit_sendKeyPress(char16_t& Key) {
+    if (Key == 13)
+        BitBtn4Click();
+}
+
+void TForm1::BitBtn4Click() {
+    if (!PortOpen && !TcpConnected && !ListenerClientConnected) {
+        trelmo::showMessage(QStringLiteral("You are not connected to serial port or TCP/IP"));
+        return;
+    }
+    const QString command = Edit_send->currentText();
+    if (command.isEmpty()) {
+        trelmo::showMessage(QStringLiteral("Please enter command string"));
+        return;
+    }
+    lab_crc->setText(trelmo::resetCheckSum(Recv.CheckSum));
+    // A "#" must be followed by two hexadecimal digits; the whole command is sent, whatever
+    // its length.
+    const std::optional<QByteArray> parsed = trelmo::parseCommandString(command);
+    if (!parsed) {
+        trelmo::showMessage(trelmo::kWrongSendString);
+        return;
+    }
+    const QByteArray& bytes = *parsed;
+    const unsigned long pause = CharDelay > 0 ? static_cast<unsigned long>(CharDelay) : 0;
+
+    int sent = 0;
+    // Each byte on its own: lamp on, write, pause, lamp off, counted.
+    auto sendEach = [&](const auto& write) {
+        for (char c : bytes) {
+            led_TxD->setLedOn(true);
+            write(static_cast<uint8_t>(c));
+            if (pause)
+                QThread::msleep(pause);
+            led_TxD->setLedOn(false);
+            ++sent;
+        }
+    };
+    try {
+        if (PortOpen) {
+            if (Check_Rts->isChecked()) {
+                Com_Port->SetRts(true);
+                led_RTS->setLedOn(true);
+            }
+            sendEach([this](uint8_t b) { Com_Port->WriteChar(b); });
+            if (Check_Rts->isChecked()) {
+                Com_Port->SetRts(false);
+                led_RTS->setLedOn(false);
+            }
+        }
+        if (TcpConnected) {
+            sendEach([this](uint8_t b) { Xport_socket->SendText(QByteArray(1, char(b))); });
+        }
+        if (Socket1->Active()) {
+            if (trelmo::TCustomWinSocket* client = Socket1->ServedClient())
+                sendEach([client](uint8_t b) { client->SendText(QByteArray(1, char(b))); });
+        }
+        Label_send->setText(QStringLiteral("Total send: ") + QString::number(sent));
+        ShowCounters();
+    } catch (const std::exception& e) {
+        AddPaneLine(QStringLiteral("Exception sending - ") + QString::fromUtf8(e.what()));
+        Label_send->setText(QStringLiteral("Total send: ") + QString::number(sent));
+    }
+    if (!BatchSending)
+        Edit_send->addItem(command);
+}

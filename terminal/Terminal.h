@@ -258,6 +258,40 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     void Edit_sendKeyPress(char16_t& Key);
 
     // ---- TCP client and listener (TerminalTcp.cpp) ----------------------------------------------
+    // "Connect to host" / "Disconnect TCP". Connecting waits UD_ipTime x 10 ms handling events;
+    // a click that would start another attempt during that wait is ignored.
+    void Butt_connectClick();
+    void ConnecttCP1Click() { Butt_connectClick(); }
+    // Events of Xport_socket. errorEvent is the socket's trelmo::ErrorEvent as a number.
+    void Xport_socketConnect(trelmo::TCustomWinSocket* Socket);
+    void Xport_socketDisconnect(trelmo::TCustomWinSocket* Socket);
+    void Xport_socketError(trelmo::TCustomWinSocket* Socket, int errorEvent, int& ErrorCode);
+    void Xport_socketRead(trelmo::TCustomWinSocket* Socket);
+    // "Listen on port" / "Close socket".
+    void BitBtn3Click();
+    void ListenTCP1Click() { BitBtn3Click(); }
+    // Events of Socket1. Only the first connection is served; a connection accepted while one
+    // is served is reported and closed at once.
+    void Socket1ClientConnect(trelmo::TCustomWinSocket* Socket);
+    void Socket1Accept(trelmo::TCustomWinSocket* Socket);
+    void Socket1ClientRead(trelmo::TCustomWinSocket* Socket);
+    void Socket1ClientDisconnect(trelmo::TCustomWinSocket* Socket);
+    void Socket1ClientError(trelmo::TCustomWinSocket* Socket, int errorEvent, int& ErrorCode);
+    // Key filters: a key other than those passed becomes 27 (the escape character), which the
+    // edit does not insert. Edit_ip passes digits, ".", 8, 10 and 13; the others digits, 8, 10
+    // and 13.
+    void Edit_ipKeyPress(QChar& Key);
+    void Edit_portKeyPress(QChar& Key);
+    void Edit_ipTimeKeyPress(QChar& Key);
+    // The number in Edit_port; 502 when the field is empty or not a number.
+    int TcpPortNumber() const;
+    // True while Butt_connectClick waits for the connection.
+    bool TcpConnectWaiting() const { return tcpConnectWaiting_; }
+
+  private:
+    bool tcpConnectWaiting_ = false;
+
+  public:
 
     // ---- Command files, batch sending, capture saving and printing (TerminalFiles.cpp) ----------
 

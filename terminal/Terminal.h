@@ -294,6 +294,47 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
   public:
 
     // ---- Command files, batch sending, capture saving and printing (TerminalFiles.cpp) ----------
+    // The command list is the item list of Edit_send. Opening a command file replaces it (and
+    // fills the hidden Memo2 with the same lines); the command line's own text is kept.
+    void BitBtn6Click();
+    void Opencommandfile1Click() { BitBtn6Click(); }
+    // Writes the command list to the file chosen in the shared save dialog.
+    void Savecommands1Click();
+    // Starts a run (one command per Timer_autoSend tick, the first one delay after the click)
+    // or, when the caption says "Stop sending commands", stops it.
+    void BitBtn1Click();
+    // One tick of a run: entry BatchIndex goes into Edit_send and is sent by BitBtn4Click.
+    // While a message box is open the run waits; it goes on when the box is closed.
+    void Timer_autoSendTimer();
+    // Key filter of Edit_delay_command: a key other than a digit, 8, 10 or 13 becomes 27
+    // (the escape character), which the edit does not insert.
+    void Edit_delay_commandKeyPress(QChar& Key);
+    int BatchIndex = 0;  // the run's next command
+
+    // Clear: empties the pane and the byte table and resets the receive counters.
+    void Butt_ClearClick();
+    void Clear1Click() { Butt_ClearClick(); }
+    // The text log.
+    void BitBtn7Click();
+    void Save1Click() { BitBtn7Click(); }
+    void Save2Click() { BitBtn7Click(); }
+    // The BIN file.
+    void Button1Click();
+    void SaveinBIN1Click() { Button1Click(); }
+    void SaveinBIN2Click() { Button1Click(); }
+    // The printout (print dialog, then one page on the chosen printer).
+    void Butt_printClick();
+    void Print1Click() { Butt_printClick(); }
+    // The name the shared save dialog (text log, BIN file, command list) offers next: the
+    // last name chosen in it, "log.txt" at first.
+    QString SaveFileName = QStringLiteral("log.txt");
+
+  private:
+    int batchDelay_ = 0;          // the command delay in force for the current run
+    int batchRun_ = 0;            // counts started and stopped runs
+    bool batchTickBusy_ = false;  // a tick is sending (ticks never nest)
+
+  public:
 
     // ---- M-Bus window (TerminalMbus.cpp) --------------------------------------------------------
     // The M-Bus window that receives captured bytes (not owned).

@@ -331,7 +331,7 @@ TEST_F(CaptureFiles, PrintoutOf120CharactersOnAPdfPrinter) {
     ASSERT_TRUE(receiveTcp(data));
 
     // A cancelled print dialog prints nothing.
-    form->Butt_printClick();
+    form->Print1->trigger();
     EXPECT_EQ(dialogs.printDialogs, 1);
 
     dialogs.printToPdf = dir.path("capture.pdf");

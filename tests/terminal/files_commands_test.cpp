@@ -272,3 +272,33 @@ TEST_F(CommandFiles, ABoxOpenedElsewhereHoldsTheRunToo) {
     EXPECT_TRUE(pumpUntil([&] { return runEnded(); }));
     EXPECT_TRUE(pumpUntil([&] { return peerReceived() == "ABC"; }));
 }
+
+TEST_F(CommandFiles, ALargeCommandFileLoadsWhole) {
+    QByteArray contents;
+    const int lines = 200000;
+    for (int i = 0; i < lines; ++i)
+        contents += "cmd" + QByteArray::number(i) + "\r\n";
+    contents += QByteArray(100000, 'x');  // one long last line without a break
+    dir.write("large.txt", contents);
+    openFile(dir.path("large.txt"));
+    ASSERT_EQ(form->Edit_send->count(), lines + 1);
+    EXPECT_EQ(form->Edit_send->itemText(0), "cmd0");
+    EXPECT_EQ(form->Edit_send->itemText(lines - 1), QStringLiteral("cmd%1").arg(lines - 1));
+    EXPECT_EQ(form->Edit_send->itemText(lines), QString(100000, 'x'));
+    EXPECT_EQ(form->Memo2->blockCount(), lines + 1);
+}
+
+TEST_F(CommandFiles, ARunGoesOnAfterTheLinkIsLost) {
+    ASSERT_TRUE(connectTcp());
+    form->Edit_send->addItems({"first", "second", "third"});
+    form->UpDown_delay_command->setValue(300);
+    form->BitBtn1Click();
+    ASSERT_TRUE(pumpUntil([&] { return peerReceived() == "first"; }));
+    form->Butt_connect->click();  // "Disconnect TCP"
+    ASSERT_FALSE(form->TcpConnected);
+    EXPECT_TRUE(form->BatchSending);
+    ASSERT_TRUE(pumpUntil([&] { return runEnded(); }));
+    EXPECT_EQ(dialogs.texts(), QStringList(2, "You are not connected to serial port or TCP/IP"));
+    EXPECT_EQ(peerReceived(), "first");
+    EXPECT_EQ(commandList(), (QStringList{"first", "second", "third"}));
+}

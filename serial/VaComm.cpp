@@ -151,6 +151,7 @@ TVaCustomComm::TVaCustomComm(QObject* parent)
       flowControl_(std::make_unique<TVaFlowControl>()),
       buffers_(std::make_unique<TVaBuffers>()) {
     anchor_->port = this;
+    RegisterGuiThread();
     eventChars_->OnChange = [this] { ApplySettings(); };
     flowControl_->OnChange = [this] { ApplySettings(); };
     buffers_->OnChange = [this] {

@@ -9,7 +9,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 #include "app/Application.h"
 #include "serial/VaComm.h"
@@ -41,23 +44,82 @@ int NiceOf(TVaThreadPriority p) {
 }
 }  // namespace
 
-void RunOnGuiThread(const std::function<void()>& routine) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        throw EVaCommError(QStringLiteral("No application to run the event on"));
+namespace {
+// The process-wide list of calls handed to the GUI thread, in order. Workers add to it
+// under the lock and wait; the GUI thread takes them out and runs them. Only standard
+// locks guard it, so the hand-over is visible to thread checkers as well.
+struct PendingCall {
+    const std::function<void()>* routine;
+    bool finished = false;
     std::exception_ptr error;
+};
+std::mutex gCallsMutex;
+std::condition_variable gCallsDone;
+std::deque<PendingCall*> gPending;
+QCoreApplication* gApp = nullptr;
+bool gShutDown = false;
+
+// Runs every pending call (GUI thread).
+void RunPendingCalls() {
+    for (;;) {
+        PendingCall* call;
+        {
+            std::lock_guard l(gCallsMutex);
+            if (gPending.empty())
+                return;
+            call = gPending.front();
+            gPending.pop_front();
+        }
+        std::exception_ptr error;
+        try {
+            (*call->routine)();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard l(gCallsMutex);
+        call->error = error;
+        call->finished = true;
+        gCallsDone.notify_all();
+    }
+}
+
+// The application is going away: calls not run by now never will be; release their
+// workers.
+void ShutDownCalls() {
+    std::lock_guard l(gCallsMutex);
+    gShutDown = true;
+    gApp = nullptr;
+    for (PendingCall* call : gPending)
+        call->finished = true;
+    gPending.clear();
+    gCallsDone.notify_all();
+}
+}  // namespace
+
+void RegisterGuiThread() {
+    static std::once_flag once;
+    std::call_once(once, [] { qAddPostRoutine(ShutDownCalls); });
+    std::lock_guard l(gCallsMutex);
+    gApp = QCoreApplication::instance();
+    gShutDown = gApp == nullptr;
+}
+
+void RunOnGuiThread(const std::function<void()>& routine) {
+    PendingCall call{&routine, false, nullptr};
+    QCoreApplication* app;
+    {
+        std::lock_guard l(gCallsMutex);
+        if (gShutDown || !gApp)
+            return;
+        app = gApp;
+        gPending.push_back(&call);
+    }
     QMetaObject::invokeMethod(
-        app,
-        [&] {
-            try {
-                routine();
-            } catch (...) {
-                error = std::current_exception();
-            }
-        },
-        Qt::BlockingQueuedConnection);
-    if (error)
-        std::rethrow_exception(error);
+        app, [] { RunPendingCalls(); }, Qt::QueuedConnection);
+    std::unique_lock l(gCallsMutex);
+    gCallsDone.wait(l, [&] { return call.finished; });
+    if (call.error)
+        std::rethrow_exception(call.error);
 }
 
 uint32_t TickCount() {

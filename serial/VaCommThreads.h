@@ -29,9 +29,14 @@ struct PortAnchor {
     TVaCustomComm* port = nullptr;
 };
 
+// Notes the application whose thread runs the hand-overs (called on the GUI thread by
+// every port's constructor).
+void RegisterGuiThread();
+
 // Runs routine on the GUI thread and blocks the caller until it has run; routines run in
 // the order they were handed over. An exception escaping the routine is raised again in
-// the caller. Must not be called on the GUI thread.
+// the caller. Must not be called on the GUI thread. Once the application has gone, routines
+// are no longer run and the call returns at once.
 void RunOnGuiThread(const std::function<void()>& routine);
 
 // Milliseconds tick counter (32 bits, wraps).

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 
@@ -38,14 +39,19 @@ class PtyPair {
     bool Ok() const { return master_ >= 0 && !slave_.isEmpty(); }
     QString SlavePath() const { return slave_; }
 
-    // Writes all bytes to the master (towards the port).
+    // Writes all bytes to the master (towards the port); false when the other side takes
+    // nothing for two seconds (nobody has the slave open).
     bool Write(const QByteArray& bytes) {
         qsizetype done = 0;
+        QDeadlineTimer stalled(2000);
         while (done < bytes.size()) {
+            if (stalled.hasExpired())
+                return false;
             ssize_t n = ::write(master_, bytes.constData() + done,
                                 static_cast<size_t>(bytes.size() - done));
             if (n > 0) {
                 done += n;
+                stalled.setRemainingTime(2000);
                 continue;
             }
             if (n < 0 && errno != EAGAIN && errno != EINTR)

@@ -179,6 +179,7 @@ TEST(SerialGroups, AssignCopiesEveryFieldWithOneNotification) {
 }
 
 TEST(SerialHandOver, RunsOnTheGuiThreadInOrderAndCarriesExceptionsBack) {
+    RegisterGuiThread();
     QThread* gui = QThread::currentThread();
     std::vector<int> order;
     std::atomic<bool> onGui{true};

@@ -1,0 +1,353 @@
+// Connecting and disconnecting the serial port from the main window: status texts, the
+// settings boxes, refusals, the line boxes and lamps, the port's line events and a device
+// that vanishes while open.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QSpinBox>
+#include <atomic>
+#include <thread>
+
+#include "links/WinSocket.h"
+#include "tests/terminal/serialterm_fixture.h"
+
+using namespace trelmo::test;
+using namespace trelmo::serial;
+using trelmo::serial::sim::SimOp;
+using trelmo::serial::sim::SimPeer;
+
+namespace {
+
+QList<QWidget*> settingsControls(TForm1* f) {
+    return {f->Combo_com,      f->Combo_speed,   f->Combo_parity,
+            f->Combo_databits, f->Combo_stopbit, f->Edit_delay};
+}
+
+}  // namespace
+
+TEST_F(SerialTerm, PortCarriesItsFixedSettings) {
+    TVaComm* port = form->Com_Port;
+    EXPECT_EQ(port->MonitorEvents(),
+              TVaCommEvents({ceError, ceRing, ceRxChar, ceTxEmpty, cePErr, ceEvent1}));
+    EXPECT_EQ(port->Buffers().ReadSize(), 2048);
+    EXPECT_EQ(port->WritePriority(), tpNormal);
+    EXPECT_TRUE(port->DirectWrite());
+    EXPECT_EQ(port->FlowControl().ControlDtr(), dtrDisabled);
+    EXPECT_EQ(port->FlowControl().ControlRts(), rtsDisabled);
+    EXPECT_FALSE(port->FlowControl().OutCtsFlow() || port->FlowControl().OutDsrFlow() ||
+                 port->FlowControl().XonXoffIn() || port->FlowControl().XonXoffOut());
+    EXPECT_TRUE(port->OnRxChar && port->OnTxEmpty && port->OnRing && port->OnPErr);
+    EXPECT_FALSE(port->OnError) << "line errors are not handled by the window";
+    // The list: COM1..COM24 first.
+    ASSERT_GE(form->Combo_com->count(), 24);
+    EXPECT_EQ(form->Combo_com->itemText(0), "COM1");
+    EXPECT_EQ(form->Combo_com->itemText(23), "COM24");
+    for (int i = 24; i < form->Combo_com->count(); ++i)
+        EXPECT_TRUE(form->Combo_com->itemText(i).startsWith("/dev/"));
+}
+
+TEST_F(SerialTerm, ConnectAndDisconnectAPseudoTerminal) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    typeInto(form->Combo_parity, "None");
+    typeInto(form->Combo_databits, "8");
+    connectTo(pty.SlavePath());
+    ASSERT_TRUE(form->PortOpen) << rec.texts().join("|").toStdString();
+    EXPECT_EQ(form->ComName, pty.SlavePath());
+    const QString open = pty.SlavePath() + ", 9600, 8, None, 1 - OPEN";
+    EXPECT_EQ(form->StatusBar1Panel0->text(), open);
+    EXPECT_EQ(form->Label_com_status->text(), open);
+    EXPECT_EQ(form->Com_Port->DeviceName(), "\\\\.\\" + pty.SlavePath());
+    EXPECT_EQ(form->Com_Port->Baudrate(), br9600);
+    for (QWidget* w : settingsControls(form))
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_TRUE(form->UpDown_delay->isEnabled());
+
+    form->BitBtn2->click();
+    EXPECT_FALSE(form->PortOpen);
+    EXPECT_FALSE(form->Com_Port->Active());
+    EXPECT_EQ(form->StatusBar1Panel0->text(), pty.SlavePath() + " - status: CLOSED");
+    EXPECT_EQ(form->Label_com_status->text(), pty.SlavePath() + " - status: CLOSED");
+    for (QWidget* w : settingsControls(form))
+        EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_TRUE(rec.messages.empty());
+
+    // The menu item does the same as the button.
+    form->Connecttoserial1->trigger();
+    EXPECT_TRUE(form->PortOpen);
+    form->Connecttoserial1->trigger();
+    EXPECT_FALSE(form->PortOpen);
+}
+
+TEST_F(SerialTerm, SettingsMapToThePort) {
+    auto peer = SimPeer::Create("map");
+    // A rate outside the table goes through brUser with the typed number.
+    typeInto(form->Combo_speed, "921600");
+    EXPECT_EQ(form->Speed, 921600);
+    typeInto(form->Combo_parity, "Mark");
+    typeInto(form->Combo_databits, "7");
+    typeInto(form->Combo_stopbit, "2");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    EXPECT_EQ(form->Com_Port->Baudrate(), brUser);
+    EXPECT_EQ(form->Com_Port->UserBaudrate(), 921600);
+    EXPECT_EQ(form->Com_Port->Parity(), paMark);
+    EXPECT_EQ(form->Com_Port->Databits(), db7);
+    EXPECT_EQ(form->Com_Port->Stopbits(), sb2);
+    EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:map, 921600, 7, Mark, 2 - OPEN");
+    form->BitBtn2->click();
+
+    // Texts that match no choice keep the previous connection's values; the status shows
+    // the text as typed.
+    typeInto(form->Combo_speed, "9600");
+    typeInto(form->Combo_parity, "even");
+    form->DataBits = 6;
+    form->StopBits = 3;
+    form->BitBtn2->click();
+    ASSERT_TRUE(form->PortOpen);
+    EXPECT_EQ(form->Com_Port->Baudrate(), br9600);
+    EXPECT_EQ(form->Com_Port->UserBaudrate(), 0);
+    EXPECT_EQ(form->Com_Port->Parity(), paMark);
+    EXPECT_EQ(form->Com_Port->Databits(), db7);
+    EXPECT_EQ(form->Com_Port->Stopbits(), sb2);
+    EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:map, 9600, 6, even, 3 - OPEN");
+    form->BitBtn2->click();
+    EXPECT_TRUE(rec.messages.empty());
+}
+
+TEST_F(SerialTerm, ConnectRefusals) {
+    // No name, a missing device and a device in use: the same message, closed state.
+    typeInto(form->Combo_com, "");
+    form->BitBtn2->click();
+    typeInto(form->Combo_com, "/dev/trelmo-no-such-device");
+    form->BitBtn2->click();
+    auto peer = SimPeer::Create("busy");
+    TVaComm other;
+    other.SetDeviceName(peer->DeviceName());
+    other.Open();
+    connectTo(peer->DeviceName());
+    EXPECT_EQ(rec.texts(), QStringList(3, "This COM port is in use by another program!"));
+    EXPECT_FALSE(form->PortOpen);
+    EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:busy - status: CLOSED");
+    other.Close();
+    rec.clear();
+
+    // Open fails after a good probe: the default error display shows the port's message
+    // and the window is left as it was.
+    const QString before = form->StatusBar1Panel0->text();
+    peer->FailNext(SimOp::SetState, EIO);
+    form->BitBtn2->click();
+    ASSERT_EQ(rec.messages.size(), 1u);
+    EXPECT_FALSE(rec.lastText().isEmpty());
+    EXPECT_FALSE(form->PortOpen);
+    EXPECT_FALSE(form->Com_Port->Active());
+    EXPECT_EQ(form->StatusBar1Panel0->text(), before);
+    EXPECT_TRUE(form->Combo_com->isEnabled());
+}
+
+TEST_F(SerialTerm, TcpLinksComeFirst) {
+    auto peer = SimPeer::Create("excl");
+    typeInto(form->Combo_com, peer->DeviceName());
+    const QString msg = "Already active TCP socket, disconnect first!";
+    form->TcpConnected = true;
+    form->BitBtn2->click();
+    form->TcpConnected = false;
+    form->ListenerClientConnected = true;
+    form->BitBtn2->click();
+    form->ListenerClientConnected = false;
+    EXPECT_EQ(pane(), msg + "\n" + msg + "\n");
+    EXPECT_EQ(form->Recv.LineIndex, 2);
+
+    // A listener without a client refuses too.
+    form->Socket1->setPort(0);
+    form->Socket1->Open();
+    ASSERT_TRUE(form->Socket1->Active());
+    form->BitBtn2->click();
+    EXPECT_EQ(form->Recv.LineIndex, 3);
+    form->Socket1->Close();
+    EXPECT_FALSE(peer->IsOpen());
+    EXPECT_EQ(peer->OpenCount(), 0);
+    EXPECT_TRUE(rec.messages.empty());
+
+    // The test comes before the disconnect: an open port stays open.
+    form->BitBtn2->click();
+    ASSERT_TRUE(form->PortOpen);
+    form->TcpConnected = true;
+    form->BitBtn2->click();
+    EXPECT_TRUE(form->PortOpen);
+    EXPECT_TRUE(peer->IsOpen());
+    form->TcpConnected = false;
+    form->BitBtn2->click();
+    EXPECT_FALSE(peer->IsOpen());
+}
+
+TEST_F(SerialTerm, NumericSettingsBoxes) {
+    // A digit-only key rule.
+    for (int k = 0; k < 256; ++k) {
+        char16_t key = static_cast<char16_t>(k);
+        TForm1::Combo_speedKeyPress(key);
+        const bool kept = (k >= '0' && k <= '9') || k == 8 || k == 10 || k == 13;
+        EXPECT_EQ(key, kept ? k : 27) << k;
+    }
+    QLineEdit* speed = form->Combo_speed->lineEdit();
+    typeInto(form->Combo_speed, "4a8b0c0");
+    EXPECT_EQ(speed->text(), "4800");
+    EXPECT_EQ(form->Speed, 4800);
+    // Pasting a number works; pasting text inserts nothing.
+    speed->selectAll();
+    QApplication::clipboard()->setText("57600");
+    speed->paste();
+    EXPECT_EQ(speed->text(), "57600");
+    EXPECT_EQ(form->Speed, 57600);
+    speed->selectAll();
+    QApplication::clipboard()->setText("fast");
+    speed->paste();
+    EXPECT_EQ(speed->text(), "57600");
+
+    // Emptied: the conversion error is shown and the value kept.
+    speed->selectAll();
+    QTest::keyClick(speed, Qt::Key_Backspace);
+    EXPECT_EQ(rec.texts(), QStringList{"'' is not a valid integer value"});
+    EXPECT_EQ(form->Speed, 57600);
+    rec.clear();
+    const int dataBits = form->DataBits;
+    typeInto(form->Combo_databits, "x");
+    typeInto(form->Combo_stopbit, "two");
+    EXPECT_EQ(
+        rec.texts(),
+        QStringList({"'x' is not a valid integer value", "'t' is not a valid integer value",
+                     "'tw' is not a valid integer value", "'two' is not a valid integer value"}));
+    EXPECT_EQ(form->DataBits, dataBits);
+    EXPECT_EQ(form->StopBits, 1);
+
+    // Choosing from the list runs the handler too.
+    form->Combo_stopbit->setCurrentIndex(1);
+    emit form->Combo_stopbit->activated(1);
+    EXPECT_EQ(form->StopBits, 2);
+
+    // A change of the port name while open shows the note first.
+    rec.clear();
+    form->PortOpen = true;
+    form->Combo_com->setEditText("COM7");
+    form->Combo_comChange();
+    form->PortOpen = false;
+    EXPECT_EQ(rec.texts(),
+              QStringList{"Note: You must disconnect and then CONNECT changes to take effect"});
+    EXPECT_EQ(form->ComName, "COM7");
+}
+
+TEST_F(SerialTerm, LineBoxesAndLamps) {
+    auto peer = SimPeer::Create("lines");
+    // Ticked while closed: nothing happens, and the connect does not apply it.
+    form->CheckBox1->setChecked(true);
+    EXPECT_FALSE(lit(form->led_RTS));
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    EXPECT_FALSE(peer->Rts());
+    EXPECT_FALSE(peer->Dtr());
+    EXPECT_FALSE(lit(form->led_RTS));
+
+    form->CheckBox1->click();  // off
+    form->CheckBox1->click();  // on
+    EXPECT_TRUE(peer->Rts());
+    EXPECT_TRUE(lit(form->led_RTS));
+    form->CheckBox2->click();
+    EXPECT_TRUE(peer->Dtr());
+    EXPECT_TRUE(lit(form->led_DTR));
+    form->CheckBox1->click();
+    EXPECT_FALSE(peer->Rts());
+    EXPECT_FALSE(lit(form->led_RTS));
+
+    // Disconnect with DTR ticked: the lamp keeps showing it.
+    form->BitBtn2->click();
+    EXPECT_FALSE(peer->IsOpen());
+    EXPECT_TRUE(lit(form->led_DTR));
+    EXPECT_TRUE(rec.messages.empty());
+}
+
+TEST_F(SerialTerm, RingParityErrorAndTransmitEmpty) {
+    auto peer = SimPeer::Create("events");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    EXPECT_FALSE(lit(form->led_RI));
+    peer->Ring();
+    EXPECT_TRUE(pumpUntil([&] { return lit(form->led_RI); }));
+
+    peer->RaiseErrors(CE_RXPARITY);
+    EXPECT_TRUE(pumpUntil([&] { return !rec.messages.empty(); }));
+    pumpFor(100);
+    EXPECT_EQ(rec.texts(), QStringList{"Parity Error"});
+
+    form->led_TxD->setLedOn(true);
+    peer->RaiseEvents(EV_TXEMPTY);
+    EXPECT_TRUE(pumpUntil([&] { return !lit(form->led_TxD); }));
+    EXPECT_TRUE(lit(form->led_RI)) << "nothing turns the ring lamp off";
+}
+
+TEST_F(SerialTerm, PulledDeviceClosesThePortOnce) {
+    auto peer = SimPeer::Create("usb");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    peer->Pull();
+    ASSERT_TRUE(pumpUntil([&] { return !rec.messages.empty(); }));
+    pumpFor(200);
+    ASSERT_EQ(rec.messages.size(), 1u);
+    EXPECT_TRUE(rec.lastText().contains("sim:usb")) << rec.lastText().toStdString();
+    EXPECT_FALSE(form->PortOpen);
+    EXPECT_FALSE(form->Com_Port->Active());
+    EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:usb - status: CLOSED");
+    for (QWidget* w : settingsControls(form))
+        EXPECT_TRUE(w->isEnabled());
+
+    // While it is away the probe refuses; back again, connecting works.
+    rec.clear();
+    form->BitBtn2->click();
+    EXPECT_EQ(rec.texts(), QStringList{"This COM port is in use by another program!"});
+    peer->Plug();
+    form->BitBtn2->click();
+    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(peer->Inject("ok"));
+    EXPECT_TRUE(pumpUntil([&] { return pane() == "ok"; }));
+}
+
+TEST_F(SerialTerm, ClosingTheWindowClosesThePort) {
+    auto peer = SimPeer::Create("exit");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    form->close();
+    EXPECT_FALSE(peer->IsOpen());
+    EXPECT_FALSE(form->PortOpen);
+}
+
+TEST_F(SerialTerm, WindowsDestroyedWhileBytesArrive) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    // A second reader of the slave end, so the writer can be drained once the port is gone.
+    const int drain = ::open(pty.SlavePath().toLocal8Bit().constData(),
+                             O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(drain, 0);
+    connectTo(pty.SlavePath());
+    ASSERT_TRUE(form->PortOpen);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        const QByteArray chunk(256, 'x');
+        while (!stop)
+            pty.Write(chunk);
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return received() > 2000; }));
+    windows.reset();  // the M-Bus window goes first, then the main window with its port
+    form = nullptr;
+    pumpFor(200);  // queued hand-overs of the port must find nothing to call
+    stop = true;
+    char sink[4096];
+    while (!done) {
+        while (::read(drain, sink, sizeof sink) > 0) {
+        }
+        std::this_thread::yield();
+    }
+    writer.join();
+    ::close(drain);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The real windows with a temporary settings file, a recorder for every box, and helpers
+// to put a device name into the main window and connect it the way a user does.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolButton>
+#include <memory>
+
+#include "app/Windows.h"
+#include "serial/SimDevice.h"
+#include "serial/VaComm.h"
+#include "terminal/PaneModel.h"
+#include "terminal/Terminal.h"
+#include "tests/common/DialogRecorder.h"
+#include "tests/common/Pump.h"
+#include "tests/common/TempDir.h"
+#include "tests/serial/SerialFixtures.h"
+#include "widgets/ByteTableModel.h"
+#include "widgets/dsLeds.h"
+
+namespace trelmo::test {
+
+class SerialTerm : public ::testing::Test {
+  protected:
+    SerialTerm() : windows(std::make_unique<Windows>(temp.path("trelmo.ini"))) {
+        form = windows->form1();
+    }
+    ~SerialTerm() override {
+        windows.reset();
+        // Every worker thread of the port has ended once the windows are gone.
+        EXPECT_TRUE(pumpUntil([] { return TVaComm::LiveWorkerThreads() == 0; }, 10000));
+    }
+
+    // Types a combo box's text as a user would (select all, type), so its change handler runs.
+    static void typeInto(QComboBox* box, const QString& text) {
+        QLineEdit* edit = box->lineEdit();
+        edit->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(edit, Qt::Key_Backspace);
+        else
+            QTest::keyClicks(edit, text);
+    }
+
+    // Names the device in Combo_com and presses the connect button.
+    void connectTo(const QString& device) {
+        typeInto(form->Combo_com, device);
+        form->BitBtn2->click();
+    }
+
+    // The pane as the user sees it, once pending events are processed.
+    // The view may coalesce its updates: wait until it has caught up with the pane's lines.
+    QString pane() {
+        pumpUntil([&] { return form->Memo_receive->toPlainText() == form->Pane->text(); }, 5000);
+        return form->Memo_receive->toPlainText();
+    }
+
+    // One column of the byte table, for the received rows only.
+    QStringList column(int col) const {
+        QStringList out;
+        const ByteTableModel* model = form->Table;
+        for (int r = 0; r + 1 < model->rowCount(); ++r)
+            out << model->data(model->index(r, col), Qt::DisplayRole).toString();
+        return out;
+    }
+    int received() const { return form->Table->rowCount() - 1; }
+
+    bool lit(TdsLed* led) const { return led->LedOn(); }
+
+    TempDir temp;
+    DialogRecorder rec;
+    std::unique_ptr<Windows> windows;
+    TForm1* form = nullptr;
+};
+
+}  // namespace trelmo::test

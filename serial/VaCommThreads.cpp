@@ -77,7 +77,7 @@ void RunPendingCalls() {
             error = std::current_exception();
         }
         std::lock_guard l(gCallsMutex);
-        call->error = error;
+        call->error = std::move(error);  // the worker holds the only reference
         call->finished = true;
         gCallsDone.notify_all();
     }

@@ -286,6 +286,13 @@ TEST_F(SimPort, DeviceNameIsATemplateFormattedWithPortNum) {
     EXPECT_EQ(MapDeviceName(QStringLiteral("\\\\.\\sim:x")), QStringLiteral("sim:x"));
     EXPECT_EQ(MapDeviceName(QStringLiteral("/dev/ttyUSB0")), QStringLiteral("/dev/ttyUSB0"));
     EXPECT_EQ(MapDeviceName(QStringLiteral("COM0")), QStringLiteral("COM0"));
+    // The probe the main window makes: busy, missing and empty names are all "no".
+    EXPECT_TRUE(TVaComm::ProbeDevice(QStringLiteral("\\\\.\\") + peer->DeviceName()));
+    EXPECT_FALSE(TVaComm::ProbeDevice(QStringLiteral("\\\\.\\")));
+    EXPECT_FALSE(TVaComm::ProbeDevice(QStringLiteral("/dev/trelmo-no-such-device")));
+    EXPECT_FALSE(TVaComm::ProbeDevice(QStringLiteral("sim:no-such-device")));
+    port->Open();
+    EXPECT_FALSE(TVaComm::ProbeDevice(peer->DeviceName()));
 }
 
 TEST_F(SimPort, AutoOpenOpensWhenLoadedOutsideDesignMode) {

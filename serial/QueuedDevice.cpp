@@ -58,11 +58,14 @@ int QueuedDevice::WaitEvent(uint32_t& mask) {
     }
     if (closed_)
         return EBADF;
-    if (lostCode_)
-        return lostCode_;
-    mask = pending_ & mask_;
-    pending_ &= ~mask;
-    return 0;
+    // Events that happened before the device vanished are still reported (bytes already
+    // received are not lost); the loss comes after them.
+    if (pending_ & mask_) {
+        mask = pending_ & mask_;
+        pending_ &= ~mask;
+        return 0;
+    }
+    return lostCode_;
 }
 
 void QueuedDevice::WakeWait() {

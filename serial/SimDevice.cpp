@@ -108,10 +108,16 @@ class SimCommDevice : public QueuedDevice {
         return QueuedDevice::SetMask(mask);
     }
     int ClearError(uint32_t& errors, TVaComStat& stat) override {
-        if (int e = Check(SimOp::ClearError)) {
+        // The receive queue is ours: its status stays readable after the device vanished.
+        int failure = 0;
+        {
+            std::lock_guard l(state_->m);
+            failure = state_->takeFailure(SimOp::ClearError);
+        }
+        if (failure) {
             errors = 0;
             stat = {};
-            return e;
+            return failure;
         }
         return QueuedDevice::ClearError(errors, stat);
     }

@@ -714,6 +714,21 @@ TEST_F(SimPort, PulledDeviceIsReportedOnceAndCannotBeReopened) {
     EXPECT_TRUE(port->Active());
 }
 
+TEST_F(SimPort, BytesReceivedBeforeThePullAreStillDelivered) {
+    QStringList log;
+    port->OnRxChar = [&](TVaComm* s, int count) {
+        QByteArray b(count, '\0');
+        b.resize(s->ReadBuf(reinterpret_cast<uint8_t*>(b.data()), count));
+        log << QString::fromLatin1(b);
+    };
+    port->OnDeviceLost = [&](TVaComm*, const QString&) { log << "lost"; };
+    port->Open();
+    peer->Inject("last words");
+    peer->Pull();
+    EXPECT_TRUE(pumpUntil([&] { return log.contains("lost"); }));
+    EXPECT_EQ(log, (QStringList{"last words", "lost"}));
+}
+
 TEST_F(SimPort, PulledDeviceWithOnlyTheWriterIsReportedToo) {
     QStringList lost;
     port->OnDeviceLost = [&](TVaComm*, const QString& m) { lost << m; };

@@ -2,11 +2,14 @@
 // every active link, with the TxD lamp, the optional pause and the RTS control.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
+#include <QValidator>
 #include <exception>
+#include <limits>
 
 #include "app/Application.h"
 #include "app/Dialogs.h"
@@ -17,16 +20,53 @@
 #include "terminal/Terminal.h"
 #include "widgets/dsLeds.h"
 
+namespace {
+
+// Hands each key typed into the command line to Edit_sendKeyPress and passes it on. A filter
+// sees each key once; the line edit's returnPressed fires twice in an editable combo box
+// (the box hands an unused Enter back to its line edit).
+class SendKeyFilter : public QObject {
+  public:
+    SendKeyFilter(TForm1* form, QObject* parent) : QObject(parent), form_(form) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                trelmo::runGuarded([this] {
+                    char16_t code = 13;
+                    form_->Edit_sendKeyPress(code);
+                });
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    TForm1* form_;
+};
+
+// Typing and pasting stop at 1024 characters; text placed by the program (a command from a
+// command file) is taken whole, so a longer command is sent in full.
+class TypedLengthValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return input.size() <= kTypedCommandLength ? Acceptable : Invalid;
+    }
+    static constexpr int kTypedCommandLength = 1024;
+};
+
+}  // namespace
+
 void TForm1::connectSendHandlers() {
     using trelmo::guarded;
     // The history grows only by sends: Enter must not insert, and repeats are kept.
     Edit_send->setInsertPolicy(QComboBox::NoInsert);
     Edit_send->setDuplicatesEnabled(true);
     connect(BitBtn4, &QPushButton::clicked, this, guarded([this] { BitBtn4Click(); }));
-    connect(Edit_send->lineEdit(), &QLineEdit::returnPressed, this, guarded([this] {
-                char16_t key = 13;
-                Edit_sendKeyPress(key);
-            }));
+    Edit_send->lineEdit()->installEventFilter(new SendKeyFilter(this, Edit_send));
+    Edit_send->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
+    Edit_send->lineEdit()->setValidator(new TypedLengthValidator(Edit_send));
 }
 
 void TForm1::Edit_sendKeyPress(char16_t& Key) {

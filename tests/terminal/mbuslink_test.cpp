@@ -1,0 +1,66 @@
+// The M-Bus window on the main window's serial port: Send writes the telegram to the device,
+// the reply is captured into "Received: " and decoded.
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "mbus/Unit5.h"
+#include "tests/terminal/serialterm_fixture.h"
+
+using namespace trelmo::test;
+using trelmo::serial::sim::SimPeer;
+
+TEST_F(SerialTerm, MbusSendCaptureAndDecode) {
+    trelmo::TForm5* mbus = windows->form5();
+    // Without an open port the M-Bus window refuses.
+    mbus->BitBtn1->click();
+    EXPECT_EQ(rec.texts(), QStringList{"You are not connected to COM port."});
+    EXPECT_FALSE(form->MbusCapture);
+
+    auto peer = SimPeer::Create("meter");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    EXPECT_TRUE(form->portOpen());
+    rec.clear();
+    mbus->BitBtn1->click();
+    EXPECT_TRUE(rec.messages.empty()) << rec.texts().join("|").toStdString();
+    const QByteArray telegram = mbus->telegram().Telegram_bytes;
+    ASSERT_FALSE(telegram.isEmpty());
+    EXPECT_EQ(peer->Written().toHex(), telegram.toHex());
+    EXPECT_TRUE(form->MbusCapture);
+
+    const QByteArray reply = QByteArray::fromHex(
+        "68404068 08FD72 78563412 2ED901 07 2A000000 04131027 0000 8110AABB 050FAABB 039CFF55 16");
+    ASSERT_TRUE(peer->Inject(reply));
+    ASSERT_TRUE(pumpUntil([&] { return received() == reply.size(); }));
+    EXPECT_EQ(mbus->Label_receive->text(),
+              "Received: " + QString::fromLatin1(reply.toHex().toUpper()));
+    mbus->BitBtn3->click();
+    auto label = [&](const char* name) { return mbus->findChild<QLabel*>(name)->text(); };
+    EXPECT_EQ(label("Label_mbcs_address"), "Slave address: 253");
+    EXPECT_EQ(label("Label_mbcs_Id"), "Slave ID: 12345678");
+    EXPECT_EQ(label("Label_access"), "Access No.: 42");
+    // The bytes are shown in the main window too.
+    EXPECT_EQ(form->Label_rec->text(), "Total received: " + QString::number(reply.size()));
+
+    // Closing the M-Bus window ends the capture.
+    mbus->close();
+    EXPECT_FALSE(form->MbusCapture);
+    ASSERT_TRUE(peer->Inject("\x68"));
+    ASSERT_TRUE(pumpUntil([&] { return received() == reply.size() + 1; }));
+    EXPECT_EQ(mbus->Label_receive->text(),
+              "Received: " + QString::fromLatin1(reply.toHex().toUpper()));
+}
+
+TEST_F(SerialTerm, MbusWindowGoneBeforeTheMainWindow) {
+    auto peer = SimPeer::Create("gone");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    form->setMbusCapture(true);
+    auto* spare = new trelmo::TForm5;
+    form->setMbusWindow(spare);
+    delete spare;
+    ASSERT_TRUE(peer->Inject("\x10\x16"));
+    ASSERT_TRUE(pumpUntil([&] { return received() == 2; }));
+    EXPECT_EQ(pane(), "\x10\x16");
+}

@@ -1,0 +1,249 @@
+// Commands typed into the command line and sent to the serial port and the TCP links:
+// the bytes that arrive at the far end, the refusals, the counters and the history.
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <atomic>
+#include <thread>
+
+#include "links/WinSocket.h"
+#include "tests/terminal/serialterm_fixture.h"
+
+using namespace trelmo::test;
+using trelmo::serial::sim::SimPeer;
+
+namespace {
+
+class SendSerial : public SerialTerm {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.Ok());
+        connectTo(pty.SlavePath());
+        ASSERT_TRUE(form->PortOpen);
+    }
+    // Types the command and presses Enter.
+    void typeAndEnter(const QString& command) {
+        QLineEdit* edit = form->Edit_send->lineEdit();
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClicks(edit, command);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    // What arrives at the far end, waiting for `n` bytes.
+    QByteArray arrived(int n) {
+        QByteArray got;
+        pumpUntil(
+            [&] {
+                got += pty.ReadAvailable();
+                return got.size() >= n;
+            },
+            10000);
+        pumpFor(50);
+        got += pty.ReadAvailable();
+        return got;
+    }
+    QStringList history() const {
+        QStringList out;
+        for (int i = 0; i < form->Edit_send->count(); ++i)
+            out << form->Edit_send->itemText(i);
+        return out;
+    }
+    PtyPair pty;
+};
+
+}  // namespace
+
+TEST_F(SendSerial, CommandStringsArriveByteExact) {
+    const struct {
+        const char* command;
+        QByteArray bytes;
+    } cases[] = {{"AT#0D#0A", QByteArray("AT\r\n")},
+                 {"#7e", QByteArray("\x7E")},
+                 {"#7E", QByteArray("\x7E")},
+                 {"#00", QByteArray("\0", 1)},
+                 {"#23", QByteArray("#")},
+                 {"ab#41", QByteArray("abA")},
+                 {"#ff#80", QByteArray("\xFF\x80", 2)}};
+    QStringList typed;
+    for (const auto& c : cases) {
+        typeAndEnter(c.command);
+        typed << c.command;
+        EXPECT_EQ(arrived(c.bytes.size()).toHex(' '), c.bytes.toHex(' ')) << c.command;
+        EXPECT_EQ(form->Label_send->text(), "Total send: " + QString::number(c.bytes.size()));
+    }
+    EXPECT_TRUE(rec.messages.empty()) << rec.texts().join("|").toStdString();
+    EXPECT_EQ(history(), typed) << "Enter adds the command once, by the send only";
+    EXPECT_EQ(form->StatusBar1Panel2->text(), "Total send: 2   " + form->Label_rec->text());
+
+    // The same command twice is listed twice; a batch run adds nothing.
+    form->Edit_send->setEditText("#31");
+    form->BitBtn4->click();
+    form->BitBtn4->click();
+    EXPECT_EQ(arrived(2), "11");
+    EXPECT_EQ(history().mid(typed.size()), QStringList({"#31", "#31"}));
+    form->BatchSending = true;
+    form->BitBtn4->click();
+    form->BatchSending = false;
+    EXPECT_EQ(arrived(1), "1");
+    EXPECT_EQ(history().size(), typed.size() + 2);
+}
+
+TEST_F(SendSerial, LongCommandsAreSentInFull) {
+    QString command(1024, 'k');
+    form->Edit_send->setEditText(command);
+    form->BitBtn4->click();
+    EXPECT_EQ(arrived(1024), QByteArray(1024, 'k'));
+    EXPECT_EQ(form->Label_send->text(), "Total send: 1024");
+    // A longer command (as a command file may hold) is not cut.
+    command = QString(1500, 'z') + "#0A";
+    form->Edit_send->setEditText(command);
+    form->BitBtn4->click();
+    EXPECT_EQ(arrived(1501), QByteArray(1500, 'z') + "\n");
+    EXPECT_EQ(form->Label_send->text(), "Total send: 1501");
+    // Typing stops at 1024 characters.
+    QLineEdit* edit = form->Edit_send->lineEdit();
+    edit->setText(QString(1020, 'q'));
+    edit->end(false);
+    QTest::keyClicks(edit, "123456");
+    EXPECT_EQ(edit->text(), QString(1020, 'q') + "1234");
+}
+
+TEST_F(SendSerial, Refusals) {
+    // Something received makes the sum non-zero.
+    ASSERT_TRUE(pty.Write("\x05"));
+    ASSERT_TRUE(pumpUntil([&] { return received() == 1; }));
+    EXPECT_EQ(form->lab_crc->text(), "CRC: 0x05");
+
+    form->Edit_send->setEditText(QString());
+    form->BitBtn4->click();
+    EXPECT_EQ(rec.texts(), QStringList{"Please enter command string"});
+    EXPECT_EQ(form->Recv.CheckSum, 5);
+
+    for (const char* bad : {"#4", "abc#", "#", "#zz", "#4g"}) {
+        rec.clear();
+        form->Recv.CheckSum = 9;
+        typeAndEnter(bad);
+        EXPECT_EQ(rec.texts(), QStringList{"Wrong send string. Please correct it"}) << bad;
+        EXPECT_EQ(form->Recv.CheckSum, 0) << bad;
+        EXPECT_EQ(form->lab_crc->text(), "CRC: 0x00");
+    }
+    EXPECT_TRUE(history().isEmpty());
+    EXPECT_TRUE(arrived(0).isEmpty());
+
+    form->BitBtn2->click();  // disconnect
+    rec.clear();
+    form->Recv.CheckSum = 7;
+    typeAndEnter("AT");
+    EXPECT_EQ(rec.texts(), QStringList{"You are not connected to serial port or TCP/IP"});
+    EXPECT_EQ(form->Recv.CheckSum, 7);
+    EXPECT_TRUE(history().isEmpty());
+}
+
+TEST_F(SendSerial, PauseAfterEachByte) {
+    form->CharDelay = 40;
+    form->Edit_send->setEditText("12345");
+    QElapsedTimer t;
+    t.start();
+    form->BitBtn4->click();
+    EXPECT_GE(t.elapsed(), 5 * 40);
+    EXPECT_EQ(arrived(5), "12345");
+    EXPECT_FALSE(lit(form->led_TxD));
+}
+
+// "Control RTS" raises RTS for the duration of the write, on the simulated device.
+TEST_F(SerialTerm, ControlRtsAroundTheWrite) {
+    auto peer = SimPeer::Create("rts");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    form->Check_Rts->setChecked(true);
+    form->CharDelay = 15;
+    std::atomic<bool> stop{false};
+    std::atomic<int> writtenWhileLow{0}, samplesHigh{0};
+    std::thread watcher([&] {
+        while (!stop) {
+            const bool rts = peer->Rts();
+            const int n = peer->Written().size();
+            if (rts)
+                ++samplesHigh;
+            else if (n > 0 && n < 4)
+                ++writtenWhileLow;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    form->Edit_send->setEditText("ABCD");
+    form->BitBtn4->click();
+    stop = true;
+    watcher.join();
+    EXPECT_EQ(peer->Written(), "ABCD");
+    EXPECT_GT(samplesHigh.load(), 0);
+    EXPECT_EQ(writtenWhileLow.load(), 0);
+    EXPECT_FALSE(peer->Rts());
+    EXPECT_FALSE(lit(form->led_RTS));
+
+    // Unticked: RTS is not touched.
+    form->Check_Rts->setChecked(false);
+    form->CheckBox1->click();  // RTS up by hand
+    ASSERT_TRUE(peer->Rts());
+    form->BitBtn4->click();
+    EXPECT_TRUE(peer->Rts());
+}
+
+// A failing link: the rest is skipped, the failure is a pane line, the count so far is shown,
+// the status bar is left alone and the command still goes to the history.
+TEST_F(SerialTerm, ExceptionWhileSending) {
+    auto peer = SimPeer::Create("fail");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    form->TcpConnected = true;  // the client socket is not connected: its send fails
+    const QString panel2 = form->StatusBar1Panel2->text();
+    form->Edit_send->setEditText("xy");
+    form->BitBtn4->click();
+    EXPECT_EQ(peer->Written(), "xy");
+    EXPECT_EQ(form->Label_send->text(), "Total send: 2");
+    EXPECT_EQ(form->StatusBar1Panel2->text(), panel2);
+    EXPECT_TRUE(pane().startsWith("Exception sending - ")) << pane().toStdString();
+    EXPECT_EQ(form->Recv.LineIndex, 1);
+    EXPECT_EQ(form->Edit_send->count(), 1);
+    EXPECT_TRUE(rec.messages.empty());
+    form->TcpConnected = false;
+}
+
+// Each byte goes as its own send to the TCP client link and to the listener's client.
+TEST_F(SerialTerm, TcpBranches) {
+    QTcpServer far;
+    ASSERT_TRUE(far.listen(QHostAddress::LocalHost));
+    form->Xport_socket->setHost("127.0.0.1");
+    form->Xport_socket->setPort(far.serverPort());
+    form->Xport_socket->Open();
+    ASSERT_TRUE(pumpUntil([&] { return far.hasPendingConnections(); }));
+    std::unique_ptr<QTcpSocket> accepted(far.nextPendingConnection());
+    ASSERT_TRUE(pumpUntil([&] { return form->Xport_socket->Active(); }));
+    form->TcpConnected = true;
+
+    form->Socket1->setPort(0);
+    form->Socket1->Open();
+    ASSERT_TRUE(form->Socket1->Active());
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, form->Socket1->ListenPort());
+    ASSERT_TRUE(pumpUntil([&] { return form->Socket1->ServedClient() != nullptr; }));
+    form->ListenerClientConnected = true;
+
+    form->Edit_send->setEditText("ok#0D");
+    form->BitBtn4->click();
+    QByteArray atFar, atClient;
+    EXPECT_TRUE(pumpUntil([&] {
+        atFar += accepted->readAll();
+        atClient += client.readAll();
+        return atFar.size() >= 3 && atClient.size() >= 3;
+    }));
+    EXPECT_EQ(atFar, "ok\r");
+    EXPECT_EQ(atClient, "ok\r");
+    EXPECT_EQ(form->Label_send->text(), "Total send: 6");
+    form->TcpConnected = false;
+    form->ListenerClientConnected = false;
+    form->Xport_socket->Close();
+    form->Socket1->Close();
+}

@@ -1,0 +1,162 @@
+// Bytes arriving on the serial port, shown in the pane, the counters, the sum, the last-byte
+// parity and the byte table, through the real window and a pseudo-terminal.
+
+#include <QCheckBox>
+
+#include "tests/terminal/serialterm_fixture.h"
+
+using namespace trelmo::test;
+using trelmo::serial::sim::SimPeer;
+
+namespace {
+
+class SerialReceive : public SerialTerm {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.Ok());
+        typeInto(form->Combo_parity, "None");
+        connectTo(pty.SlavePath());
+        ASSERT_TRUE(form->PortOpen);
+    }
+    // Writes at the far end and waits until the table holds `total` bytes.
+    void feed(const QByteArray& bytes, int total) {
+        ASSERT_TRUE(pty.Write(bytes));
+        ASSERT_TRUE(pumpUntil([&] { return received() >= total; })) << received();
+    }
+    PtyPair pty;
+};
+
+}  // namespace
+
+TEST_F(SerialReceive, TextModeNamesAndLineBreak) {
+    feed(QByteArray("A\r\nB", 4), 4);
+    EXPECT_EQ(pane(), "A<CR>\nB");
+    EXPECT_EQ(column(1), QStringList({"A", "<CR>", "<LF>", "B"}));
+    EXPECT_EQ(column(0), QStringList({"1", "2", "3", "4"}));
+    EXPECT_EQ(column(2), QStringList({"0x41", "0x0D", "0x0A", "0x42"}));
+    EXPECT_EQ(column(4), QStringList(4, ""));
+    EXPECT_EQ(form->Label_rec->text(), "Total received: 4");
+    EXPECT_EQ(form->StatusBar1Panel2->text(), "Total send:   Total received: 4");
+    EXPECT_EQ(form->StatusBar1Panel1->text(), "Last byte parity: None");
+    EXPECT_EQ(form->Lab_Parity->text(), "Last byte parity: None");
+    EXPECT_EQ(form->Recv.ReceivedCount, 4);
+    EXPECT_FALSE(lit(form->led_RxD));
+
+    // A byte 0 is named and counted; the line goes on behind it.
+    feed(QByteArray("x\0y", 3), 7);
+    EXPECT_EQ(pane(), QString("A<CR>\nB") + "x<NUL>y");
+    EXPECT_EQ(column(3).mid(4), QStringList({"120", "0", "121"}));
+}
+
+TEST_F(SerialReceive, HexModeWritesEveryByte) {
+    form->Check_hex->setChecked(true);
+    feed(QByteArray("A\r\nB", 4), 4);
+    EXPECT_EQ(pane(), "0x41 0x0D \n0x0A 0x42 ");
+    EXPECT_EQ(column(1), QStringList({"A", "\r", "\n", "B"}));
+}
+
+TEST_F(SerialReceive, LineOverTwoBlocksAndSum) {
+    feed("AB", 2);
+    EXPECT_EQ(pane(), "AB");
+    feed("D\n", 4);
+    EXPECT_EQ(pane(), "ABD\n");
+    feed("\n", 5);
+    EXPECT_EQ(pane(), "ABD\n\n") << "two breaks leave one empty line";
+
+    form->Recv.CheckSum = 0;
+    feed(QByteArray("\xFF\x02", 2), 7);
+    EXPECT_EQ(form->lab_crc->text(), "CRC: 0x01");
+    feed(QByteArray("\x80\x90", 2), 9);
+    EXPECT_EQ(form->lab_crc->text(), "CRC: 0x11");
+}
+
+TEST_F(SerialReceive, MessageLinesAndReceivedText) {
+    feed("AB", 2);
+    form->TcpConnected = true;
+    form->BitBtn2->click();
+    form->TcpConnected = false;
+    feed("C", 3);
+    EXPECT_EQ(pane(), "AB\nAlready active TCP socket, disconnect first!C");
+    feed("\n", 4);
+    form->TcpConnected = true;
+    form->BitBtn2->click();
+    form->TcpConnected = false;
+    feed("D", 5);
+    EXPECT_EQ(pane(),
+              "AB\nAlready active TCP socket, disconnect first!C\n"
+              "Already active TCP socket, disconnect first!\nD");
+}
+
+TEST_F(SerialReceive, LargeBurstArrivesInFullAndInOrder) {
+    QByteArray burst;
+    for (int i = 0; i < 40000; ++i)
+        burst.append(static_cast<char>((i * 7 + i / 256) & 0xFF));
+    feed(burst, burst.size());
+    ASSERT_EQ(received(), burst.size());
+    const QStringList dec = column(3);
+    for (int i = 0; i < burst.size(); ++i) {
+        ASSERT_EQ(dec[i].toInt(), static_cast<uint8_t>(burst[i])) << "byte " << i;
+    }
+    EXPECT_EQ(form->Label_rec->text(), "Total received: 40000");
+}
+
+// The parity value of the last byte by the port's setting, on the simulated device.
+TEST_F(SerialTerm, LastByteParity) {
+    auto peer = SimPeer::Create("parity");
+    const struct {
+        const char* parity;
+        const char* expected;
+    } cases[] = {{"Odd", "Last byte parity: 0"},
+                 {"Even", "Last byte parity: 1"},
+                 {"Mark", "Last byte parity: 1"},
+                 {"Space", "Last byte parity: 0"},
+                 {"None", "Last byte parity: None"}};
+    int total = 0;
+    for (const auto& c : cases) {
+        typeInto(form->Combo_parity, c.parity);
+        connectTo(peer->DeviceName());
+        ASSERT_TRUE(form->PortOpen) << c.parity;
+        ASSERT_TRUE(peer->Inject("A"));
+        ++total;
+        ASSERT_TRUE(pumpUntil([&] { return received() == total; }));
+        EXPECT_EQ(form->StatusBar1Panel1->text(), c.expected) << c.parity;
+        EXPECT_EQ(form->Lab_Parity->text(), c.expected) << c.parity;
+        form->BitBtn2->click();
+    }
+    EXPECT_EQ(column(4), QStringList({"0", "1", "1", "0", ""}));
+}
+
+// One event reporting more than 10000 bytes takes 10000; the rest comes with the next event.
+TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
+    auto peer = SimPeer::Create("big");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    struct Call {
+        int count;
+        int taken;
+    };
+    QList<Call> calls;
+    auto original = form->Com_Port->OnRxChar;
+    form->Com_Port->OnRxChar = [&](TVaComm* sender, int count) {
+        const int before = form->Recv.ReceivedCount;
+        original(sender, count);
+        calls.append({count, form->Recv.ReceivedCount - before});
+    };
+    QByteArray bytes(25000, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i % 251);
+    ASSERT_TRUE(peer->Inject(bytes));
+    ASSERT_TRUE(pumpUntil([&] { return received() == 25000; }));
+    ASSERT_FALSE(calls.isEmpty());
+    EXPECT_GT(calls.first().count, 10000);
+    int sum = 0;
+    for (const Call& c : calls) {
+        EXPECT_EQ(c.taken, std::min(c.count, 10000));
+        sum += c.taken;
+    }
+    EXPECT_EQ(sum, 25000);
+    const QStringList dec = column(3);
+    for (int i = 0; i < 25000; i += 997)
+        EXPECT_EQ(dec[i].toInt(), i % 251) << i;
+    form->Com_Port->OnRxChar = original;
+}

@@ -309,9 +309,25 @@ void TForm5::setLabel(QLabel* l, const QString& text) {
 }
 
 void TForm5::captureByte(uint8_t b) {
-    setLabel(Label_receive, Label_receive->text() + mbus::hex2(b));
-    if (b == 0x16)
-        setLabel(Label_receive2, Label_receive->text());
+    const char byte = static_cast<char>(b);
+    captureBytes(QByteArrayView(&byte, 1));
+}
+
+void TForm5::captureBytes(QByteArrayView bytes) {
+    if (bytes.isEmpty())
+        return;
+    // One label update per block: the caption grows by two digits per byte.
+    QString text = Label_receive->text();
+    text.reserve(text.size() + 2 * bytes.size());
+    qsizetype lastStop = -1;
+    for (char c : bytes) {
+        text += mbus::hex2(static_cast<uint8_t>(c));
+        if (static_cast<uint8_t>(c) == 0x16)
+            lastStop = text.size();
+    }
+    setLabel(Label_receive, text);
+    if (lastStop >= 0)
+        setLabel(Label_receive2, text.left(lastStop));
 }
 
 void TForm5::closeEvent(QCloseEvent* event) {

@@ -3,6 +3,7 @@
 // serial port and decodes a slave's reply. Handlers only read controls, call the logic
 // units (MbusTelegram, MbusOptions, MbusComposer, MbusDecoder) and write labels.
 
+#include <QByteArrayView>
 #include <QWidget>
 #include <cstdint>
 
@@ -30,6 +31,8 @@ class TForm5 : public QWidget {
     // One received serial byte while MbusCapture is on: its two hex digits go to the
     // "Received: " caption; a 0x16 also copies that caption to Label_receive2.
     void captureByte(uint8_t b);
+    // The same for a block of received bytes, with one update of the labels.
+    void captureBytes(QByteArrayView bytes);
 
     const mbus::TelegramState& telegram() const { return state_; }
 

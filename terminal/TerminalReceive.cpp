@@ -57,9 +57,7 @@ void TForm1::Com_PortRxChar(TVaComm*, int Count) {
         StatusBar1Panel1->setText(result.parityText);
     }
 
-    if (MbusCapture && mbusWindow_) {
-        for (char c : std::as_const(block))
-            mbusWindow_->captureByte(static_cast<uint8_t>(c));
-    }
+    if (MbusCapture && mbusWindow_)
+        mbusWindow_->captureBytes(block);
     led_RxD->setLedOn(false);
 }

@@ -126,6 +126,12 @@ TEST_F(MbusWindow, SendDurationTelegramAndCaptureReply) {
     EXPECT_EQ(text("Label_receive"), "Received: 680A16E5");
     EXPECT_EQ(text("Label_receive2"), "Received: 680A16") << "copied only at 0x16";
 
+    // A block is captured as its bytes one by one would be: the hidden copy stands at the
+    // block's last 0x16.
+    form.captureBytes(QByteArray::fromHex("1016aa16bb"));
+    EXPECT_EQ(text("Label_receive"), "Received: 680A16E51016AA16BB");
+    EXPECT_EQ(text("Label_receive2"), "Received: 680A16E51016AA16");
+
     // The next Send resets the caption.
     click("BitBtn1");
     EXPECT_EQ(text("Label_receive"), "Received: ");

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStringListModel>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -335,6 +336,9 @@ QWidget* TForm1::buildCommandLine() {
     Edit_send = named(new QComboBox(bar), "Edit_send");
     Edit_send->setEditable(true);
     Edit_send->setInsertPolicy(QComboBox::NoInsert);
+    // The command history may hold a whole command file: a plain string list keeps a
+    // million entries light and quick to replace.
+    Edit_send->setModel(new QStringListModel(Edit_send));
     Edit_send->lineEdit()->setMaxLength(1024);
     Edit_send->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     row->addWidget(Edit_send, 1);

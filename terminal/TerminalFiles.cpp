@@ -11,6 +11,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStringListModel>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
@@ -168,8 +169,12 @@ void TForm1::BitBtn6Click() {
     }
     const QStringList commands = trelmo::readCommandFile(*chosen);
     const QString current = Edit_send->currentText();
-    Edit_send->clear();
-    Edit_send->addItems(commands);
+    if (auto* list = qobject_cast<QStringListModel*>(Edit_send->model()))
+        list->setStringList(commands);
+    else {
+        Edit_send->clear();
+        Edit_send->addItems(commands);
+    }
     Edit_send->setEditText(current);
     Memo2->setPlainText(commands.join(QLatin1Char('\n')));
 }

@@ -275,7 +275,7 @@ TEST_F(CommandFiles, ABoxOpenedElsewhereHoldsTheRunToo) {
 
 TEST_F(CommandFiles, ALargeCommandFileLoadsWhole) {
     QByteArray contents;
-    const int lines = 200000;
+    const int lines = 1000000;
     for (int i = 0; i < lines; ++i)
         contents += "cmd" + QByteArray::number(i) + "\r\n";
     contents += QByteArray(100000, 'x');  // one long last line without a break

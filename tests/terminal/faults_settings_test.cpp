@@ -1,0 +1,236 @@
+// Settings files the program must survive: random bytes, a file of ten megabytes, values of a
+// hundred thousand characters. The program starts with sound values and writes a file at exit
+// that reads back as what the window held, and that the next start loads the same way.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <memory>
+#include <random>
+
+#include "app/Windows.h"
+#include "terminal/IniFile.h"
+#include "terminal/PaneModel.h"
+#include "terminal/Terminal.h"
+#include "tests/common/DialogRecorder.h"
+#include "tests/common/TempDir.h"
+
+using trelmo::IniFile;
+using trelmo::test::DialogRecorder;
+using trelmo::test::TempDir;
+
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.left(80).toStdString() << (s.size() > 80 ? "...\"" : "\"");
+}
+
+namespace {
+
+// What the controls held when the window closed, as the settings file must carry it.
+struct Shown {
+    QString com, speed, parity, stop, data, host, port;
+    int delay, commandDelay, timeout;
+    bool rts, dtr, hex;
+};
+
+Shown shownBy(const TForm1* f) {
+    return {f->Combo_com->currentText(),
+            f->Combo_speed->currentText(),
+            f->Combo_parity->currentText(),
+            f->Combo_stopbit->currentText(),
+            f->Combo_databits->currentText(),
+            f->Edit_ip->text(),
+            f->Edit_port->text(),
+            f->UpDown_delay->value(),
+            f->UpDown_delay_command->value(),
+            f->UD_ipTime->value(),
+            f->Check_Rts->isChecked(),
+            f->Check_dtr->isChecked(),
+            f->Check_hex->isChecked()};
+}
+
+// The file written at exit holds every key once, with the values the controls held.
+void expectWrittenAs(const QString& path, const Shown& s) {
+    const IniFile ini(path);
+    EXPECT_EQ(ini.readString("Com port", "Number", "?"), s.com.left(IniFile::kReadLimit));
+    EXPECT_EQ(ini.readString("Com port", "Speed, bps", "?"), s.speed.left(IniFile::kReadLimit));
+    EXPECT_EQ(ini.readString("Com port", "Parity", "?"), s.parity.left(IniFile::kReadLimit));
+    EXPECT_EQ(ini.readString("Com port", "Stop bits", "?"), s.stop.left(IniFile::kReadLimit));
+    EXPECT_EQ(ini.readString("Com port", "Data bits", "?"), s.data.left(IniFile::kReadLimit));
+    EXPECT_EQ(ini.readBool("Com port", "RTS control", !s.rts), s.rts);
+    EXPECT_EQ(ini.readBool("Com port", "DTR control", !s.dtr), s.dtr);
+    EXPECT_EQ(ini.readBool("Misc", "Data in hex", !s.hex), s.hex);
+    EXPECT_EQ(ini.readInteger("Misc", "Delay", -1), s.delay);
+    EXPECT_EQ(ini.readInteger("Misc", "Command delay", -1), s.commandDelay);
+    EXPECT_EQ(ini.readString("TCPConn", "Host", "?"), s.host.left(IniFile::kReadLimit));
+    EXPECT_EQ(ini.readString("TCPConn", "Port", "?"), s.port.left(IniFile::kReadLimit));
+    EXPECT_EQ(ini.readInteger("TCPConn", "Timeout", -1), s.timeout);
+
+    // One section line and one key line each: the writes replaced, never repeated.
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    int comSections = 0, timeoutKeys = 0, hostKeys = 0;
+    while (!f.atEnd()) {
+        const QByteArray line = f.readLine().trimmed();
+        comSections += line == "[Com port]";
+        timeoutKeys += line.startsWith("Timeout=");
+        hostKeys += line.startsWith("Host=");
+    }
+    EXPECT_EQ(comSections, 1);
+    EXPECT_EQ(timeoutKeys, 1);
+    EXPECT_EQ(hostKeys, 1);
+}
+
+class BadSettings : public ::testing::Test {
+  protected:
+    // Starts the program on a file with these bytes.
+    void start(const QByteArray& contents) {
+        dir.write("trelmo.ini", contents);
+        windows = std::make_unique<Windows>(path());
+        form = windows->form1();
+    }
+    // Closes the main window (which writes the settings) and ends the program.
+    Shown quit() {
+        const Shown s = shownBy(form);
+        form->close();
+        windows.reset();
+        form = nullptr;
+        return s;
+    }
+    QString path() const { return dir.path("trelmo.ini"); }
+
+    // The state a start without usable settings must give: the defaults of the file reads.
+    void expectDefaults() {
+        EXPECT_EQ(form->Speed, 9600);
+        EXPECT_EQ(form->StopBits, 1);
+        EXPECT_EQ(form->DataBits, 7);
+        EXPECT_EQ(form->CharDelay, 0);
+        EXPECT_EQ(form->Combo_speed->currentText(), "9600");
+        EXPECT_EQ(form->Combo_stopbit->currentText(), "1");
+        EXPECT_EQ(form->Edit_ip->text(), "192.168.0.1");
+        EXPECT_EQ(form->Edit_port->text(), "502");
+        EXPECT_EQ(form->TcpPortNumber(), 502);
+        EXPECT_EQ(form->UD_ipTime->value(), 30);
+        EXPECT_EQ(form->UpDown_delay_command->value(), 0);
+        EXPECT_FALSE(form->Check_Rts->isChecked());
+        EXPECT_FALSE(form->Check_hex->isChecked());
+    }
+
+    DialogRecorder dialogs;
+    TempDir dir;
+    std::unique_ptr<Windows> windows;
+    TForm1* form = nullptr;
+};
+
+}  // namespace
+
+TEST_F(BadSettings, RandomBytes) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        std::mt19937 gen(seed);
+        QByteArray junk(1 << 20, '\0');
+        for (char& c : junk)
+            c = char(gen() & 0xFF);
+        start(junk);
+        expectDefaults();
+        const Shown s = quit();
+        expectWrittenAs(path(), s);
+        EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
+        // The random bytes are still there: the writes touched only the program's keys.
+        QFile f(path());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_GE(f.size(), junk.size());
+
+        // The next start reads what was written.
+        windows = std::make_unique<Windows>(path());
+        form = windows->form1();
+        expectDefaults();
+        windows.reset();
+    }
+}
+
+TEST_F(BadSettings, TenMegabytes) {
+    // Ten megabytes of lines the program does not know, and its own keys at the very end.
+    QByteArray big;
+    big.reserve(10 * 1000 * 1000 + 200);
+    big += "[Junk]\n";
+    for (int i = 0; big.size() < 10 * 1000 * 1000; ++i)
+        big += "key" + QByteArray::number(i) + "=" + QByteArray(50, char('a' + i % 26)) + "\n";
+    big +=
+        "[Com port]\nSpeed, bps=19200\nData bits=8\n[TCPConn]\nHost=10.1.2.3\nPort=4002\n"
+        "Timeout=12\n";
+    start(big);
+    EXPECT_EQ(form->Speed, 19200);
+    EXPECT_EQ(form->DataBits, 8);
+    EXPECT_EQ(form->Edit_ip->text(), "10.1.2.3");
+    EXPECT_EQ(form->TcpPortNumber(), 4002);
+    EXPECT_EQ(form->UD_ipTime->value(), 12);
+    form->Edit_port->setText("4003");
+    const Shown s = quit();
+    EXPECT_EQ(s.port, "4003");
+    expectWrittenAs(path(), s);
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
+    const IniFile back(path());
+    EXPECT_EQ(back.readString("Junk", "key0", ""), QString(50, 'a'));
+    EXPECT_EQ(back.readString("Junk", "key100000", ""), QString(50, char('a' + 100000 % 26)));
+
+    // Ten megabytes in one line: nothing in it is a key.
+    start(QByteArray(10 * 1000 * 1000, '9'));
+    expectDefaults();
+    expectWrittenAs(path(), quit());
+}
+
+TEST_F(BadSettings, HundredThousandCharacterValues) {
+    const QByteArray nines(100000, '9');
+    QByteArray ini = "[Com port]\n";
+    for (const char* key :
+         {"Number", "Speed, bps", "Parity", "Stop bits", "Data bits", "RTS control", "DTR control"})
+        ini += QByteArray(key) + "=" + nines + "\n";
+    ini += "[Misc]\n";
+    for (const char* key : {"Delay", "Data in hex", "Calc crc", "Calc crc16", "Command delay"})
+        ini += QByteArray(key) + "=" + nines + "\n";
+    ini += "[TCPConn]\nHost=" + nines + "\nPort=" + nines + "\nTimeout=" + nines + "\n";
+    start(ini);
+
+    // Numbers too large for any setting are not numbers: the fallbacks hold. An edit with a
+    // length limit keeps what fits, as if typed, and the window's state follows its text.
+    EXPECT_EQ(form->Combo_speed->currentText(), QString(7, '9'));
+    EXPECT_EQ(form->Speed, 9999999);
+    EXPECT_EQ(form->StopBits, 1);
+    EXPECT_EQ(form->DataBits, 8);
+    EXPECT_EQ(form->CharDelay, 0);
+    EXPECT_EQ(form->UpDown_delay->value(), 0);
+    EXPECT_EQ(form->UpDown_delay_command->value(), 0);
+    EXPECT_EQ(form->UD_ipTime->value(), 30);
+    EXPECT_EQ(form->Edit_ip->text(), QString(15, '9'));
+    EXPECT_EQ(form->Edit_port->text(), "99999");
+    EXPECT_FALSE(form->Check_Rts->isChecked());
+    EXPECT_FALSE(form->Check_hex->isChecked());
+    // Texts without a limit of their own are cut to the read limit.
+    EXPECT_EQ(form->ComName.size(), IniFile::kReadLimit);
+    EXPECT_EQ(form->Combo_com->currentText().size(), IniFile::kReadLimit);
+    EXPECT_EQ(form->ParityName.size(), IniFile::kReadLimit);
+    // A port out of range is refused when connecting, not used.
+    form->Butt_connect->click();
+    EXPECT_TRUE(form->Pane->lines().contains("Remote IP and Port are not properly set..."));
+    EXPECT_FALSE(form->TcpConnected);
+    const Shown s = quit();
+    expectWrittenAs(path(), s);
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
+    // A flag too large to be a number reads as off and is written back as 0.
+    const IniFile back(path());
+    EXPECT_EQ(back.readString("Misc", "Calc crc16", "?"), "0");
+
+    // The next start gives the same sound values.
+    windows = std::make_unique<Windows>(path());
+    form = windows->form1();
+    EXPECT_EQ(form->Speed, 9999999);
+    EXPECT_EQ(form->StopBits, 1);
+    EXPECT_EQ(form->UD_ipTime->value(), 30);
+    EXPECT_EQ(form->Edit_port->text(), "99999");
+    windows.reset();
+}

@@ -1,10 +1,7 @@
 // libFuzzer target: any text as the M-Bus reply caption. The decoder must never read outside
 // the text, never hang and fail only with the conversion error.
 //
-// Not part of the normal build. Build with clang, e.g.:
-//   clang++ -std=c++20 -fsanitize=fuzzer,address,undefined -I. fuzz/mbus_decode_fuzz.cpp
-//     mbus/MbusDecoder.cpp mbus/MbusTelegram.cpp mbus/MbusOptions.cpp app/Convert.cpp
-//     app/Dialogs.cpp app/LocaleText.cpp $(pkg-config --cflags --libs Qt6Widgets)
+// Built with the `fuzz` preset (TRELMO_FUZZ=ON, clang); run by scripts/fuzz.sh.
 
 #include <QString>
 #include <cstddef>

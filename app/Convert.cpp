@@ -4,10 +4,22 @@ namespace trelmo {
 
 EConvertError::EConvertError(const QString& message) : std::runtime_error(message.toStdString()) {}
 
+int hexDigitValue(QChar ch) {
+    const char16_t u = ch.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    return -1;
+}
+
 bool TryStrToInt(const QString& text, int32_t* value) {
     const qsizetype n = text.size();
     qsizetype i = 0;
-    while (i < n && text[i] == QLatin1Char(' ')) ++i;
+    while (i < n && text[i] == QLatin1Char(' '))
+        ++i;
     bool negative = false;
     if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
         negative = text[i] == QLatin1Char('-');
@@ -22,27 +34,22 @@ bool TryStrToInt(const QString& text, int32_t* value) {
         base = 16;
         i += 2;
     }
-    if (i >= n) return false;
+    if (i >= n)
+        return false;
     int64_t magnitude = 0;
     for (; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        int digit;
-        if (c >= u'0' && c <= u'9') {
-            digit = c - u'0';
-        } else if (base == 16 && c >= u'a' && c <= u'f') {
-            digit = c - u'a' + 10;
-        } else if (base == 16 && c >= u'A' && c <= u'F') {
-            digit = c - u'A' + 10;
-        } else {
+        const int digit = hexDigitValue(text[i]);
+        if (digit < 0 || digit >= base)
             return false;
-        }
         magnitude = magnitude * base + digit;
         // Hexadecimal may fill all 32 bits (as "$FFFFFFFF" = -1); decimal may not.
         const int64_t limit = base == 16 ? 0xFFFFFFFFLL : (negative ? 2147483648LL : 2147483647LL);
-        if (magnitude > limit) return false;
+        if (magnitude > limit)
+            return false;
     }
     int64_t result = negative ? -magnitude : magnitude;
-    if (value) *value = static_cast<int32_t>(static_cast<uint32_t>(result & 0xFFFFFFFFLL));
+    if (value)
+        *value = static_cast<int32_t>(static_cast<uint32_t>(result & 0xFFFFFFFFLL));
     return true;
 }
 

@@ -9,7 +9,7 @@ namespace trelmo {
 
 // A text that is not a valid integer. what() is "'<text>' is not a valid integer value".
 class EConvertError : public std::runtime_error {
-public:
+  public:
     explicit EConvertError(const QString& message);
     QString message() const { return QString::fromUtf8(what()); }
 };
@@ -24,5 +24,9 @@ int32_t StrToIntDef(const QString& text, int32_t fallback);
 
 // True when StrToInt would succeed; the value goes to *value.
 bool TryStrToInt(const QString& text, int32_t* value);
+
+// Value of an ASCII hexadecimal digit ("0"-"9", "A"-"F", "a"-"f"), or -1 for any other
+// character (other scripts' digits and full-width letters included).
+int hexDigitValue(QChar ch);
 
 }  // namespace trelmo

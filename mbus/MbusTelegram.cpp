@@ -279,14 +279,10 @@ uint32_t hexTextToNumber(const QString& text) {
     const int n = std::min<int>(8, text.size());
     for (int i = 0; i < n; ++i) {
         const QChar ch = text.at(i);
-        uint32_t digit;
-        if (ch >= u'A' && ch <= u'F') {
-            digit = ch.unicode() - 'A' + 10;
-        } else if (ch >= u'a' && ch <= u'f') {
-            digit = ch.unicode() - 'a' + 10;
-        } else {
-            digit = static_cast<uint32_t>(StrToInt(QString(ch)));
-        }
+        // Letters are hexadecimal digits; anything else is converted as a decimal number.
+        const int letter = ch.isDigit() ? -1 : hexDigitValue(ch);
+        const uint32_t digit = letter >= 0 ? static_cast<uint32_t>(letter)
+                                           : static_cast<uint32_t>(StrToInt(QString(ch)));
         value += digit << (4 * (7 - i));
     }
     return value;

@@ -4,6 +4,7 @@
 #include <QSaveFile>
 
 #include "app/Codec.h"
+#include "app/Convert.h"
 
 namespace trelmo {
 namespace {
@@ -47,17 +48,6 @@ class LineWriter {
 
 qsizetype byteRows(const CaptureTableSource& table) {
     return qMax<qsizetype>(0, table.gridRowCount() - 2);
-}
-
-int hexDigit(QChar ch) {
-    const char16_t u = ch.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
 }
 
 // Opens a temporary file for path, lets fill() write it and renames it over path.
@@ -110,10 +100,10 @@ QString captureRowLine(const CaptureTableSource& table, qsizetype gridRow) {
 QString binaryDigitsOfHexCell(const QString& hexCell) {
     const bool wellFormed = hexCell.size() == 4 && hexCell[0] == u'0' &&
                             (hexCell[1] == u'x' || hexCell[1] == u'X') &&
-                            hexDigit(hexCell[2]) >= 0 && hexDigit(hexCell[3]) >= 0;
+                            hexDigitValue(hexCell[2]) >= 0 && hexDigitValue(hexCell[3]) >= 0;
     if (!wellFormed)
         throw ECaptureError(QStringLiteral("'%1' is not a valid hexadecimal byte").arg(hexCell));
-    const int value = hexDigit(hexCell[2]) * 16 + hexDigit(hexCell[3]);
+    const int value = hexDigitValue(hexCell[2]) * 16 + hexDigitValue(hexCell[3]);
     QString digits(8, u'0');
     for (int bit = 0; bit < 8; ++bit)
         if (value & (0x80 >> bit))

@@ -1,24 +1,9 @@
 #include "terminal/CommandString.h"
 
 #include "app/Codec.h"
+#include "app/Convert.h"
 
 namespace trelmo {
-namespace {
-
-// Value of an ASCII hexadecimal digit, or -1. Only the ASCII digits count: other scripts'
-// digits and full-width letters are not hexadecimal digits here.
-int hexValue(QChar ch) {
-    const char16_t u = ch.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
-}
-
-}  // namespace
 
 std::optional<QByteArray> parseCommandString(QStringView command) {
     QByteArray bytes;
@@ -30,8 +15,8 @@ std::optional<QByteArray> parseCommandString(QStringView command) {
         if (ch == u'#') {
             if (n < i + 3)
                 return std::nullopt;
-            const int high = hexValue(command[i + 1]);
-            const int low = hexValue(command[i + 2]);
+            const int high = hexDigitValue(command[i + 1]);
+            const int low = hexDigitValue(command[i + 2]);
             if (high < 0 || low < 0)
                 return std::nullopt;
             bytes.append(static_cast<char>(high * 16 + low));

@@ -179,7 +179,8 @@ class ThreadedClient {
 };
 
 // Writes the stream (streamByte) from position 0 until `stop` is set or the connection
-// fails; `sent` counts the bytes the kernel took.
+// fails; `sent` counts the bytes the kernel took. Never blocks for long, so setting `stop`
+// ends it soon even when nobody reads.
 inline void streamUntilStopped(int fd, const std::atomic<bool>& stop, std::atomic<qint64>& sent) {
     char chunk[8192];
     qint64 at = 0;
@@ -188,15 +189,8 @@ inline void streamUntilStopped(int fd, const std::atomic<bool>& stop, std::atomi
             chunk[i] = char(streamByte(at + qint64(i)));
         const ssize_t w = ::send(fd, chunk, sizeof chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (w > 0) {
-            at += w;
+            at += w;  // the next chunk goes on exactly where the kernel stopped taking this one
             sent = at;
-            // Continue the stream exactly where the kernel stopped taking it.
-            if (size_t(w) < sizeof chunk) {
-                if (!sendAllRaw(fd, chunk + w, sizeof chunk - size_t(w)))
-                    return;
-                at += qint64(sizeof chunk) - w;
-                sent = at;
-            }
             continue;
         }
         if (w < 0 && (errno == EAGAIN || errno == EINTR)) {

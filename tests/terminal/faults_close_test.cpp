@@ -1,0 +1,133 @@
+// The program is closed while bytes arrive on each link: the main window is closed and the
+// windows destroyed mid-stream. Nothing crashes, the settings are written, and the remote
+// end learns that the link is gone.
+
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <atomic>
+#include <thread>
+
+#include "terminal/IniFile.h"
+#include "tests/links/LinkTestSupport.h"
+#include "tests/terminal/faults_support.h"
+#include "tests/terminal/serialterm_fixture.h"
+
+using namespace trelmo::test;
+
+namespace {
+
+class CloseWhileReceiving : public SerialTerm {
+  protected:
+    // Closes the main window (as the user does) and destroys every window.
+    void closeProgram() {
+        form->close();
+        windows.reset();
+        form = nullptr;
+        pumpFor(200);  // anything queued for the windows must find nothing to call
+    }
+    // The settings file was written at the close: the keys hold what the controls held.
+    void expectSettingsWritten(const QString& host, const QString& port, const QString& com) {
+        ASSERT_TRUE(QFileInfo::exists(temp.path("trelmo.ini")));
+        const trelmo::IniFile ini(temp.path("trelmo.ini"));
+        EXPECT_EQ(ini.readString("TCPConn", "Host", "?"), host);
+        EXPECT_EQ(ini.readString("TCPConn", "Port", "?"), port);
+        EXPECT_EQ(ini.readString("Com port", "Number", "?"), com);
+        EXPECT_EQ(ini.readString("Com port", "Speed, bps", "?"), "9600");
+        EXPECT_EQ(ini.readInteger("TCPConn", "Timeout", -1), 10);
+        EXPECT_TRUE(ini.valueExists("Misc", "Command delay"));
+    }
+};
+
+}  // namespace
+
+TEST_F(CloseWhileReceiving, SerialPseudoTerminal) {
+    form->UD_ipTime->setValue(10);
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    // A second reader of the device, so the far end's writer can be drained once the port
+    // is gone.
+    const int drain = ::open(pty.SlavePath().toLocal8Bit().constData(),
+                             O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(drain, 0);
+    connectTo(pty.SlavePath());
+    ASSERT_TRUE(form->PortOpen);
+    form->Edit_ip->setText("10.0.0.7");
+    form->Edit_port->setText("4001");
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        const QByteArray chunk = Pattern(512, 9);
+        while (!stop)
+            pty.Write(chunk);
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return received() > 5000; }));
+    closeProgram();
+    EXPECT_TRUE(WorkersGone());
+    stop = true;
+    char sink[4096];
+    while (!done) {
+        while (::read(drain, sink, sizeof sink) > 0) {
+        }
+        std::this_thread::yield();
+    }
+    writer.join();
+    ::close(drain);
+    expectSettingsWritten("10.0.0.7", "4001", pty.SlavePath());
+}
+
+TEST_F(CloseWhileReceiving, TcpClientLink) {
+    form->UD_ipTime->setValue(10);
+    ThreadedServer peer;
+    std::atomic<bool> stop{false};
+    std::atomic<qint64> sent{0};
+    std::atomic<bool> finished{false};
+    peer.serve([&](int fd) {
+        // Streams until the window's end is gone (the send then fails).
+        streamUntilStopped(fd, stop, sent);
+        ::close(fd);
+        finished = true;
+    });
+    form->Edit_ip->setText("127.0.0.1");
+    form->Edit_port->setText(QString::number(peer.port()));
+    form->Butt_connect->click();
+    ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
+    ASSERT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount > 100000; }));
+    const QString com = form->Combo_com->currentText();
+    closeProgram();
+    // The stream ends by itself: the window's socket was closed with the window.
+    const bool ended = pumpUntil([&] { return finished.load(); }, 20000);
+    stop = true;  // so a peer that did not notice cannot hang the run
+    peer.join();
+    EXPECT_TRUE(ended) << "the peer kept sending into a closed window";
+    expectSettingsWritten("127.0.0.1", QString::number(peer.port()), com);
+}
+
+TEST_F(CloseWhileReceiving, TcpListenerLink) {
+    form->UD_ipTime->setValue(10);
+    const int port = unusedPort();
+    form->Edit_port->setText(QString::number(port));
+    form->BitBtn3->click();
+    ASSERT_EQ(form->BitBtn3->text(), "Close socket");
+    std::atomic<bool> stop{false};
+    std::atomic<qint64> sent{0};
+    std::atomic<bool> finished{false};
+    ThreadedClient peer(port, [&](int fd) {
+        streamUntilStopped(fd, stop, sent);
+        ::close(fd);
+        finished = true;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
+    ASSERT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount > 100000; }));
+    const QString host = form->Edit_ip->text();
+    const QString com = form->Combo_com->currentText();
+    closeProgram();
+    const bool ended = pumpUntil([&] { return finished.load(); }, 20000);
+    stop = true;
+    peer.join();
+    EXPECT_TRUE(ended) << "the client kept sending into a closed window";
+    EXPECT_TRUE(peer.connected);
+    expectSettingsWritten(host, QString::number(port), com);
+}

@@ -1,0 +1,367 @@
+// Faults on the TCP links, through the real windows: a peer that floods the client link, peers
+// that reset the connection while bytes arrive and while a command is being sent, and a burst
+// of clients at the listener.
+
+#include <QComboBox>
+#include <QRegularExpression>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <iostream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "tests/terminal/faults_support.h"
+#include "tests/terminal/tcp_support.h"
+
+using namespace trelmo::test;
+
+namespace {
+
+class TcpFaults : public TcpWindow {
+  protected:
+    // Types the command and presses the send button.
+    void send(const QString& command) {
+        form->Edit_send->setEditText(command);
+        form->BitBtn4->click();
+    }
+    // Every row of the byte table agrees with the count the window shows.
+    void expectCountsAgree() {
+        EXPECT_EQ(form->Table->receivedCount(), form->Recv.ReceivedCount);
+        EXPECT_EQ(form->Label_rec->text(),
+                  "Total received: " + QString::number(form->Recv.ReceivedCount));
+    }
+    // The first `n` bytes of the table are the stream's first `n` bytes.
+    bool tableHoldsStreamPrefix() const {
+        const trelmo::ByteStore& store = form->Table->store();
+        for (qsizetype i = 0; i < store.size(); ++i)
+            if (store.value(i) != streamByte(i))
+                return false;
+        return true;
+    }
+};
+
+}  // namespace
+
+// ---- Flood ------------------------------------------------------------------------------------
+
+TEST_F(TcpFaults, FloodIsCountedCompleteAndTheWindowStaysResponsive) {
+    const qint64 total = streamMegabytes() * 1000 * 1000;
+    ThreadedServer peer;
+    ASSERT_GT(peer.port(), 0);
+    std::atomic<bool> sentAll{false};
+    std::atomic<uint64_t> sentHash{0};
+    peer.serve([&](int fd) {
+        RunningHash hash;
+        char chunk[65536];
+        qint64 at = 0;
+        bool ok = true;
+        while (ok && at < total) {
+            const size_t n = size_t(std::min<qint64>(sizeof chunk, total - at));
+            for (size_t i = 0; i < n; ++i)
+                chunk[i] = char(streamByte(at + qint64(i)));
+            hash.add(chunk, n);
+            ok = sendAllRaw(fd, chunk, n);
+            at += qint64(n);
+        }
+        sentHash = hash.value();
+        sentAll = ok;
+        // Wait for the window to close its end, then close ours.
+        char sink[256];
+        pollfd p{fd, POLLIN, 0};
+        while (::poll(&p, 1, 60000) > 0 && ::recv(fd, sink, sizeof sink, 0) > 0) {
+        }
+        ::close(fd);
+    });
+
+    const qint64 rssBefore = residentBytes();
+    connectClient(peer.port());
+    ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
+
+    // A zero-time timer stands for the user: it must keep getting its turn while the bytes
+    // pour in. It notes how often it saw the count move on, i.e. how many times the event
+    // loop came around between reads before the transfer ended.
+    int loopsDuringTransfer = 0;
+    int lastSeen = -1;
+    QTimer idle;
+    idle.setInterval(0);
+    QObject::connect(&idle, &QTimer::timeout, [&] {
+        const int now = form->Recv.ReceivedCount;
+        if (now != lastSeen && now > 0 && now < total)
+            ++loopsDuringTransfer;
+        lastSeen = now;
+    });
+    idle.start();
+
+    const bool complete = pumpUntil([&] { return form->Recv.ReceivedCount >= total; }, 600000);
+    idle.stop();
+    const qint64 rssAfter = residentBytes();
+    EXPECT_TRUE(peer.accepted) << "the peer never got the connection";
+    ASSERT_TRUE(complete) << form->Recv.ReceivedCount << " of " << total;
+    pumpFor(100);
+    EXPECT_TRUE(sentAll);
+    EXPECT_EQ(form->Recv.ReceivedCount, total);
+    expectCountsAgree();
+    EXPECT_GE(loopsDuringTransfer, 20) << "the event loop hardly ran while the bytes arrived";
+
+    // The table holds exactly the stream, by its hash (no second copy of the data).
+    RunningHash got;
+    const trelmo::ByteStore& store = form->Table->store();
+    for (qsizetype i = 0; i < store.size(); ++i)
+        got.add(store.value(i));
+    EXPECT_EQ(got.value(), sentHash.load());
+    EXPECT_EQ(store.value(0), streamByte(0));
+    EXPECT_EQ(store.value(store.size() - 1), streamByte(total - 1));
+
+    // Memory: two bytes per received byte for the table, plus the pane's text as the model
+    // keeps it and as its view shows it (two bytes per character and a line's own overhead),
+    // plus slack for the allocator and the socket buffers.
+    qint64 paneChars = 0;
+    for (const QString& line : form->Pane->lines())
+        paneChars += line.size();
+    const qint64 paneLines = form->Pane->lineCount();
+    const qint64 paneBudget = 2 * (2 * paneChars + 128 * paneLines);
+    const qint64 budget = 2 * total + paneBudget + 96LL * 1024 * 1024;
+    const qint64 grown = rssAfter - rssBefore;
+    EXPECT_LE(grown, budget) << "grew " << grown / 1024 << " KiB for " << total << " bytes; pane "
+                             << paneChars << " chars in " << paneLines << " lines";
+    std::cout << "[ info ] " << total << " bytes: RSS grew " << grown / (1024 * 1024)
+              << " MiB, budget " << budget / (1024 * 1024) << " MiB, " << loopsDuringTransfer
+              << " loop turns\n";
+
+    form->Butt_connect->click();  // disconnect
+    EXPECT_TRUE(pumpUntil([&] { return !form->TcpConnected; }));
+    peer.join();
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
+}
+
+// ---- Resets -------------------------------------------------------------------------------------
+
+TEST_F(TcpFaults, ClientLinkResetWhileReceiving) {
+    {
+        ThreadedServer peer;
+        std::atomic<bool> stop{false};
+        std::atomic<qint64> sent{0};
+        peer.serve([&](int fd) {
+            streamUntilStopped(fd, stop, sent);
+            resetRaw(fd);
+        });
+        connectClient(peer.port());
+        ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
+        ASSERT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount > 200000; }));
+        stop = true;
+        peer.join();
+        ASSERT_TRUE(pumpUntil([&] { return !form->TcpConnected; }));
+        pumpFor(200);
+        const QStringList l = shownLines();
+        // Bytes still buffered when the error comes are read after it and go on its line.
+        EXPECT_TRUE(!l.filter(QRegularExpression("^Socket error #10054")).isEmpty() ||
+                    l.contains("Disconnected TCP/IP connection at " + timeText()))
+            << l.mid(std::max<qsizetype>(0, l.size() - 5)).join("|").toStdString();
+        EXPECT_EQ(l.filter("Socket error #").size(),
+                  l.filter(QRegularExpression("^Socket error #10054")).size())
+            << l.filter("Socket error #").join("|").toStdString();
+        EXPECT_EQ(form->Butt_connect->text(), "Connect to host");
+        if (l.contains("Disconnected TCP/IP connection at " + timeText())) {
+            EXPECT_EQ(form->StatusBar1Panel0->text(), "Disconnected TCP");
+        }
+        EXPECT_FALSE(form->Xport_socket->Active());
+        EXPECT_LE(form->Recv.ReceivedCount, sent.load());
+        expectCountsAgree();
+        EXPECT_TRUE(tableHoldsStreamPrefix()) << "a received byte was altered or lost";
+        EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
+    }
+
+    // A new connection works.
+    Peer next;
+    const int before = form->Recv.ReceivedCount;
+    connectClient(next.port());
+    ASSERT_TRUE(next.waitForClient());
+    ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
+    ASSERT_TRUE(writeAll(next.client(), "fresh"));
+    EXPECT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount == before + 5; }));
+    send("pong");
+    EXPECT_TRUE(pumpUntil([&] { return next.client().bytesAvailable() >= 4; }));
+    EXPECT_EQ(next.client().readAll(), "pong");
+}
+
+TEST_F(TcpFaults, ClientLinkResetWhileSending) {
+    {
+        ThreadedServer peer;
+        std::atomic<int> gotBeforeReset{0};
+        peer.serve([&](int fd) {
+            // Reset as soon as the first bytes of the command are here.
+            char b[64];
+            const ssize_t n = ::recv(fd, b, sizeof b, 0);
+            gotBeforeReset = int(n);
+            resetRaw(fd);
+        });
+        connectClient(peer.port());
+        ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
+        form->CharDelay = 50;
+        send(QString(40, 'x'));  // two seconds of sending, during which the peer resets
+        peer.join();
+        EXPECT_GT(gotBeforeReset.load(), 0);
+        ASSERT_TRUE(pumpUntil([&] { return !form->TcpConnected; }));
+        pumpFor(200);
+        const QStringList l = shownLines();
+        EXPECT_EQ(l.filter("Exception sending - ").size(), 1) << l.join("|").toStdString();
+        const int sentCount = form->Label_send->text().section(' ', 2).toInt();
+        EXPECT_GT(sentCount, 0);
+        EXPECT_LT(sentCount, 40) << "the send went on after the reset";
+        EXPECT_EQ(form->Butt_connect->text(), "Connect to host");
+        EXPECT_FALSE(form->Xport_socket->Active());
+        EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
+        form->CharDelay = 0;
+    }
+
+    Peer next;
+    connectClient(next.port());
+    ASSERT_TRUE(next.waitForClient());
+    ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
+    send("again");
+    EXPECT_TRUE(pumpUntil([&] { return next.client().bytesAvailable() >= 5; }));
+    EXPECT_EQ(next.client().readAll(), "again");
+    EXPECT_EQ(form->Label_send->text(), "Total send: 5");
+}
+
+TEST_F(TcpFaults, ListenerClientResetWhileReceivingAndWhileSending) {
+    const int port = listen();
+    ASSERT_EQ(form->BitBtn3->text(), "Close socket");
+    {
+        std::atomic<bool> stop{false};
+        std::atomic<qint64> sent{0};
+        ThreadedClient peer(port, [&](int fd) {
+            streamUntilStopped(fd, stop, sent);
+            resetRaw(fd);
+        });
+        ASSERT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount > 200000; }));
+        EXPECT_TRUE(form->ListenerClientConnected);
+        stop = true;
+        peer.join();
+        ASSERT_TRUE(pumpUntil([&] { return !form->ListenerClientConnected; }));
+        pumpFor(200);
+        const QStringList l = shownLines();
+        EXPECT_TRUE(l.contains("Connection closed at " + timeText()) ||
+                    !l.filter(QRegularExpression("^Socket error #10054")).isEmpty())
+            << l.mid(std::max<qsizetype>(0, l.size() - 5)).join("|").toStdString();
+        EXPECT_EQ(form->Socket1->ActiveConnections(), 0);
+        EXPECT_TRUE(form->Socket1->Active());
+        expectCountsAgree();
+        EXPECT_LE(form->Recv.ReceivedCount, sent.load());
+        EXPECT_TRUE(tableHoldsStreamPrefix()) << "a received byte was altered or lost";
+        EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
+    }
+    {
+        std::atomic<int> got{0};
+        ThreadedClient peer(port, [&](int fd) {
+            char b[64];
+            got = int(::recv(fd, b, sizeof b, 0));
+            resetRaw(fd);
+        });
+        ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
+        form->CharDelay = 50;
+        send(QString(40, 'y'));
+        peer.join();
+        EXPECT_GT(got.load(), 0);
+        ASSERT_TRUE(pumpUntil([&] { return !form->ListenerClientConnected; }));
+        pumpFor(200);
+        EXPECT_EQ(shownLines().filter("Exception sending - ").size(), 1)
+            << shownLines().join("|").toStdString();
+        EXPECT_LT(form->Label_send->text().section(' ', 2).toInt(), 40);
+        EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
+        form->CharDelay = 0;
+    }
+    // The listener serves the next client.
+    auto next = connectTo(port);
+    ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
+    const int before = form->Recv.ReceivedCount;
+    ASSERT_TRUE(writeAll(*next, "hello"));
+    EXPECT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount == before + 5; }));
+    send("back");
+    EXPECT_TRUE(pumpUntil([&] { return next->bytesAvailable() >= 4; }));
+    EXPECT_EQ(next->readAll(), "back");
+}
+
+// ---- A burst of clients ---------------------------------------------------------------------
+
+TEST_F(TcpFaults, TwoHundredClientsAtOnce) {
+    // One round first, so whatever Qt opens once (notifiers, lookups) is open before counting.
+    {
+        const int port = listen();
+        auto c = connectTo(port);
+        ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
+        form->BitBtn3->click();
+        c.reset();
+        pumpFor(200);
+    }
+    const int fdsBefore = openDescriptorCount();
+
+    const int port = listen();
+    const int countBefore = form->Recv.ReceivedCount;
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 200; ++i)
+        clients.push_back(connectTo(port));
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return std::all_of(clients.begin(), clients.end(), [](const auto& c) {
+                return c->state() == QAbstractSocket::ConnectedState ||
+                       c->state() == QAbstractSocket::UnconnectedState;
+            });
+        },
+        30000));
+    ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
+    // Every other client is reported and closed.
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return countLines("New connection will be ignored, still active connection...") == 199;
+        },
+        30000))
+        << countLines("New connection will be ignored, still active connection...");
+
+    // Which client is served: the one whose port the listener names.
+    trelmo::TCustomWinSocket* served = form->Socket1->ServedClient();
+    ASSERT_NE(served, nullptr);
+    QTcpSocket* mine = nullptr;
+    for (const auto& c : clients)
+        if (c->localPort() == served->RemotePort())
+            mine = c.get();
+    ASSERT_NE(mine, nullptr);
+
+    // Some of the others write before they learn they are not served; none of it counts.
+    for (size_t i = 0; i < clients.size(); i += 7)
+        if (clients[i].get() != mine)
+            clients[i]->write("noise from an ignored client\n");
+    const QByteArray data = pattern(20000, 5);
+    ASSERT_TRUE(writeAll(*mine, data));
+    EXPECT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount == countBefore + data.size(); }));
+    pumpFor(300);
+    EXPECT_EQ(form->Recv.ReceivedCount, countBefore + data.size());
+    EXPECT_EQ(form->Table->bytes().right(data.size()), data);
+
+    // The ignored clients are closed by the listener.
+    EXPECT_TRUE(pumpUntil(
+        [&] {
+            return std::all_of(clients.begin(), clients.end(), [&](const auto& c) {
+                return c.get() == mine || c->state() == QAbstractSocket::UnconnectedState;
+            });
+        },
+        30000));
+    EXPECT_EQ(mine->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(form->Socket1->ActiveConnections(), 1);
+
+    // Commands reach the served client only, whole.
+    send("#41#42C");
+    EXPECT_TRUE(pumpUntil([&] { return mine->bytesAvailable() >= 3; }));
+    EXPECT_EQ(mine->readAll(), "ABC");
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
+
+    form->BitBtn3->click();  // "Close socket"
+    EXPECT_EQ(form->BitBtn3->text(), "Listen on port");
+    EXPECT_FALSE(form->Socket1->Active());
+    EXPECT_TRUE(pumpUntil([&] { return mine->state() == QAbstractSocket::UnconnectedState; }));
+    clients.clear();
+    EXPECT_TRUE(pumpUntil([&] { return openDescriptorCount() <= fdsBefore; }, 10000))
+        << openDescriptorCount() << " descriptors open, " << fdsBefore << " before";
+}

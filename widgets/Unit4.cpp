@@ -44,9 +44,28 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TForm4::setTableModel(QAbstractItemModel* model) {
-    StringGrid1->setModel(model);
-    for (int c = 0; model && c < model->columnCount(); ++c)
+    model_ = model;
+    StringGrid1->setModel(nullptr);
+    attachModel(isVisible());
+}
+
+void TForm4::attachModel(bool on) {
+    QAbstractItemModel* wanted = on ? model_.data() : nullptr;
+    if (StringGrid1->model() == wanted)
+        return;
+    StringGrid1->setModel(wanted);
+    for (int c = 0; wanted && c < wanted->columnCount(); ++c)
         StringGrid1->setColumnWidth(c, kColumnWidth);
+}
+
+void TForm4::showEvent(QShowEvent* event) {
+    attachModel(true);
+    QWidget::showEvent(event);
+}
+
+void TForm4::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    attachModel(false);
 }
 
 void TForm4::closeEvent(QCloseEvent* event) {

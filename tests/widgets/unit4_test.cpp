@@ -30,6 +30,9 @@ TEST(TForm4, GridGeometryAndCells) {
     QStandardItemModel model(2, 5);
     form.setTableModel(&model);
     QTableView* grid = form.StringGrid1;
+    // Hidden, the grid holds no model (its row header would cost memory for every row).
+    EXPECT_EQ(grid->model(), nullptr);
+    form.show();
     EXPECT_EQ(grid->model(), &model);
     EXPECT_EQ(grid->geometry(), QRect(8, 0, 241, 553));
     for (int c = 0; c < 5; ++c)
@@ -40,12 +43,18 @@ TEST(TForm4, GridGeometryAndCells) {
     EXPECT_FALSE(grid->isHidden());
 
     // The grid grows in height with the window, not in width.
-    form.show();
     form.resize(278, 730);
     ASSERT_TRUE(trelmo::test::pumpUntil([&] { return grid->height() != 553; }));
     EXPECT_EQ(grid->height(), 653);
     EXPECT_EQ(grid->width(), 241);
     EXPECT_EQ(grid->x(), 8);
+
+    // Hidden again, the grid lets go of the model; shown, it has it back with its widths.
+    form.hide();
+    EXPECT_EQ(grid->model(), nullptr);
+    form.show();
+    EXPECT_EQ(grid->model(), &model);
+    EXPECT_EQ(grid->columnWidth(4), 44);
 }
 
 TEST(TForm4, CloseHidesAndTells) {

@@ -51,12 +51,13 @@ const std::vector<Key>& fixedKeys() {
 
 // A name as a lookup takes it: blanks around it do not count. Names with anything at their
 // ends that the file's blank rule (which also drops NUL) and QString's trimming treat
-// differently are left out, so every name used has one meaning.
+// differently are left out, so every name used has one meaning; so are names holding a CR,
+// which a write turns into a blank (one key, one line).
 bool usableName(const QString& name) {
     return !name.isEmpty() && name == name.trimmed() && name.front() != QChar(0) &&
            name.back() != QChar(0) && !name.contains(QLatin1Char('=')) &&
-           !name.startsWith(QLatin1Char('[')) && !name.startsWith(QLatin1Char(';')) &&
-           !name.contains(QLatin1Char(']'));
+           !name.contains(QLatin1Char('\r')) && !name.startsWith(QLatin1Char('[')) &&
+           !name.startsWith(QLatin1Char(';')) && !name.contains(QLatin1Char(']'));
 }
 
 // The first section named in the input and up to four keys from the lines after it.

@@ -2,7 +2,7 @@
 PRESET ?= debug
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build release run test test-asan test-tsan bench fuzz format clean
+.PHONY: deps build release run test test-asan test-tsan bench fuzz fuzz-ci format clean
 
 deps:
 	@scripts/install-deps.sh
@@ -33,6 +33,14 @@ bench: deps
 	cmake --preset release >/dev/null
 	cmake --build --preset release -j $(JOBS) --target trelmo_bench
 	./build/release/bench/trelmo_bench
+
+# Every fuzz target for FUZZ_SECONDS each (default 600), over a working copy of its seeds.
+fuzz: deps
+	scripts/fuzz.sh $(or $(FUZZ_SECONDS),600)
+
+# The short pass CI runs so that a regression is caught.
+fuzz-ci: deps
+	scripts/fuzz.sh 25
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

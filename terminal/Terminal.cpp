@@ -304,7 +304,7 @@ void TForm1::buildLineArea(QWidget* top) {
     Check_crc16 = check(top, "Check_crc16", QStringLiteral("CRC16"), 790, y - 2);
     Check_crc->hide();
     Check_crc16->hide();
-    lab_crc = label(top, QStringLiteral("CRC: "), 740, y, "lab_crc");
+    lab_crc = label(top, QStringLiteral("CRC: "), 765, y, "lab_crc");
     lab_crc->hide();
 }
 

@@ -22,9 +22,11 @@
 
 namespace {
 
-// Hands each key typed into the command line to Edit_sendKeyPress and passes it on. A filter
-// sees each key once; the line edit's returnPressed fires twice in an editable combo box
-// (the box hands an unused Enter back to its line edit).
+// Hands each key typed into the command line to Edit_sendKeyPress and passes it on. The filter
+// sits on the combo box: typed keys reach the box first (it is the focus widget) and are handed
+// to its line edit by a direct call that no filter on the line edit would see; a key sent to the
+// line edit itself comes back to the box because the line edit leaves Enter unaccepted. Either
+// way the box's filter sees each Enter once (the line edit's returnPressed may fire twice).
 class SendKeyFilter : public QObject {
   public:
     SendKeyFilter(TForm1* form, QObject* parent) : QObject(parent), form_(form) {}
@@ -63,8 +65,11 @@ void TForm1::connectSendHandlers() {
     // The history grows only by sends: Enter must not insert, and repeats are kept.
     Edit_send->setInsertPolicy(QComboBox::NoInsert);
     Edit_send->setDuplicatesEnabled(true);
+    // No inline completion from the history: Enter sends exactly what was typed ("AT" must not
+    // become "AT+CGMI", nor "#7E" the "#7e" sent before).
+    Edit_send->setCompleter(nullptr);
     connect(BitBtn4, &QPushButton::clicked, this, guarded([this] { BitBtn4Click(); }));
-    Edit_send->lineEdit()->installEventFilter(new SendKeyFilter(this, Edit_send));
+    Edit_send->installEventFilter(new SendKeyFilter(this, Edit_send));
     Edit_send->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     Edit_send->lineEdit()->setValidator(new TypedLengthValidator(Edit_send));
 }

@@ -56,6 +56,21 @@ class SendSerial : public SerialTerm {
 
 }  // namespace
 
+TEST_F(SendSerial, EnterFromTheKeyboardSendsExactlyWhatWasTypedOnce) {
+    typeAndEnter("AT+CGMI");
+    EXPECT_EQ(arrived(7), QByteArray("AT+CGMI"));
+    // A keyboard's keys reach the combo box (the focus widget), which hands them to its line
+    // edit: the prefix of a command in the history is sent as typed, not completed, and once.
+    QComboBox* box = form->Edit_send;
+    box->lineEdit()->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, "AT");
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(arrived(2), QByteArray("AT"));
+    EXPECT_EQ(history(), (QStringList{"AT+CGMI", "AT"}));
+    EXPECT_EQ(form->Label_send->text(), "Total send: 2");
+}
+
 TEST_F(SendSerial, CommandStringsArriveByteExact) {
     const struct {
         const char* command;

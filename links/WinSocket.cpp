@@ -23,6 +23,15 @@ namespace trelmo {
 
 namespace {
 
+// Host and port are fixed while a socket is active.
+void checkInactive(bool active, const char* what) {
+    if (active) {
+        throw ESocketError(wsa::WSAEISCONN,
+                           QStringLiteral("the %1 cannot change while the socket is active")
+                               .arg(QLatin1String(what)));
+    }
+}
+
 void checkPort(int port) {
     if (port < 0 || port > 65535) {
         throw ESocketError(wsa::WSAEINVAL,
@@ -409,20 +418,14 @@ TClientSocket::~TClientSocket() = default;
 void TClientSocket::setHost(const QString& host) {
     if (host == host_)
         return;
-    if (Active()) {
-        throw ESocketError(wsa::WSAEISCONN,
-                           QStringLiteral("the host cannot change while the socket is active"));
-    }
+    checkInactive(Active(), "host");
     host_ = host;
 }
 
 void TClientSocket::setPort(int port) {
     if (port == port_)
         return;
-    if (Active()) {
-        throw ESocketError(wsa::WSAEISCONN,
-                           QStringLiteral("the port cannot change while the socket is active"));
-    }
+    checkInactive(Active(), "port");
     checkPort(port);
     port_ = port;
 }
@@ -470,10 +473,7 @@ TServerSocket::~TServerSocket() {
 void TServerSocket::setPort(int port) {
     if (port == port_)
         return;
-    if (Active()) {
-        throw ESocketError(wsa::WSAEISCONN,
-                           QStringLiteral("the port cannot change while the socket is active"));
-    }
+    checkInactive(Active(), "port");
     checkPort(port);
     port_ = port;
 }

@@ -98,10 +98,17 @@ bool sameKey(const Key& a, const Key& b) {
 // Not a possible value: a read never returns a line break.
 const QString kMissing = QStringLiteral("\n<missing>");
 
-std::vector<QString> readAll(const trelmo::IniFile& ini, const std::vector<Key>& keys) {
+// Every key's string read; with `numbers` also the existence, integer and boolean reads,
+// checked against it (they are only checked on the object the input made: the copies are
+// compared through their string reads).
+std::vector<QString> readAll(const trelmo::IniFile& ini, const std::vector<Key>& keys,
+                             bool numbers = true) {
     std::vector<QString> values;
     for (const Key& k : keys) {
         const QString value = ini.readString(k.section, k.key, kMissing);
+        values.push_back(value);
+        if (!numbers)
+            continue;
         FUZZ_CHECK(ini.valueExists(k.section, k.key) == (value != kMissing));
         if (value != kMissing) {
             FUZZ_CHECK(value.size() <= trelmo::IniFile::kReadLimit);
@@ -115,7 +122,6 @@ std::vector<QString> readAll(const trelmo::IniFile& ini, const std::vector<Key>&
             FUZZ_CHECK(ini.readBool(k.section, k.key, true));
             FUZZ_CHECK(!ini.readBool(k.section, k.key, false));
         }
-        values.push_back(value);
     }
     return values;
 }
@@ -169,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The bytes it would write read back alike.
     writeFile(copyPath, ini.contents());
-    FUZZ_CHECK(readAll(trelmo::IniFile(copyPath), keys) == before);
+    FUZZ_CHECK(readAll(trelmo::IniFile(copyPath), keys, false) == before);
 
     // One key written: which one and its value come from the input.
     const size_t pick = size == 0 ? 0 : (data[0] + size) % keys.size();
@@ -185,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const trelmo::IniFile reread(path);
     const std::vector<QString> after = readAll(ini, keys);
-    FUZZ_CHECK(readAll(reread, keys) == after);
+    FUZZ_CHECK(readAll(reread, keys, false) == after);
     const QString written = expectedValue(value);
     for (size_t i = 0; i < keys.size(); ++i) {
         if (sameKey(keys[i], target))

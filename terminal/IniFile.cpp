@@ -11,36 +11,14 @@ namespace {
 
 // Blanks and tabs around a name or value; the code page keeps ASCII blanks as bytes.
 QByteArray trimmedBytes(const QByteArray& bytes) {
-    qsizetype b = 0;
-    qsizetype e = bytes.size();
+    const char* b = bytes.constData();
+    const char* e = b + bytes.size();
     auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\0'; };
-    while (b < e && blank(bytes[b]))
+    while (b != e && blank(*b))
         ++b;
-    while (e > b && blank(bytes[e - 1]))
+    while (e != b && blank(e[-1]))
         --e;
-    return bytes.mid(b, e - b);
-}
-
-bool sameName(const QByteArray& raw, const QString& name) {
-    return QString::compare(codec::toUnicode(trimmedBytes(raw)), name.trimmed(),
-                            Qt::CaseInsensitive) == 0;
-}
-
-// The name inside "[...]" when the line is a section line.
-bool sectionName(const QByteArray& line, QByteArray* name) {
-    const QByteArray t = trimmedBytes(line);
-    if (!t.startsWith('['))
-        return false;
-    qsizetype close = t.indexOf(']');
-    if (close < 0)
-        close = t.size();
-    *name = t.mid(1, close - 1);
-    return true;
-}
-
-bool isComment(const QByteArray& line) {
-    const QByteArray t = trimmedBytes(line);
-    return t.startsWith(';');
+    return bytes.mid(b - bytes.constData(), e - b);
 }
 
 QString singleLine(QString text) {
@@ -76,35 +54,57 @@ IniFile::IniFile(const QString& path) : path_(path) {
         qsizetype end = nl;
         if (end > start && data[end - 1] == '\r')
             --end;
-        lines_.push_back(data.mid(start, end - start));
+        insertLine(lines_.size(), data.mid(start, end - start));
         start = nl + 1;
     }
 }
 
+IniFile::LineInfo IniFile::classify(const QByteArray& line) {
+    LineInfo info;
+    const QByteArray t = trimmedBytes(line);
+    if (t.startsWith('[')) {
+        qsizetype close = t.indexOf(']');
+        if (close < 0)
+            close = t.size();
+        info.kind = LineInfo::Kind::Section;
+        info.name = codec::toUnicode(trimmedBytes(t.mid(1, close - 1)));
+    } else if (t.startsWith(';')) {
+        info.kind = LineInfo::Kind::Comment;
+    } else if (const qsizetype eq = line.indexOf('='); eq >= 0) {
+        info.kind = LineInfo::Kind::Key;
+        info.name = codec::toUnicode(trimmedBytes(line.left(eq)));
+    }
+    return info;
+}
+
+void IniFile::insertLine(size_t at, const QByteArray& line) {
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), line);
+    info_.insert(info_.begin() + static_cast<std::ptrdiff_t>(at), classify(line));
+}
+
 IniFile::Found IniFile::find(const QString& section, const QString& key) const {
     Found found;
-    QByteArray name;
-    const int count = static_cast<int>(lines_.size());
+    const QString sectionName = section.trimmed();
+    const QString keyName = key.trimmed();
+    auto same = [](const QString& a, const QString& b) {
+        return a.size() == b.size() && QString::compare(a, b, Qt::CaseInsensitive) == 0;
+    };
+    const int count = static_cast<int>(info_.size());
     for (int i = 0; i < count; ++i) {
-        const QByteArray& line = lines_[static_cast<size_t>(i)];
-        if (sectionName(line, &name)) {
+        const LineInfo& line = info_[static_cast<size_t>(i)];
+        if (line.kind == LineInfo::Kind::Section) {
             if (found.sectionLine >= 0)
                 break;  // the section ended
-            if (sameName(name, section)) {
+            if (same(line.name, sectionName)) {
                 found.sectionLine = i;
                 found.lastLine = i;
             }
             continue;
         }
-        if (found.sectionLine < 0)
-            continue;
-        if (isComment(line))
-            continue;
-        const qsizetype eq = line.indexOf('=');
-        if (eq < 0)
+        if (found.sectionLine < 0 || line.kind != LineInfo::Kind::Key)
             continue;
         found.lastLine = i;
-        if (found.keyLine < 0 && sameName(line.left(eq), key))
+        if (found.keyLine < 0 && same(line.name, keyName))
             found.keyLine = i;
     }
     return found;
@@ -114,23 +114,23 @@ bool IniFile::valueExists(const QString& section, const QString& key) const {
     return find(section, key).keyLine >= 0;
 }
 
-QString IniFile::readString(const QString& section, const QString& key,
-                            const QString& fallback) const {
-    const Found f = find(section, key);
-    if (f.keyLine < 0)
-        return fallback;
-    const QByteArray& line = lines_[static_cast<size_t>(f.keyLine)];
-    QByteArray value = trimmedBytes(line.mid(line.indexOf('=') + 1));
+QString IniFile::valueAt(int line) const {
+    const QByteArray& text = lines_[static_cast<size_t>(line)];
+    QByteArray value = trimmedBytes(text.mid(text.indexOf('=') + 1));
     if (value.size() > kReadLimit)
         value.truncate(kReadLimit);
     return codec::toUnicode(value);
 }
 
+QString IniFile::readString(const QString& section, const QString& key,
+                            const QString& fallback) const {
+    const Found f = find(section, key);
+    return f.keyLine < 0 ? fallback : valueAt(f.keyLine);
+}
+
 int32_t IniFile::readInteger(const QString& section, const QString& key, int32_t fallback) const {
     const Found f = find(section, key);
-    if (f.keyLine < 0)
-        return fallback;
-    return iniTextToInt(readString(section, key, QString()), fallback);
+    return f.keyLine < 0 ? fallback : iniTextToInt(valueAt(f.keyLine), fallback);
 }
 
 bool IniFile::readBool(const QString& section, const QString& key, bool fallback) const {
@@ -143,13 +143,14 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     const Found f = find(section, key);
     if (f.keyLine >= 0) {
         lines_[static_cast<size_t>(f.keyLine)] = line;
+        info_[static_cast<size_t>(f.keyLine)] = classify(line);
     } else if (f.sectionLine >= 0) {
-        lines_.insert(lines_.begin() + f.lastLine + 1, line);
+        insertLine(static_cast<size_t>(f.lastLine) + 1, line);
     } else {
         if (!lines_.empty() && !trimmedBytes(lines_.back()).isEmpty())
-            lines_.push_back({});
-        lines_.push_back('[' + codec::fromUnicode(singleLine(section.trimmed())) + ']');
-        lines_.push_back(line);
+            insertLine(lines_.size(), {});
+        insertLine(lines_.size(), '[' + codec::fromUnicode(singleLine(section.trimmed())) + ']');
+        insertLine(lines_.size(), line);
         endsWithNewline_ = true;
     }
     save();

@@ -9,7 +9,9 @@
 //
 // The file is read once when the object is made; each write goes to disk at once, so keys
 // written before a failing write stay written. Lines are kept as raw bytes and a write only
-// splices one line, so even a very large file costs one buffer copy per write.
+// splices one line, so even a very large file costs one buffer copy per write. Each line is
+// classified once (section, comment, key) with its name decoded and trimmed, so a lookup
+// compares names without decoding the file again.
 
 #include <QByteArray>
 #include <QString>
@@ -61,11 +63,23 @@ class IniFile {
         int keyLine = -1;      // the key's line, -1 when the key is missing
         int lastLine = -1;     // the last key line of the section (insertion point)
     };
+    // What a line is, and for a section or key line its trimmed, decoded name.
+    struct LineInfo {
+        enum class Kind : uint8_t { Other, Section, Comment, Key };
+        Kind kind = Kind::Other;
+        QString name;
+    };
+    static LineInfo classify(const QByteArray& line);
+
     Found find(const QString& section, const QString& key) const;
+    // The value of a key line as a read returns it.
+    QString valueAt(int line) const;
+    void insertLine(size_t at, const QByteArray& line);
     void save() const;
 
     QString path_;
     std::vector<QByteArray> lines_;  // without their line ends
+    std::vector<LineInfo> info_;     // one per line
     bool endsWithNewline_ = true;
 };
 

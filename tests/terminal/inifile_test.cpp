@@ -142,6 +142,15 @@ TEST(IniFileWrite, UpdatesInPlaceAndKeepsEverythingElse) {
     expected.replace("Data in hex=1", "Data in hex=0");
     EXPECT_EQ(dir.read("s.ini"), expected);
 
+    // The same object reads what it wrote, and the lines its inserts moved.
+    EXPECT_EQ(ini.readString("Com port", "Stop bits", ""), "2");
+    EXPECT_EQ(ini.readString("Com port", "Parity", ""), "Even");
+    EXPECT_EQ(ini.readInteger("Misc", "Delay", 0), 0x1F);
+    EXPECT_FALSE(ini.readBool("Misc", "Data in hex", true));
+    EXPECT_EQ(ini.readString("Other", "Keep", ""), "me");
+    EXPECT_EQ(ini.readInteger("TCPConn", "Timeout", 0), 30);
+    EXPECT_FALSE(ini.valueExists("TCPConn", "Stop bits"));
+
     // The written file reads back through a fresh object.
     IniFile back(dir.path("s.ini"));
     EXPECT_EQ(back.readInteger("Com port", "Speed, bps", 0), 115200);

@@ -2,27 +2,10 @@
 
 #include "app/About.h"
 #include "terminal/Terminal.h"
-#include "widgets/Unit4.h"
-#if __has_include("mbus/Unit5.h")
 #include "mbus/Unit5.h"
-#endif
+#include "widgets/Unit4.h"
 
 namespace {
-
-#if !__has_include("mbus/Unit5.h")
-// Stands in for the M-Bus window until it is part of the program.
-std::unique_ptr<QWidget> makeMbusWindow() {
-    auto w = std::make_unique<QWidget>(nullptr, Qt::Window);
-    w->setObjectName(QStringLiteral("Form5"));
-    w->setWindowTitle(QStringLiteral("Trelmo -> M-bus"));
-    w->resize(649, 608);
-    return w;
-}
-#else
-std::unique_ptr<TForm5> makeMbusWindow() {
-    return std::make_unique<TForm5>();
-}
-#endif
 
 void secondary(QWidget* w) {
     // Only the main window ends the program when it closes.
@@ -36,7 +19,7 @@ Windows::Windows(const QString& settingsPath) {
     form1_ = std::make_unique<TForm1>(settingsPath);
     form4_ = std::make_unique<TForm4>();
     secondary(form4_.get());
-    form5_ = makeMbusWindow();
+    form5_ = std::make_unique<TForm5>();
     secondary(form5_.get());
     form2_ = std::make_unique<TForm2>();
     secondary(form2_.get());
@@ -44,10 +27,8 @@ Windows::Windows(const QString& settingsPath) {
     TForm1* main = form1_.get();
     main->setTableWindow(form4_.get());
     form4_->setTableModel(main->Table);
-#if __has_include("mbus/Unit5.h")
     form5_->setHost(main);
     main->setMbusWindow(form5_.get());
-#endif
     QObject::connect(form4_.get(), &TForm4::closed, main, [main] { main->TableWindowClosed(); });
     QWidget* about = form2_.get();
     QObject::connect(main, &TForm1::aboutRequested, about, [about] {

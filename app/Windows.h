@@ -8,14 +8,11 @@
 #include <memory>
 
 #include "app/About.h"
+#include "mbus/Unit5.h"
 #include "terminal/Terminal.h"
 #include "widgets/Unit4.h"
-#if __has_include("mbus/Unit5.h")
-#include "mbus/Unit5.h"
+
 using trelmo::TForm5;
-#else
-using TForm5 = QWidget;
-#endif
 
 class Windows {
   public:

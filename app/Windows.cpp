@@ -1,8 +1,8 @@
 #include "app/Windows.h"
 
 #include "app/About.h"
-#include "terminal/Terminal.h"
 #include "mbus/Unit5.h"
+#include "terminal/Terminal.h"
 #include "widgets/Unit4.h"
 
 namespace {

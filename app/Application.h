@@ -32,7 +32,7 @@ auto guarded(F fn) {
 
 class TrelmoApplication : public QApplication {
     Q_OBJECT
-public:
+  public:
     TrelmoApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };

@@ -19,22 +19,33 @@ struct ShowingScope {
 
 QString filterText(const FileDialogRequest& r) {
     QStringList parts;
-    for (const auto& f : r.filters) parts << QStringLiteral("%1 (%2)").arg(f.first, f.second);
+    for (const auto& f : r.filters)
+        parts << QStringLiteral("%1 (%2)").arg(f.first, f.second);
     return parts.join(QStringLiteral(";;"));
 }
 
 class QtDialogs final : public DialogProvider {
-public:
+  public:
     MsgResult message(const MessageRequest& r) override {
         QMessageBox box(r.owner);
         box.setWindowTitle(r.title.isEmpty() ? applicationTitle() : r.title);
         box.setText(r.text);
         switch (r.icon) {
-            case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-            case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-            case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-            case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
-            case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+            case MsgIcon::None:
+                box.setIcon(QMessageBox::NoIcon);
+                break;
+            case MsgIcon::Information:
+                box.setIcon(QMessageBox::Information);
+                break;
+            case MsgIcon::Warning:
+                box.setIcon(QMessageBox::Warning);
+                break;
+            case MsgIcon::Error:
+                box.setIcon(QMessageBox::Critical);
+                break;
+            case MsgIcon::Question:
+                box.setIcon(QMessageBox::Question);
+                break;
         }
         if (r.buttons == MsgButtons::YesNo) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -57,7 +68,7 @@ public:
         return dialog.exec() == QDialog::Accepted;
     }
 
-private:
+  private:
     // Keeps the folder last used so the next dialog opens there.
     QString lastDir_;
 
@@ -67,10 +78,13 @@ private:
         dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                            : QFileDialog::AnyFile);
         dialog.setDefaultSuffix(r.defaultExtension);
-        if (!r.fileName.contains(QLatin1Char('*'))) dialog.selectFile(r.fileName);
-        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        if (!r.fileName.contains(QLatin1Char('*')))
+            dialog.selectFile(r.fileName);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
         const QStringList files = dialog.selectedFiles();
-        if (files.isEmpty()) return QString();
+        if (files.isEmpty())
+            return QString();
         lastDir_ = dialog.directory().absolutePath();
         return files.first();
     }
@@ -85,11 +99,17 @@ DialogProvider* g_provider = nullptr;
 
 }  // namespace
 
-DialogProvider& dialogs() { return g_provider ? *g_provider : qtDialogs(); }
+DialogProvider& dialogs() {
+    return g_provider ? *g_provider : qtDialogs();
+}
 
-void setDialogProvider(DialogProvider* provider) { g_provider = provider; }
+void setDialogProvider(DialogProvider* provider) {
+    g_provider = provider;
+}
 
-QString applicationTitle() { return QStringLiteral("Trelmo"); }
+QString applicationTitle() {
+    return QStringLiteral("Trelmo");
+}
 
 void showMessage(const QString& text, QWidget* owner) {
     showMessage(text, QString(), MsgIcon::None, owner);
@@ -105,6 +125,8 @@ bool askYesNo(const QString& text, const QString& title, MsgIcon icon, QWidget* 
     return dialogs().message({owner, text, title, icon, MsgButtons::YesNo}) == MsgResult::Yes;
 }
 
-bool messageBoxShowing() { return g_showing > 0; }
+bool messageBoxShowing() {
+    return g_showing > 0;
+}
 
 }  // namespace trelmo

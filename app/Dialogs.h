@@ -39,12 +39,12 @@ struct FileDialogRequest {
 
 // Raised by a provider when a dialog cannot be shown at all.
 class DialogError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class DialogProvider {
-public:
+  public:
     virtual ~DialogProvider() = default;
     virtual MsgResult message(const MessageRequest& request) = 0;
     // The chosen path, or nullopt when the user cancelled. May throw DialogError.

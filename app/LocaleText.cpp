@@ -24,16 +24,24 @@ QDateTime now() {
     return clock ? clock() : QDateTime::currentDateTime();
 }
 
-void setClockOverride(std::function<QDateTime()> clock) { clockOverride() = std::move(clock); }
+void setClockOverride(std::function<QDateTime()> clock) {
+    clockOverride() = std::move(clock);
+}
 
-QString longTimeText(const QTime& time) { return QLocale::system().toString(time, longTimeFormat()); }
+QString longTimeText(const QTime& time) {
+    return QLocale::system().toString(time, longTimeFormat());
+}
 
 QString shortDateText(const QDate& date) {
     return QLocale::system().toString(date, QLocale::ShortFormat);
 }
 
-QString currentTimeText() { return longTimeText(now().time()); }
-QString currentDateText() { return shortDateText(now().date()); }
+QString currentTimeText() {
+    return longTimeText(now().time());
+}
+QString currentDateText() {
+    return shortDateText(now().date());
+}
 
 QChar decimalSeparator() {
     const QString sep = QLocale::system().decimalPoint();

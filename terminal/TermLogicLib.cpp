@@ -1,2 +1,4 @@
 // Anchor so the library is never empty.
-namespace trelmo { int termLogicLibraryAnchor = 0; }
+namespace trelmo {
+int termLogicLibraryAnchor = 0;
+}

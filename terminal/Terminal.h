@@ -292,7 +292,6 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     bool tcpConnectWaiting_ = false;
 
   public:
-
     // ---- Command files, batch sending, capture saving and printing (TerminalFiles.cpp) ----------
     // The command list is the item list of Edit_send. Opening a command file replaces it (and
     // fills the hidden Memo2 with the same lines); the command line's own text is kept.
@@ -335,7 +334,6 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     bool batchTickBusy_ = false;  // a tick is sending (ticks never nest)
 
   public:
-
     // ---- M-Bus window (TerminalMbus.cpp) --------------------------------------------------------
     // The M-Bus window that receives captured bytes (not owned).
     void setMbusWindow(trelmo::TForm5* window);

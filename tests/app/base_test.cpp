@@ -21,24 +21,29 @@ TEST(Convert, AcceptsDecimalSignAndHexPrefixes) {
 }
 
 TEST(Convert, RefusesWithTheQuotedText) {
-    for (const char* bad : {"", "fast", "12 ", "1.5", "0x", "-", "2147483648", "0x1FFFFFFFF", "٣"}) {
+    for (const char* bad :
+         {"", "fast", "12 ", "1.5", "0x", "-", "2147483648", "0x1FFFFFFFF", "٣"}) {
         try {
             StrToInt(QString::fromUtf8(bad));
             FAIL() << bad;
         } catch (const EConvertError& e) {
-            EXPECT_EQ(e.message(), QStringLiteral("'%1' is not a valid integer value").arg(QString::fromUtf8(bad)));
+            EXPECT_EQ(
+                e.message(),
+                QStringLiteral("'%1' is not a valid integer value").arg(QString::fromUtf8(bad)));
         }
     }
     EXPECT_EQ(StrToIntDef("fast", 9600), 9600);
 }
 
 TEST(Codec, EveryByteRoundTrips) {
-    for (int b = 0; b < 256; ++b) EXPECT_EQ(codec::toByte(codec::toChar(uint8_t(b))), b) << b;
+    for (int b = 0; b < 256; ++b)
+        EXPECT_EQ(codec::toByte(codec::toChar(uint8_t(b))), b) << b;
     EXPECT_EQ(codec::toChar(0x80), QChar(0x20AC));
     EXPECT_EQ(codec::toByte(QChar(0x4E2D)), '?');
     const QByteArray all = [] {
         QByteArray a;
-        for (int b = 0; b < 256; ++b) a.append(char(b));
+        for (int b = 0; b < 256; ++b)
+            a.append(char(b));
         return a;
     }();
     EXPECT_EQ(codec::fromUnicode(codec::toUnicode(all)), all);

@@ -4,22 +4,32 @@
 
 namespace trelmo::test {
 
-DialogRecorder::DialogRecorder() { setDialogProvider(this); }
-DialogRecorder::~DialogRecorder() { setDialogProvider(nullptr); }
+DialogRecorder::DialogRecorder() {
+    setDialogProvider(this);
+}
+DialogRecorder::~DialogRecorder() {
+    setDialogProvider(nullptr);
+}
 
 QStringList DialogRecorder::texts() const {
     QStringList out;
-    for (const auto& m : messages) out << m.text;
+    for (const auto& m : messages)
+        out << m.text;
     return out;
 }
 
-QString DialogRecorder::lastText() const { return messages.empty() ? QString() : messages.back().text; }
+QString DialogRecorder::lastText() const {
+    return messages.empty() ? QString() : messages.back().text;
+}
 
 MsgResult DialogRecorder::message(const MessageRequest& request) {
     messages.push_back(request);
-    if (onMessage) onMessage(request);
-    if (request.buttons == MsgButtons::Ok) return MsgResult::Ok;
-    if (yesNoAnswers.empty()) return defaultYesNo;
+    if (onMessage)
+        onMessage(request);
+    if (request.buttons == MsgButtons::Ok)
+        return MsgResult::Ok;
+    if (yesNoAnswers.empty())
+        return defaultYesNo;
     const MsgResult answer = yesNoAnswers.front();
     yesNoAnswers.pop_front();
     return answer;
@@ -27,7 +37,8 @@ MsgResult DialogRecorder::message(const MessageRequest& request) {
 
 std::optional<QString> DialogRecorder::openFile(const FileDialogRequest& request) {
     openRequests.push_back(request);
-    if (openAnswers.empty()) return std::nullopt;
+    if (openAnswers.empty())
+        return std::nullopt;
     auto answer = openAnswers.front();
     openAnswers.pop_front();
     return answer;
@@ -39,7 +50,8 @@ std::optional<QString> DialogRecorder::saveFile(const FileDialogRequest& request
         failNextSave = false;
         throw DialogError("the save dialog cannot be shown");
     }
-    if (saveAnswers.empty()) return std::nullopt;
+    if (saveAnswers.empty())
+        return std::nullopt;
     auto answer = saveAnswers.front();
     saveAnswers.pop_front();
     return answer;
@@ -47,7 +59,8 @@ std::optional<QString> DialogRecorder::saveFile(const FileDialogRequest& request
 
 bool DialogRecorder::print(QWidget*, QPrinter& printer) {
     ++printDialogs;
-    if (printToPdf.isEmpty()) return false;
+    if (printToPdf.isEmpty())
+        return false;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(printToPdf);
     return true;

@@ -12,7 +12,7 @@
 namespace trelmo::test {
 
 class DialogRecorder : public DialogProvider {
-public:
+  public:
     DialogRecorder();
     ~DialogRecorder() override;
     DialogRecorder(const DialogRecorder&) = delete;

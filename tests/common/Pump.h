@@ -14,7 +14,8 @@ namespace trelmo::test {
 inline bool pumpUntil(const std::function<bool()>& cond, int timeoutMs = 15000) {
     QDeadlineTimer deadline(timeoutMs);
     while (!cond()) {
-        if (deadline.hasExpired()) return cond();
+        if (deadline.hasExpired())
+            return cond();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::usleep(500);

@@ -8,12 +8,13 @@ namespace trelmo::test {
 
 // A temporary folder removed with the object, with small file helpers.
 class TempDir {
-public:
+  public:
     QString path(const QString& name) const { return dir_.filePath(name); }
     QString root() const { return dir_.path(); }
     void write(const QString& name, const QByteArray& bytes) const {
         QFile f(path(name));
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(bytes);
     }
     QByteArray read(const QString& name) const {
         QFile f(path(name));
@@ -21,7 +22,7 @@ public:
     }
     bool exists(const QString& name) const { return QFile::exists(path(name)); }
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

@@ -9,7 +9,9 @@
 #include "app/LocaleText.h"
 
 // Readable QString values in failure output.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace trelmo::test {
 

@@ -13,6 +13,12 @@
 //
 // Received bytes are drained by the backend into a ring buffer of its own (at least 1 MiB
 // and never smaller than the receive queue size), so the queue count is that buffer's fill.
+// No byte is ever discarded on the way: when the buffer is full the backend stops taking
+// bytes from the device until Read has made room again, and the kernel and, through it, the
+// far end wait (a pseudo-terminal writer blocks, a USB adapter is held off, a simulated
+// peer's Inject waits). Bytes lost below the program (the UART overran, the driver's buffer
+// overflowed) are counted: ClearError returns the count since its previous call as cbLost
+// together with the line error flags they raised.
 
 #include <QString>
 #include <cstddef>
@@ -88,10 +94,14 @@ struct TVaCommTimeouts {
     uint32_t WriteTotalTimeoutConstant = 0;
 };
 
-// Communications status: bytes in the receive and transmit queues.
+// Communications status: bytes in the receive and transmit queues, and bytes known lost
+// below the program since the previous ClearError (each UART overrun counts as one byte, as
+// it loses at least one; bytes the driver's buffer dropped count each). A device that keeps
+// no such counters (a pseudo-terminal) always reports 0.
 struct TVaComStat {
     uint32_t cbInQue = 0;
     uint32_t cbOutQue = 0;
+    uint64_t cbLost = 0;
 };
 
 // Returned by WaitEvent when WakeWait ended the wait.
@@ -109,10 +119,13 @@ class CommDevice {
     // (kWaitWoken) or the device fails (an errno code; Lost() then tells a vanished device).
     virtual int WaitEvent(uint32_t& mask) = 0;
     virtual void WakeWait() = 0;
-    // Returns and clears the line error flags; stat gets the queue counts.
+    // Returns and clears the line error flags and the lost-byte count; stat gets the queue
+    // counts and that count (cbLost).
     virtual int ClearError(uint32_t& errors, TVaComStat& stat) = 0;
     virtual int Escape(int function) = 0;
-    // Takes at most count queued bytes; never waits.
+    // Takes at most count queued bytes; never waits. Bytes left queued raise another
+    // received-characters event (the event is level-triggered); the room a read makes lets
+    // a device that was held back by a full buffer deliver again.
     virtual int Read(uint8_t* buffer, size_t count, size_t& got) = 0;
     // Writes all bytes, waiting at most timeoutMs (negative: no limit). On time-out returns
     // ETIMEDOUT, after CancelIo ECANCELED; written holds what the device took either way.

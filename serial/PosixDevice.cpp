@@ -1,5 +1,7 @@
 // The POSIX (termios) backend: raw mode, exclusive open, a drain thread that moves received
 // bytes into the ring buffer and samples transmit-empty, modem lines and error counters.
+// While the ring is full the drain thread leaves the device unread (the kernel's buffers
+// fill and the far end waits) until a Read has made room.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -11,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <shared_mutex>
@@ -295,10 +298,21 @@ class PosixDevice : public QueuedDevice {
         ::close(fd_);
         fd_ = -1;
         ::close(wakeFd_);
+        wakeFd_ = -1;
         ::close(cancelFd_);
+        cancelFd_ = -1;
     }
 
   protected:
+    // A Read made room while the drain thread was held back: wake it to read again.
+    void RoomMade() override {
+        std::shared_lock io(ioMutex_);
+        if (wakeFd_ < 0)
+            return;
+        uint64_t one = 1;
+        [[maybe_unused]] auto r = ::write(wakeFd_, &one, sizeof one);
+    }
+
     uint32_t OutQueued() const override {
         std::shared_lock io(ioMutex_);
         int n = 0;
@@ -373,17 +387,36 @@ class PosixDevice : public QueuedDevice {
                     flags |= CE_RXOVER;
                 if (ic.brk != base_.brk)
                     flags |= CE_BREAK;
+                // Each overrun of the UART lost at least one byte; the driver counts every
+                // byte its buffer dropped.
+                const uint64_t lost = CounterDelta(ic.overrun, base_.overrun) +
+                                      CounterDelta(ic.buf_overrun, base_.buf_overrun);
                 base_ = ic;
-                AddErrors(flags);
+                AddErrors(flags, lost);
             }
         }
     }
 
+    // How far a cumulative driver counter moved (it wraps as an unsigned 32-bit number).
+    static uint64_t CounterDelta(int now, int before) {
+        return static_cast<uint32_t>(now) - static_cast<uint32_t>(before);
+    }
+
     void DrainLoop() {
         std::vector<uint8_t> chunk(65536);
+        // Bytes read from the device that the ring has not taken yet: offered again first.
+        size_t keptFrom = 0, keptTo = 0;
+        // The device hung up while held back; it is given up once those bytes are in.
+        bool hungUp = false;
         while (!stop_) {
+            if (keptFrom < keptTo)
+                keptFrom += Push(chunk.data() + keptFrom, keptTo - keptFrom);
+            // A full ring holds the device back: its bytes stay in the kernel and the far end
+            // waits until a Read makes room (RoomMade then wakes this poll).
+            const bool reading = keptFrom == keptTo && !Held();
             const bool sampling = txPending_ || modemSupported_ || icountSupported_;
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+            pollfd fds[2] = {{hungUp ? -1 : fd_, static_cast<short>(reading ? POLLIN : 0), 0},
+                             {wakeFd_, POLLIN, 0}};
             int r = poll(fds, 2, sampling ? (txPending_ ? 2 : 20) : -1);
             if (stop_)
                 break;
@@ -399,12 +432,20 @@ class PosixDevice : public QueuedDevice {
             }
             bool gone = false;
             int code = EIO;
-            if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
-                // Read until empty; 0 or EIO after POLLHUP/POLLERR means the device is gone.
+            if (reading && (fds[0].revents & (POLLIN | POLLERR | POLLHUP))) {
+                // Read until empty or until the ring is full, never more than it has room
+                // for; 0 or EIO after POLLHUP/POLLERR means the device is gone.
                 for (;;) {
-                    ssize_t n = ::read(fd_, chunk.data(), chunk.size());
+                    const size_t room = std::min(chunk.size(), RingFree());
+                    if (room == 0)
+                        break;
+                    ssize_t n = ::read(fd_, chunk.data(), room);
                     if (n > 0) {
-                        Push(chunk.data(), static_cast<size_t>(n));
+                        keptFrom = 0;
+                        keptTo = static_cast<size_t>(n);
+                        keptFrom += Push(chunk.data(), keptTo);
+                        if (keptFrom < keptTo)
+                            break;
                         continue;
                     }
                     if (n < 0 && errno == EINTR)
@@ -420,7 +461,13 @@ class PosixDevice : public QueuedDevice {
                         code = errno;
                     break;
                 }
+            } else if (!reading && (fds[0].revents & (POLLERR | POLLHUP))) {
+                // Hung up while held back: a hung-up terminal has nothing left to read, and
+                // polling it again would return at once. The bytes in the ring stay readable.
+                hungUp = true;
             }
+            if (hungUp && keptFrom == keptTo)
+                gone = true;
             if (fds[0].revents & POLLNVAL)
                 gone = true;
             if (gone) {

@@ -9,19 +9,32 @@ namespace trelmo::serial {
 QueuedDevice::QueuedDevice() : ring_(kMinRing) {}
 
 int QueuedDevice::Setup(uint32_t inQueue, uint32_t /*outQueue*/) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (closed_)
         return EBADF;
     if (lostCode_)
         return lostCode_;
     const size_t wanted = std::max<size_t>(kMinRing, inQueue);
+    bool released = false;
     if (wanted > ring_.size()) {
         std::vector<uint8_t> bigger(wanted);
-        for (size_t i = 0; i < fill_; ++i)
-            bigger[i] = ring_[(head_ + i) % ring_.size()];
+        // The held bytes in order: from the head to the end, then the part that wrapped.
+        const size_t first = std::min(fill_, ring_.size() - head_);
+        if (first)
+            std::memcpy(bigger.data(), ring_.data() + head_, first);
+        if (fill_ > first)
+            std::memcpy(bigger.data() + first, ring_.data(), fill_ - first);
         ring_.swap(bigger);
         head_ = 0;
+        if (held_ && RoomRegained()) {
+            held_ = false;
+            released = true;
+            room_.notify_all();
+        }
     }
+    lock.unlock();
+    if (released)
+        RoomMade();
     return 0;
 }
 
@@ -82,6 +95,8 @@ int QueuedDevice::ClearError(uint32_t& errors, TVaComStat& stat) {
         return EBADF;
     errors = errors_;
     errors_ = 0;
+    stat.cbLost = lostBytes_;
+    lostBytes_ = 0;
     stat.cbInQue = static_cast<uint32_t>(fill_);
     lock.unlock();
     stat.cbOutQue = OutQueued();
@@ -89,7 +104,7 @@ int QueuedDevice::ClearError(uint32_t& errors, TVaComStat& stat) {
 }
 
 int QueuedDevice::Read(uint8_t* buffer, size_t count, size_t& got) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     got = 0;
     if (closed_)
         return EBADF;
@@ -107,9 +122,17 @@ int QueuedDevice::Read(uint8_t* buffer, size_t count, size_t& got) {
         pending_ |= EV_RXCHAR;
         changed_.notify_all();
     }
-    if (n == 0 && lostCode_)
-        return lostCode_;
-    return 0;
+    bool released = false;
+    if (n > 0 && held_ && RoomRegained()) {
+        held_ = false;
+        released = true;
+        room_.notify_all();
+    }
+    const int code = (n == 0 && lostCode_) ? lostCode_ : 0;
+    lock.unlock();
+    if (released)
+        RoomMade();
+    return code;
 }
 
 bool QueuedDevice::Lost(int* code) const {
@@ -129,16 +152,54 @@ size_t QueuedDevice::RingFree() const {
     return ring_.size() - fill_;
 }
 
-void QueuedDevice::Push(const uint8_t* data, size_t count) {
-    if (count == 0)
-        return;
-    PushAll(data, count, 0, 0);
+bool QueuedDevice::RoomRegained() const {
+    return fill_ == 0 || ring_.size() - fill_ >= kResumeRoom;
 }
 
-void QueuedDevice::PushAll(const uint8_t* data, size_t count, uint32_t events,
-                           uint32_t errorFlags) {
+bool QueuedDevice::Held() {
     std::lock_guard lock(mutex_);
-    if (errorFlags) {
+    if (held_ && RoomRegained())
+        held_ = false;
+    else if (!held_ && fill_ == ring_.size())
+        held_ = true;
+    return held_;
+}
+
+size_t QueuedDevice::Push(const uint8_t* data, size_t count) {
+    if (count == 0)
+        return 0;
+    return PushAll(data, count, 0, 0);
+}
+
+size_t QueuedDevice::PushAll(const uint8_t* data, size_t count, uint32_t events,
+                             uint32_t errorFlags, uint64_t lostBytes) {
+    std::lock_guard lock(mutex_);
+    return PushLocked(data, count, events, errorFlags, lostBytes);
+}
+
+bool QueuedDevice::PushWaiting(const uint8_t* data, size_t count, uint32_t events,
+                               uint32_t errorFlags, uint64_t lostBytes, size_t& queued) {
+    std::unique_lock lock(mutex_);
+    queued = 0;
+    bool first = true;
+    for (;;) {
+        if (closed_ || lostCode_)
+            return false;
+        if (first || !held_) {
+            queued += first ? PushLocked(data, count, events, errorFlags, lostBytes)
+                            : PushLocked(data + queued, count - queued, 0, 0, 0);
+            first = false;
+            if (queued == count)
+                return true;
+        }
+        room_.wait(lock, [&] { return closed_ || lostCode_ || !held_; });
+    }
+}
+
+size_t QueuedDevice::PushLocked(const uint8_t* data, size_t count, uint32_t events,
+                                uint32_t errorFlags, uint64_t lostBytes) {
+    lostBytes_ += lostBytes;
+    if (errorFlags || lostBytes) {
         errors_ |= errorFlags;
         events |= EV_ERR;
         if (errorFlags & CE_RXPARITY)
@@ -146,19 +207,24 @@ void QueuedDevice::PushAll(const uint8_t* data, size_t count, uint32_t events,
         if (errorFlags & CE_BREAK)
             events |= EV_BREAK;
     }
-    const size_t room = ring_.size() - fill_;
-    const size_t n = std::min(room, count);
-    for (size_t i = 0; i < n; ++i)
-        ring_[(head_ + fill_ + i) % ring_.size()] = data[i];
-    fill_ += n;
-    if (n)
+    const size_t size = ring_.size();
+    const size_t n = std::min(size - fill_, count);
+    if (n) {
+        // Behind the held bytes up to the end of the block, the rest from its start.
+        const size_t tail = (head_ + fill_) % size;
+        const size_t first = std::min(n, size - tail);
+        std::memcpy(ring_.data() + tail, data, first);
+        if (n > first)
+            std::memcpy(ring_.data(), data + first, n - first);
+        fill_ += n;
         events |= EV_RXCHAR;
-    if (n < count) {
-        errors_ |= CE_RXOVER;
-        events |= EV_ERR;
     }
+    // The rest stays with the producer, which waits for room.
+    if (n < count)
+        held_ = true;
     pending_ |= events & mask_;
     changed_.notify_all();
+    return n;
 }
 
 void QueuedDevice::Raise(uint32_t events) {
@@ -167,18 +233,11 @@ void QueuedDevice::Raise(uint32_t events) {
     changed_.notify_all();
 }
 
-void QueuedDevice::AddErrors(uint32_t flags) {
-    if (!flags)
+void QueuedDevice::AddErrors(uint32_t flags, uint64_t lostBytes) {
+    if (!flags && !lostBytes)
         return;
     std::lock_guard lock(mutex_);
-    errors_ |= flags;
-    uint32_t events = EV_ERR;
-    if (flags & CE_RXPARITY)
-        events |= EV_PERR;
-    if (flags & CE_BREAK)
-        events |= EV_BREAK;
-    pending_ |= events & mask_;
-    changed_.notify_all();
+    PushLocked(nullptr, 0, 0, flags, lostBytes);
 }
 
 void QueuedDevice::MarkLost(int code) {
@@ -186,6 +245,7 @@ void QueuedDevice::MarkLost(int code) {
     if (!lostCode_)
         lostCode_ = code ? code : EIO;
     changed_.notify_all();
+    room_.notify_all();
 }
 
 bool QueuedDevice::MarkClosed() {
@@ -194,6 +254,7 @@ bool QueuedDevice::MarkClosed() {
         return false;
     closed_ = true;
     changed_.notify_all();
+    room_.notify_all();
     return true;
 }
 

@@ -1,7 +1,15 @@
 #pragma once
-// What both backends share: the receive ring buffer, pending event bits, line error flags,
-// the wakeable event wait and the "device lost" state. A backend feeds it from its own
-// side (Push, Raise, AddErrors, MarkLost) and implements the device-specific calls.
+// What both backends share: the receive ring buffer, pending event bits, line error flags
+// and the count of bytes lost below the program, the wakeable event wait and the "device
+// lost" state. A backend feeds it from its own side (Push, PushAll, PushWaiting, Raise,
+// AddErrors, MarkLost) and implements the device-specific calls.
+//
+// The ring never drops a byte. A producer offers bytes and learns how many were taken; when
+// the ring is full the producer is held back (Held) until the consumer's reads have made
+// room again: at least kResumeRoom free, or the ring empty. So a reader that takes little
+// per call is not answered by a trickle of single bytes. While held, a backend leaves the
+// bytes where they are (in the kernel, at the far end) and waits: RoomMade() is called, or
+// PushWaiting's waiter woken, when the producer may go on.
 
 #include <condition_variable>
 #include <mutex>
@@ -14,30 +22,54 @@ namespace trelmo::serial {
 class QueuedDevice : public CommDevice {
   public:
     static constexpr size_t kMinRing = 1024 * 1024;
+    // Room a full ring must regain (unless it empties) before a held producer goes on.
+    static constexpr size_t kResumeRoom = 64 * 1024;
 
     QueuedDevice();
 
+    // Grows the ring to the receive queue size when that is larger (never shrinks it).
     int Setup(uint32_t inQueue, uint32_t outQueue) override;
     int SetTimeouts(const TVaCommTimeouts& timeouts) override;
     int SetMask(uint32_t mask) override;
     int WaitEvent(uint32_t& mask) override;
     void WakeWait() override;
+    // Returns and clears the error flags and the lost-byte count (stat.cbLost).
     int ClearError(uint32_t& errors, TVaComStat& stat) override;
+    // Takes bytes from the ring; bytes left behind raise another received-characters event.
+    // A read that frees enough room releases a held producer.
     int Read(uint8_t* buffer, size_t count, size_t& got) override;
     bool Lost(int* code = nullptr) const override;
 
     size_t RingCapacity() const;
 
   protected:
-    // Appends received bytes; what does not fit is dropped and flagged CE_RXOVER.
-    void Push(const uint8_t* data, size_t count);
-    // Bytes, events and error flags at once, so a waiter sees them in one batch.
-    void PushAll(const uint8_t* data, size_t count, uint32_t events, uint32_t errorFlags);
+    // Appends received bytes as far as there is room and returns how many were taken. The
+    // caller keeps the rest and offers it again once the ring has room: nothing is dropped.
+    size_t Push(const uint8_t* data, size_t count);
+    // Bytes, events, error flags and a count of bytes lost below us at once, so a waiter
+    // sees them in one batch. Events, flags and the count always take effect; returns how
+    // many bytes were taken (see Push). Error flags or a lost count raise EV_ERR.
+    size_t PushAll(const uint8_t* data, size_t count, uint32_t events, uint32_t errorFlags,
+                   uint64_t lostBytes = 0);
+    // As PushAll, but queues every byte, waiting for the consumer's reads to make room (for
+    // a producer that may block; never call it on the thread that reads). Events, flags and
+    // the count go with the first bytes. False, with nothing more queued, once the device
+    // is closed or vanished; queued receives how many bytes were queued (a leading part of
+    // data, which the port can still read).
+    bool PushWaiting(const uint8_t* data, size_t count, uint32_t events, uint32_t errorFlags,
+                     uint64_t lostBytes, size_t& queued);
+    // True while the producer must not offer bytes: the ring filled up and has not yet
+    // regained kResumeRoom of room (nor emptied). RoomMade() follows when it turns false.
+    bool Held();
+    // Called without the lock when Read or Setup released a held producer. A backend whose
+    // producer sleeps elsewhere (in poll) wakes it here.
+    virtual void RoomMade() {}
     // Adds event bits (only those selected by the mask are kept).
     void Raise(uint32_t events);
     // Adds line error flags and raises EV_ERR (and EV_PERR for a parity error, EV_BREAK
-    // for a break).
-    void AddErrors(uint32_t flags);
+    // for a break). lostBytes adds to the count of bytes known lost below us (returned by
+    // ClearError as cbLost); the flags say how they were lost (CE_OVERRUN, CE_RXOVER).
+    void AddErrors(uint32_t flags, uint64_t lostBytes = 0);
     // The device vanished: every wait and I/O call fails with code from now on.
     void MarkLost(int code);
     // Marks the device closed and wakes every waiter; returns false when it already was.
@@ -45,19 +77,27 @@ class QueuedDevice : public CommDevice {
     bool IsClosed() const;
     // Bytes the backend still holds for transmission (cbOutQue).
     virtual uint32_t OutQueued() const { return 0; }
-    // Room left in the ring (for back-pressure by the backend).
+    // Room left in the ring.
     size_t RingFree() const;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
 
   private:
+    size_t PushLocked(const uint8_t* data, size_t count, uint32_t events, uint32_t errorFlags,
+                      uint64_t lostBytes);
+    // True when a held producer may go on (mutex_ held).
+    bool RoomRegained() const;
+
     std::vector<uint8_t> ring_;
     size_t head_ = 0;
     size_t fill_ = 0;
+    bool held_ = false;
+    std::condition_variable room_;  // a held producer released, or the device closed/lost
     uint32_t mask_ = 0;
     uint32_t pending_ = 0;
     uint32_t errors_ = 0;
+    uint64_t lostBytes_ = 0;
     bool woken_ = false;
     bool closed_ = false;
     int lostCode_ = 0;

@@ -195,15 +195,19 @@ class SimCommDevice : public QueuedDevice {
     }
 
     // Peer side.
-    void PeerPush(const QByteArray& b) {
-        Push(reinterpret_cast<const uint8_t*>(b.constData()), static_cast<size_t>(b.size()));
+    // Like a device that waits: blocks until every byte is queued or the device is gone.
+    bool PeerDeliver(const QByteArray& b, uint32_t ev, uint32_t ce, uint64_t lost) {
+        size_t queued = 0;
+        return PushWaiting(reinterpret_cast<const uint8_t*>(b.constData()),
+                           static_cast<size_t>(b.size()), ev, ce, lost, queued);
+    }
+    size_t PeerTryPush(const QByteArray& b) {
+        if (IsClosed() || Lost())
+            return 0;
+        return Push(reinterpret_cast<const uint8_t*>(b.constData()), static_cast<size_t>(b.size()));
     }
     void PeerRaise(uint32_t ev) { Raise(ev); }
-    void PeerDeliver(const QByteArray& b, uint32_t ev, uint32_t ce) {
-        PushAll(reinterpret_cast<const uint8_t*>(b.constData()), static_cast<size_t>(b.size()), ev,
-                ce);
-    }
-    void PeerErrors(uint32_t ce) { AddErrors(ce); }
+    void PeerErrors(uint32_t ce, uint64_t lost) { AddErrors(ce, lost); }
     void PeerPull() {
         MarkLost(ENODEV);
         dead_ = true;
@@ -295,19 +299,22 @@ int SimPeer::CloseCount() const {
 }
 
 bool SimPeer::Inject(const QByteArray& bytes) {
-    auto dev = openOf(state_);
-    if (!dev)
-        return false;
-    dev->PeerPush(bytes);
-    return true;
+    return Deliver(bytes, 0, 0);
 }
 
-bool SimPeer::Deliver(const QByteArray& bytes, uint32_t evBits, uint32_t ceFlags) {
+size_t SimPeer::TryInject(const QByteArray& bytes) {
+    auto dev = openOf(state_);
+    if (!dev)
+        return 0;
+    return dev->PeerTryPush(bytes);
+}
+
+bool SimPeer::Deliver(const QByteArray& bytes, uint32_t evBits, uint32_t ceFlags,
+                      uint64_t lostBytes) {
     auto dev = openOf(state_);
     if (!dev)
         return false;
-    dev->PeerDeliver(bytes, evBits, ceFlags);
-    return true;
+    return dev->PeerDeliver(bytes, evBits, ceFlags, lostBytes);
 }
 
 QByteArray SimPeer::Written() const {
@@ -363,7 +370,12 @@ void SimPeer::Ring() {
 
 void SimPeer::RaiseErrors(uint32_t ceFlags) {
     if (auto dev = openOf(state_))
-        dev->PeerErrors(ceFlags);
+        dev->PeerErrors(ceFlags, 0);
+}
+
+void SimPeer::RaiseOverrun(uint64_t lostBytes) {
+    if (auto dev = openOf(state_))
+        dev->PeerErrors(CE_OVERRUN, lostBytes);
 }
 
 void SimPeer::RaiseEvents(uint32_t evBits) {

@@ -1,6 +1,7 @@
 #include "serial/VaComm.h"
 
 #include <cerrno>
+#include <limits>
 
 #include "app/Application.h"
 #include "serial/VaCommThreads.h"
@@ -222,6 +223,7 @@ void TVaCustomComm::Open() {
             RaiseCode(" Error setting EventMask (%d), %s", e);
         }
         lostReported_ = false;
+        ResetPendingReports();
         CreateThreads();
     } catch (...) {
         StopThreads();
@@ -272,6 +274,7 @@ void TVaCustomComm::Close() {
         handle_->Close();
     handle_.reset();
     released_ = false;
+    ResetPendingReports();
     if (!destroying_ && OnClose)
         OnClose(Sender());
 }
@@ -428,7 +431,15 @@ uint32_t TVaCustomComm::ReadComStat(TVaComStat& stat) {
     if (int e = handle_->ClearError(errors, stat)) {
         RaiseCode("Error retrieving statistics (%d), %s", e);
     }
+    // The lost count is cleared in the device by this query, whoever made it: the port keeps
+    // it for OnDataLost. (The flags go to the caller only, as the device reports them.)
+    pendingLost_ += stat.cbLost;
     return errors;
+}
+
+void TVaCustomComm::ResetPendingReports() {
+    std::lock_guard lock(readLock_);
+    pendingLost_ = 0;
 }
 
 int TVaCustomComm::InQueCount() {
@@ -502,6 +513,7 @@ void TVaCustomComm::DoEvents(uint32_t mask) {
         CallNotify(OnEvent1);
     if (mask & EV_EVENT2)
         CallNotify(OnEvent2);
+    DoDataLost();
 }
 
 bool TVaCustomComm::DoError() {
@@ -510,7 +522,23 @@ bool TVaCustomComm::DoError() {
     if (errors != 0 && OnError) {
         runGuarded([&] { OnError(Sender(), static_cast<int>(errors)); });
     }
+    DoDataLost();
     return errors != 0;
+}
+
+void TVaCustomComm::DoDataLost() {
+    uint64_t lost;
+    {
+        std::lock_guard lock(readLock_);
+        lost = pendingLost_;
+        pendingLost_ = 0;
+    }
+    if (lost == 0 || !OnDataLost)
+        return;
+    const qint64 count = lost > static_cast<uint64_t>(std::numeric_limits<qint64>::max())
+                             ? std::numeric_limits<qint64>::max()
+                             : static_cast<qint64>(lost);
+    runGuarded([&] { OnDataLost(Sender(), count); });
 }
 
 void TVaCustomComm::DoDeviceLost(const QString& message) {

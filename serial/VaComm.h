@@ -221,6 +221,7 @@ using TVaNotifyEvent = std::function<void(TVaComm* Sender)>;
 using TVaCommErrorEvent = std::function<void(TVaComm* Sender, int Errors)>;
 using TVaCommRxCharEvent = std::function<void(TVaComm* Sender, int Count)>;
 using TVaCommDeviceLostEvent = std::function<void(TVaComm* Sender, const QString& Message)>;
+using TVaCommDataLostEvent = std::function<void(TVaComm* Sender, qint64 Count)>;
 
 // All behaviour of the port. Lives on the GUI thread; every handler runs there.
 class TVaCustomComm : public QObject {
@@ -246,6 +247,9 @@ class TVaCustomComm : public QObject {
     int ReadBuf(uint8_t* buffer, int count);
     int InQueCount();
     // Error flags and status (zero when closed); raises "Error retrieving statistics".
+    // Reading them clears them in the device (so DoRxChar's count of the queued bytes fetches
+    // the flags of its batch before DoError can); the port keeps the lost bytes it read
+    // (stat.cbLost) for OnDataLost.
     uint32_t ReadComStat(TVaComStat& stat);
     void SetDtr(bool on);
     void SetRts(bool on);
@@ -313,11 +317,24 @@ class TVaCustomComm : public QObject {
     // The device vanished while open (adapter pulled, pty closed). Called once, on the GUI
     // thread; the port stays Active until Close.
     TVaCommDeviceLostEvent OnDeviceLost;
+    // Received bytes were lost below the program (the UART overran, the driver's buffer
+    // overflowed; the program itself never discards one). Called on the GUI thread with the
+    // number of bytes lost since the previous call, once for each loss, whichever status
+    // query fetched it from the device (each received-characters and error event makes one,
+    // as do InQueCount and ReadComStat), whether or not ceError is monitored; after OnError
+    // when both report the same batch. A peer that closes the line with bytes unread has
+    // lost nothing. Devices without error counters (pseudo-terminals) never report a loss.
+    TVaCommDataLostEvent OnDataLost;
 
     // --- dispatch (GUI thread; used by the threads) ---
     virtual void DoRxChar();
     virtual void DoEvents(uint32_t mask);
+    // Fetches and clears the line error flags, reports them through OnError when there are
+    // any, then any lost bytes (DoDataLost); true when there were flags.
     bool DoError();
+    // Reports the bytes lost since the previous report through OnDataLost (nothing when
+    // none were). Run at the end of each event batch.
+    void DoDataLost();
     void DoDeviceLost(const QString& message);
 
   protected:
@@ -333,12 +350,16 @@ class TVaCustomComm : public QObject {
     TVaComm* Sender();
     bool IoReady() const { return handle_ && !released_; }
     void CallNotify(const TVaNotifyEvent& handler);
+    void ResetPendingReports();
 
     std::shared_ptr<CommDevice> handle_;
     bool released_ = false;
     bool destroying_ = false;
     bool designing_ = false;
     bool lostReported_ = false;
+    // Lost bytes fetched from the device by any status query, not yet reported (under
+    // readLock_).
+    uint64_t pendingLost_ = 0;
     std::shared_ptr<TVaCriticalSection> writeLock_;
     TVaCriticalSection readLock_;
     TVaWaitEvent ioEvent_;

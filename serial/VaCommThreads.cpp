@@ -255,6 +255,10 @@ void TVaCommEventThread::DispatchEvents() {
         }
         if (EventMask != 0)
             port->DoEvents(EventMask);
+        // Bytes lost below us that a query of this batch fetched, also when no error event
+        // is monitored (DoEvents reported them already when it ran).
+        if (TVaCustomComm* still = anchor_->port)
+            still->DoDataLost();
     });
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Fixtures for the serial tests: a pseudo-terminal pair, waiting for the port's worker
-// threads to end, and handler recorders.
+// Fixtures for the serial tests: a pseudo-terminal pair, the two backends as a test plays
+// them, waiting for the port's worker threads to end, test data.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,11 @@
 #include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
+#include <algorithm>
+#include <atomic>
+#include <memory>
 
+#include "serial/SimDevice.h"
 #include "serial/VaComm.h"
 #include "tests/common/Pump.h"
 
@@ -62,6 +66,33 @@ class PtyPair {
         return true;
     }
 
+    // Writes all bytes to the master, however long the other side holds them off (a port
+    // that does not read leaves the master's writes refused). stalled is set once a write was
+    // refused and the master then got no room for a while: the port is holding the bytes
+    // back. False on a write error, when no byte was taken for giveUpMs, or once stop is set.
+    bool WriteHeldBack(const QByteArray& bytes, std::atomic<bool>& stalled,
+                       const std::atomic<bool>* stop = nullptr, int giveUpMs = 120000) {
+        qsizetype done = 0;
+        QDeadlineTimer progress(giveUpMs);
+        while (done < bytes.size()) {
+            if (progress.hasExpired() || (stop && *stop))
+                return false;
+            ssize_t n = ::write(master_, bytes.constData() + done,
+                                static_cast<size_t>(bytes.size() - done));
+            if (n > 0) {
+                done += n;
+                progress.setRemainingTime(giveUpMs);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return false;
+            pollfd p{master_, POLLOUT, 0};
+            if (poll(&p, 1, 100) == 0)
+                stalled = true;
+        }
+        return true;
+    }
+
     // Reads what the port wrote so far (without waiting).
     QByteArray ReadAvailable() {
         QByteArray out;
@@ -98,5 +129,47 @@ inline QByteArray Pattern(int size, int seed = 0) {
         b[i] = static_cast<char>((i * 7 + seed + i / 251) & 0xFF);
     return b;
 }
+
+// Where two byte strings first differ (the shorter one's length when one is a prefix of the
+// other; -1 when they are equal): a readable check for megabytes of data.
+inline qsizetype FirstDifference(const QByteArray& a, const QByteArray& b) {
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        if (a[i] != b[i])
+            return i;
+    }
+    return a.size() == b.size() ? -1 : n;
+}
+
+// The two devices the port runs against, played from the test's side.
+struct SimBackend {
+    static QString UniqueName() {
+        static std::atomic<int> n{0};
+        return QStringLiteral("iface%1").arg(++n);
+    }
+    std::shared_ptr<serial::sim::SimPeer> peer = serial::sim::SimPeer::Create(UniqueName());
+    bool Ok() const { return true; }
+    QString Device() const { return peer->DeviceName(); }
+    bool Send(const QByteArray& b) { return peer->Inject(b); }
+    // Sends everything, waiting while the port holds the bytes back (another thread).
+    bool SendHeldBack(const QByteArray& b) { return peer->Inject(b); }
+    // A waiting Inject gives no sign of its own: the filled ring and the unfinished call are
+    // the signs.
+    bool SenderStalled() const { return true; }
+    QByteArray Received() { return peer->TakeWritten(); }
+    void Vanish() { peer->Pull(); }
+};
+
+struct PtyBackend {
+    PtyPair pty;
+    std::atomic<bool> stalled{false};
+    bool Ok() const { return pty.Ok(); }
+    QString Device() const { return pty.SlavePath(); }
+    bool Send(const QByteArray& b) { return pty.Write(b); }
+    bool SendHeldBack(const QByteArray& b) { return pty.WriteHeldBack(b, stalled); }
+    bool SenderStalled() const { return stalled.load(); }
+    QByteArray Received() { return pty.ReadAvailable(); }
+    void Vanish() { pty.CloseMaster(); }
+};
 
 }  // namespace trelmo::test

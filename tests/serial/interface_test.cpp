@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "serial/QueuedDevice.h"
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"
 #include "tests/common/DialogRecorder.h"
@@ -17,27 +18,8 @@ using trelmo::test::pumpUntil;
 
 namespace {
 
-struct SimBackend {
-    static QString UniqueName() {
-        static std::atomic<int> n{0};
-        return QStringLiteral("iface%1").arg(++n);
-    }
-    std::shared_ptr<sim::SimPeer> peer = sim::SimPeer::Create(UniqueName());
-    bool Ok() const { return true; }
-    QString Device() const { return peer->DeviceName(); }
-    bool Send(const QByteArray& b) { return peer->Inject(b); }
-    QByteArray Received() { return peer->TakeWritten(); }
-    void Vanish() { peer->Pull(); }
-};
-
-struct PtyBackend {
-    trelmo::test::PtyPair pty;
-    bool Ok() const { return pty.Ok(); }
-    QString Device() const { return pty.SlavePath(); }
-    bool Send(const QByteArray& b) { return pty.Write(b); }
-    QByteArray Received() { return pty.ReadAvailable(); }
-    void Vanish() { pty.CloseMaster(); }
-};
+using trelmo::test::PtyBackend;
+using trelmo::test::SimBackend;
 
 template <typename Backend>
 class PortInterface : public ::testing::Test {
@@ -168,6 +150,88 @@ TYPED_TEST(PortInterface, BytesLeftQueuedRaiseAnotherEvent) {
     EXPECT_TRUE(pumpUntil([&] { return got.size() >= data.size(); }));
     EXPECT_EQ(got, data);
     EXPECT_GE(counts.size(), 50u);
+}
+
+// A peer that writes faster than the port reads loses nothing: with nobody reading, the
+// receive ring fills and the port stops taking bytes, so the peer's writes wait (a pty
+// master's writes are refused, a simulated Inject blocks). Once the reader starts, every
+// byte arrives in order and the peer finishes.
+TYPED_TEST(PortInterface, FastPeerWaitsForAPausedReaderAndLosesNothing) {
+    const int size = 4 * 1024 * 1024;  // four times the receive ring
+    bool reading = false;
+    QByteArray got;
+    std::vector<int> errors;
+    std::vector<qint64> lost;
+    this->port->OnRxChar = [&](TVaComm* sender, int count) {
+        if (!reading)
+            return;
+        QByteArray block(std::min(count, 10000), '\0');
+        got.append(block.constData(),
+                   sender->ReadBuf(reinterpret_cast<uint8_t*>(block.data()), block.size()));
+    };
+    this->port->OnError = [&](TVaComm*, int flags) { errors.push_back(flags); };
+    this->port->OnDataLost = [&](TVaComm*, qint64 count) { lost.push_back(count); };
+    this->port->Open();
+    const QByteArray data = trelmo::test::Pattern(size, 11);
+    std::atomic<bool> sent{false};
+    bool sentAll = false;
+    std::thread peer([&] {
+        sentAll = this->backend.SendHeldBack(data);
+        sent = true;
+    });
+    const int ring = static_cast<int>(QueuedDevice::kMinRing);
+    // The ring fills up and the peer is held off.
+    EXPECT_TRUE(pumpUntil(
+        [&] { return sent || (this->port->InQueCount() == ring && this->backend.SenderStalled()); },
+        60000));
+    EXPECT_FALSE(sent) << "the peer finished although nobody read";
+    EXPECT_EQ(this->port->InQueCount(), ring);
+    // The reader starts; the bytes left after each read keep the events coming.
+    reading = true;
+    QByteArray first(10000, '\0');
+    got.append(first.constData(),
+               this->port->ReadBuf(reinterpret_cast<uint8_t*>(first.data()), first.size()));
+    EXPECT_TRUE(pumpUntil([&] { return got.size() >= size; }, 120000));
+    if (!sent)
+        this->port->Close();  // a failed run must not leave the peer waiting for ever
+    peer.join();
+    EXPECT_TRUE(sentAll);
+    EXPECT_EQ(got.size(), size);
+    EXPECT_EQ(trelmo::test::FirstDifference(got, data), -1);
+    EXPECT_EQ(this->port->InQueCount(), 0);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(lost.empty());
+}
+
+// A terminal that hangs up while the port holds it back (ring full, device unread) is
+// reported lost, and the bytes the ring already holds are still read in order.
+TEST(PosixPort, HangUpWhileHeldBackIsReportedAndKeepsTheQueuedBytes) {
+    trelmo::test::DialogRecorder dialogs;
+    trelmo::test::PtyPair pty;
+    ASSERT_TRUE(pty.Ok()) << "no pseudo-terminal available";
+    auto port = std::make_unique<TVaComm>();
+    port->SetDeviceName(pty.SlavePath());
+    port->SetDirectWrite(true);
+    QStringList lost;
+    port->OnDeviceLost = [&](TVaComm*, const QString& message) { lost << message; };
+    port->Open();
+    const QByteArray data = trelmo::test::Pattern(3 * 1024 * 1024, 13);
+    std::atomic<bool> stalled{false}, stop{false};
+    std::thread writer([&] { pty.WriteHeldBack(data, stalled, &stop); });
+    const int ring = static_cast<int>(QueuedDevice::kMinRing);
+    EXPECT_TRUE(pumpUntil([&] { return port->InQueCount() == ring && stalled; }, 60000));
+    stop = true;
+    writer.join();
+    pty.CloseMaster();
+    ASSERT_TRUE(pumpUntil([&] { return !lost.isEmpty(); }));
+    EXPECT_TRUE(lost.first().startsWith(QStringLiteral("Serial device lost (")));
+    QByteArray got(ring, '\0');
+    EXPECT_EQ(port->ReadBuf(reinterpret_cast<uint8_t*>(got.data()), ring), ring);
+    EXPECT_EQ(trelmo::test::FirstDifference(got, data.left(ring)), -1);
+    pumpFor(50);
+    EXPECT_EQ(lost.size(), 1);
+    port.reset();
+    EXPECT_TRUE(trelmo::test::WorkersGone());
 }
 
 TYPED_TEST(PortInterface, WriterThreadCarriesWritesAndReportsTxEmpty) {

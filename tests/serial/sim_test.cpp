@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"
@@ -722,10 +723,13 @@ TEST_F(SimPort, BytesReceivedBeforeThePullAreStillDelivered) {
         log << QString::fromLatin1(b);
     };
     port->OnDeviceLost = [&](TVaComm*, const QString&) { log << "lost"; };
+    // Bytes the peer never sent because it went away are no loss of data.
+    port->OnDataLost = [&](TVaComm*, qint64) { log << "data lost"; };
     port->Open();
     peer->Inject("last words");
     peer->Pull();
     EXPECT_TRUE(pumpUntil([&] { return log.contains("lost"); }));
+    pumpFor(50);
     EXPECT_EQ(log, (QStringList{"last words", "lost"}));
 }
 
@@ -741,16 +745,194 @@ TEST_F(SimPort, PulledDeviceWithOnlyTheWriterIsReportedToo) {
     EXPECT_TRUE(trelmo::test::WorkersGone());
 }
 
-TEST_F(SimPort, ReceiveRingOverflowIsAReceiveOverrun) {
+// --- a full receive ring ---
+
+TEST_F(SimPort, FullReceiveRingTakesNoMoreAndReportsNoError) {
     std::vector<int> errors;
     port->SetMonitorEvents({ceError});
     port->OnError = [&](TVaComm*, int flags) { errors.push_back(flags); };
     port->Open();
-    peer->Inject(QByteArray(1024 * 1024, 'a'));
-    peer->Inject("overflow");
-    EXPECT_TRUE(pumpUntil([&] { return !errors.empty(); }));
-    EXPECT_EQ(errors.front() & CE_RXOVER, CE_RXOVER);
-    EXPECT_EQ(port->InQueCount(), 1024 * 1024);
+    const int ring = 1024 * 1024;
+    const QByteArray fill = trelmo::test::Pattern(ring, 2);
+    EXPECT_EQ(peer->TryInject(fill), static_cast<size_t>(ring));
+    EXPECT_EQ(peer->TryInject("overflow"), 0u);  // refused, not dropped
+    pumpFor(100);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(port->InQueCount(), ring);
+    // Room for five bytes takes five.
+    QByteArray head(5, '\0');
+    EXPECT_EQ(port->ReadBuf(reinterpret_cast<uint8_t*>(head.data()), 5), 5);
+    EXPECT_EQ(peer->TryInject("overflow"), 5u);
+    QByteArray all(ring, '\0');
+    EXPECT_EQ(port->ReadBuf(reinterpret_cast<uint8_t*>(all.data()), ring), ring);
+    EXPECT_EQ(head + all, fill + "overf");
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(SimPort, WaitingInjectEndsWhenThePortCloses) {
+    port->SetMonitorEvents({});
+    port->Open();
+    std::atomic<bool> done{false};
+    bool delivered = true;
+    std::thread feeder([&] {
+        delivered = peer->Inject(trelmo::test::Pattern(3 * 1024 * 1024));
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return port->InQueCount() == 1024 * 1024; }));
+    EXPECT_FALSE(done);
+    port->Close();
+    feeder.join();
+    EXPECT_FALSE(delivered);
+    EXPECT_EQ(peer->TryInject("x"), 0u);  // not open
+    EXPECT_FALSE(peer->Inject("x"));
+}
+
+TEST_F(SimPort, WaitingInjectEndsWhenTheDeviceIsPulled) {
+    QByteArray got;
+    port->SetMonitorEvents({ceRxChar});
+    port->Open();
+    std::atomic<bool> done{false};
+    bool delivered = true;
+    const QByteArray data = trelmo::test::Pattern(2 * 1024 * 1024, 4);
+    std::thread feeder([&] {
+        delivered = peer->Inject(data);
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return port->InQueCount() == 1024 * 1024; }));
+    EXPECT_FALSE(done);
+    peer->Pull();
+    feeder.join();
+    EXPECT_FALSE(delivered);
+    // What was queued before the pull is a leading part of the data, still readable.
+    got.resize(1024 * 1024);
+    EXPECT_EQ(port->ReadBuf(reinterpret_cast<uint8_t*>(got.data()), got.size()), 1024 * 1024);
+    EXPECT_EQ(got, data.left(1024 * 1024));
+    EXPECT_EQ(peer->TryInject("x"), 0u);  // a pulled device takes nothing
+}
+
+// --- bytes lost below the program ---
+
+TEST_F(SimPort, OverrunArrivingWithBytesIsReportedOnceWithItsCount) {
+    QStringList log;
+    port->SetMonitorEvents({ceError, ceRxChar});
+    port->OnRxChar = [&](TVaComm* s, int count) {
+        QByteArray b(count, '\0');
+        b.resize(s->ReadBuf(reinterpret_cast<uint8_t*>(b.data()), count));
+        log << QStringLiteral("rx %1").arg(QString::fromLatin1(b));
+    };
+    port->OnError = [&](TVaComm*, int flags) { log << QStringLiteral("error %1").arg(flags); };
+    port->OnDataLost = [&](TVaComm* sender, qint64 count) {
+        EXPECT_EQ(sender, port.get());
+        log << QStringLiteral("lost %1").arg(count);
+    };
+    port->Open();
+    // One batch: the status query of DoRxChar clears the device's flags and count first, so
+    // OnError hears nothing of this batch; the lost count is kept and reported.
+    peer->Deliver("abc", 0, CE_OVERRUN, 17);
+    EXPECT_TRUE(pumpUntil([&] { return log.size() >= 2; }));
+    pumpFor(100);
+    EXPECT_EQ(log, (QStringList{"rx abc", "lost 17"}));
+    // A batch without loss reports none.
+    peer->Inject("def");
+    EXPECT_TRUE(pumpUntil([&] { return log.size() >= 3; }));
+    pumpFor(100);
+    EXPECT_EQ(log.mid(2), QStringList{"rx def"});
+    // Losses that arrive apart are reported apart, after the flags of their own batch.
+    peer->RaiseOverrun(2);
+    EXPECT_TRUE(pumpUntil([&] { return log.size() >= 5; }));
+    pumpFor(50);
+    EXPECT_EQ(log.mid(3), (QStringList{QStringLiteral("error %1").arg(CE_OVERRUN), "lost 2"}));
+}
+
+TEST_F(SimPort, LossIsReportedWhenErrorsAreNotMonitored) {
+    std::vector<qint64> lost;
+    int errors = 0;
+    QByteArray got;
+    port->SetMonitorEvents({ceRxChar});
+    port->OnRxChar = [&](TVaComm* s, int count) {
+        QByteArray b(count, '\0');
+        got.append(b.constData(), s->ReadBuf(reinterpret_cast<uint8_t*>(b.data()), count));
+    };
+    port->OnError = [&](TVaComm*, int) { ++errors; };
+    port->OnDataLost = [&](TVaComm*, qint64 count) { lost.push_back(count); };
+    port->Open();
+    peer->RaiseOverrun(5);  // no event of its own
+    peer->RaiseOverrun(6);
+    pumpFor(50);
+    EXPECT_TRUE(lost.empty());
+    peer->Inject("x");  // the next batch fetches the count
+    EXPECT_TRUE(pumpUntil([&] { return !lost.empty(); }));
+    pumpFor(100);
+    EXPECT_EQ(lost, std::vector<qint64>{11});
+    EXPECT_EQ(got, QByteArray("x"));
+    EXPECT_EQ(errors, 0);
+}
+
+TEST_F(SimPort, LossFetchedByAStatusQueryIsStillReportedOnce) {
+    std::vector<qint64> lost;
+    std::vector<int> errors;
+    port->OnError = [&](TVaComm*, int flags) { errors.push_back(flags); };
+    port->OnDataLost = [&](TVaComm*, qint64 count) { lost.push_back(count); };
+    port->Open();
+    // The GUI thread queries before the event batch of the overrun has run.
+    peer->RaiseOverrun(4);
+    TVaComStat stat;
+    EXPECT_EQ(port->ReadComStat(stat), static_cast<uint32_t>(CE_OVERRUN));
+    EXPECT_EQ(stat.cbLost, 4u);
+    EXPECT_EQ(port->ReadComStat(stat), 0u);  // cleared in the device
+    EXPECT_EQ(stat.cbLost, 0u);
+    EXPECT_TRUE(pumpUntil([&] { return !lost.empty(); }));
+    pumpFor(100);
+    EXPECT_EQ(lost, std::vector<qint64>{4});
+    EXPECT_TRUE(errors.empty());  // the caller fetched the flags; the count is still told
+}
+
+TEST_F(SimPort, UnreportedLossIsForgottenWhenThePortCloses) {
+    std::vector<qint64> lost;
+    int rings = 0, rx = 0;
+    port->SetMonitorEvents({ceRing, ceRxChar});
+    port->OnRing = [&](TVaComm*) { ++rings; };
+    port->OnRxChar = [&](TVaComm* s, int count) {
+        ++rx;
+        QByteArray b(count, '\0');
+        s->ReadBuf(reinterpret_cast<uint8_t*>(b.data()), count);
+    };
+    port->OnDataLost = [&](TVaComm*, qint64 count) { lost.push_back(count); };
+    port->Open();
+    peer->RaiseOverrun(9);
+    TVaComStat stat;
+    port->ReadComStat(stat);  // fetched, not reported yet
+    EXPECT_EQ(stat.cbLost, 9u);
+    port->Close();
+    port->Open();
+    peer->Ring();
+    EXPECT_TRUE(pumpUntil([&] { return rings == 1; }));
+    pumpFor(100);
+    EXPECT_TRUE(lost.empty());
+    // Loss of the new session is reported with the next batch that fetches it.
+    peer->RaiseOverrun(3);
+    peer->Inject("z");
+    EXPECT_TRUE(pumpUntil([&] { return rx == 1 && !lost.empty(); }));
+    pumpFor(50);
+    EXPECT_EQ(lost, std::vector<qint64>{3});
+}
+
+TEST_F(SimPort, OnDataLostExceptionIsShownAndThePortCarriesOn) {
+    int rx = 0;
+    port->OnRxChar = [&](TVaComm* s, int count) {
+        ++rx;
+        QByteArray b(count, '\0');
+        s->ReadBuf(reinterpret_cast<uint8_t*>(b.data()), count);
+    };
+    port->OnDataLost = [](TVaComm*, qint64) { throw EVaCommError(QStringLiteral("lost it")); };
+    port->Open();
+    peer->Deliver("a", 0, CE_OVERRUN, 1);
+    EXPECT_TRUE(pumpUntil([&] { return dialogs.messages.size() == 1; }));
+    EXPECT_EQ(dialogs.lastText(), QStringLiteral("lost it"));
+    peer->Inject("b");
+    EXPECT_TRUE(pumpUntil([&] { return rx == 2; }));
+    pumpFor(50);
+    EXPECT_EQ(dialogs.messages.size(), 1u);
 }
 
 }  // namespace

@@ -90,6 +90,11 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent) {
     setFixedSize(649, 608);
     buildMasterGroup();
     buildSlaveGroup();
+    received_ = Label_receive->text();
+    copyLength_ = Label_receive2->text().size();  // both start as "Received: "
+    labelTimer_.setSingleShot(true);
+    labelTimer_.setInterval(kLabelDelayMs);
+    connect(&labelTimer_, &QTimer::timeout, this, &TForm5::flushReceivedLabels);
     connectHandlers();
     runGuarded([this] { FormCreate(); });
 }
@@ -316,18 +321,63 @@ void TForm5::captureByte(uint8_t b) {
 void TForm5::captureBytes(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return;
-    // One label update per block: the caption grows by two digits per byte.
-    QString text = Label_receive->text();
-    text.reserve(text.size() + 2 * bytes.size());
+    // The caption grows by two digits per byte, written in place.
+    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+    qsizetype at = received_.size();
+    received_.resize(at + 2 * bytes.size());
+    char16_t* out = reinterpret_cast<char16_t*>(received_.data());
     qsizetype lastStop = -1;
     for (char c : bytes) {
-        text += mbus::hex2(static_cast<uint8_t>(c));
-        if (static_cast<uint8_t>(c) == 0x16)
-            lastStop = text.size();
+        const auto b = static_cast<uint8_t>(c);
+        out[at++] = kDigits[b >> 4];
+        out[at++] = kDigits[b & 15];
+        if (b == 0x16)
+            lastStop = at;
     }
-    setLabel(Label_receive, text);
-    if (lastStop >= 0)
-        setLabel(Label_receive2, text.left(lastStop));
+    if (lastStop >= 0) {
+        copyText_.clear();
+        copyLength_ = lastStop;
+    }
+    labelsPending_ = true;
+    if (!labelTimer_.isActive())
+        labelTimer_.start();
+}
+
+QString TForm5::receivedCopy() const {
+    return copyLength_ >= 0 ? received_.left(copyLength_) : copyText_;
+}
+
+void TForm5::detachCopy() {
+    if (copyLength_ < 0)
+        return;
+    copyText_ = received_.left(copyLength_);
+    copyLength_ = -1;
+}
+
+void TForm5::setReceivedCaption(const QString& caption) {
+    detachCopy();
+    received_ = caption;
+    labelsPending_ = true;
+    flushReceivedLabels();
+}
+
+QString TForm5::shownCaption(const QString& caption, qsizetype length) const {
+    if (length <= kLabelFullChars)
+        return caption.left(length);
+    return QStringLiteral("Received: \u2026") +
+           caption.mid(length - kLabelTailChars, kLabelTailChars);
+}
+
+void TForm5::flushReceivedLabels() {
+    labelTimer_.stop();
+    if (!labelsPending_)
+        return;
+    labelsPending_ = false;
+    setLabel(Label_receive, shownCaption(received_, received_.size()));
+    if (copyLength_ >= 0)
+        setLabel(Label_receive2, shownCaption(received_, copyLength_));
+    else
+        setLabel(Label_receive2, shownCaption(copyText_, copyText_.size()));
 }
 
 void TForm5::closeEvent(QCloseEvent* event) {
@@ -367,7 +417,7 @@ void TForm5::BitBtn1Click() {
     setLabel(Label_DIF, QStringLiteral("DIF and VIF: "));
     setLabel(Label_info, QString());
     setLabel(Label_VIF, QStringLiteral("Checksum: "));
-    setLabel(Label_receive, QStringLiteral("Received: "));
+    setReceivedCaption(QStringLiteral("Received: "));
 
     mbus::SendInputs in;
     in.shortFrame = Radio_Short->isChecked();
@@ -410,7 +460,8 @@ void TForm5::BitBtn1Click() {
 }
 
 void TForm5::BitBtn3Click() {
-    mbus::decodeReply(Label_receive->text(), [this](const QString& name, const QString& text) {
+    flushReceivedLabels();
+    mbus::decodeReply(received_, [this](const QString& name, const QString& text) {
         auto* l = GroupBox2->findChild<QLabel*>(name);
         if (!l)
             return;

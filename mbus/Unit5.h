@@ -4,6 +4,8 @@
 // units (MbusTelegram, MbusOptions, MbusComposer, MbusDecoder) and write labels.
 
 #include <QByteArrayView>
+#include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 
@@ -31,8 +33,24 @@ class TForm5 : public QWidget {
     // One received serial byte while MbusCapture is on: its two hex digits go to the
     // "Received: " caption; a 0x16 also copies that caption to Label_receive2.
     void captureByte(uint8_t b);
-    // The same for a block of received bytes, with one update of the labels.
+    // The same for a block of received bytes. The captions grow at once; Label_receive and
+    // Label_receive2 show them shortly after (kLabelDelayMs), once for all blocks of a burst.
     void captureBytes(QByteArrayView bytes);
+
+    // The received caption ("Received: " and two upper-case hex digits per byte) the
+    // decoder reads, and its copy as it stood at the last 0x16. The labels show a caption
+    // longer than kLabelFullChars as "Received: …" and its last kLabelTailChars characters.
+    const QString& receivedCaption() const { return received_; }
+    QString receivedCopy() const;
+    // Replaces the received caption, as if that reply had been captured; the labels show it
+    // at once. The copy keeps its text.
+    void setReceivedCaption(const QString& caption);
+    // Shows pending caption changes in the labels now.
+    void flushReceivedLabels();
+
+    static constexpr int kLabelDelayMs = 100;
+    static constexpr qsizetype kLabelFullChars = 4096;
+    static constexpr qsizetype kLabelTailChars = 2048;
 
     const mbus::TelegramState& telegram() const { return state_; }
 
@@ -68,9 +86,20 @@ class TForm5 : public QWidget {
     void buildSlaveGroup();
     void connectHandlers();
     void setLabel(QLabel* label, const QString& text);
+    // The copy becomes text of its own, so the caption may change without it.
+    void detachCopy();
+    // The label text for the first `length` characters of the caption.
+    QString shownCaption(const QString& caption, qsizetype length) const;
 
     MbusHost* host_ = nullptr;
     mbus::TelegramState state_;
+    // The caption grows in place; the copy is a prefix of it (copyLength_ characters) until
+    // the caption is replaced, then it is held in copyText_ (copyLength_ -1).
+    QString received_;
+    QString copyText_;
+    qsizetype copyLength_ = 0;
+    bool labelsPending_ = false;
+    QTimer labelTimer_;
 
   public:
     // Master-to-slave

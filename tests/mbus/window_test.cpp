@@ -51,6 +51,11 @@ class MbusWindow : public ::testing::Test {
     void click(const char* button) { get<QAbstractButton>(button)->click(); }
     QString text(const char* label) { return get<QLabel>(label)->text(); }
     bool shown(const char* name) { return !get<QWidget>(name)->isHidden(); }
+    // Captured bytes reach the labels a moment later, all of a burst at once.
+    bool waitForReceivedLabels() {
+        return trelmo::test::pumpUntil(
+            [&] { return text("Label_receive") == form.receivedCaption(); });
+    }
 
     DialogRecorder rec;
     FakeHost host;
@@ -120,17 +125,21 @@ TEST_F(MbusWindow, SendDurationTelegramAndCaptureReply) {
 
     for (uint8_t b : {0x68, 0x0A, 0x16})
         form.captureByte(b);
+    ASSERT_TRUE(waitForReceivedLabels());
     EXPECT_EQ(text("Label_receive"), "Received: 680A16");
     EXPECT_EQ(text("Label_receive2"), "Received: 680A16");
     form.captureByte(0xE5);
+    ASSERT_TRUE(waitForReceivedLabels());
     EXPECT_EQ(text("Label_receive"), "Received: 680A16E5");
     EXPECT_EQ(text("Label_receive2"), "Received: 680A16") << "copied only at 0x16";
 
     // A block is captured as its bytes one by one would be: the hidden copy stands at the
     // block's last 0x16.
     form.captureBytes(QByteArray::fromHex("1016aa16bb"));
+    ASSERT_TRUE(waitForReceivedLabels());
     EXPECT_EQ(text("Label_receive"), "Received: 680A16E51016AA16BB");
     EXPECT_EQ(text("Label_receive2"), "Received: 680A16E51016AA16");
+    EXPECT_EQ(form.receivedCopy(), "Received: 680A16E51016AA16");
 
     // The next Send resets the caption.
     click("BitBtn1");
@@ -227,6 +236,8 @@ TEST_F(MbusWindow, DecodeWritesLabelsAndSendClearsThem) {
         " 04 13 10 27 00 00 81 10 AA BB 05 0F AA BB 03 9C FF 55 16");
     for (char b : reply)
         form.captureByte(static_cast<uint8_t>(b));
+    // Decode reads the caption as captured, whether or not its label shows it yet.
+    EXPECT_EQ(form.receivedCaption(), "Received: " + QString::fromLatin1(reply.toHex().toUpper()));
     click("BitBtn3");
     EXPECT_EQ(text("Label_mbcs_address"), "Slave address: 253");
     EXPECT_EQ(text("Label_mbcs_Id"), "Slave ID: 12345678");
@@ -245,12 +256,63 @@ TEST_F(MbusWindow, DecodeWritesLabelsAndSendClearsThem) {
 
     // A bad character in the access number: the conversion message; the labels before it
     // are written and the access label is shown with its old text.
-    get<QLabel>("Label_receive")->setText("Received: 68404068080572785634122ED90107G2");
+    form.setReceivedCaption("Received: 68404068080572785634122ED90107G2");
+    EXPECT_EQ(text("Label_receive"), "Received: 68404068080572785634122ED90107G2");
     click("BitBtn3");
     EXPECT_EQ(rec.lastText(), "'G' is not a valid integer value");
     EXPECT_EQ(text("Label_mbcs_address"), "Slave address: 5");
     EXPECT_TRUE(shown("Label_mbcs_Id"));
     EXPECT_EQ(text("Label_access"), "Access No.: 42");
+}
+
+TEST_F(MbusWindow, LongCaptureKeepsTheWholeCaptionAndShowsItsTail) {
+    // 2 MB in blocks of 10000 bytes, as a busy line delivers them; 0x16 here and there but
+    // not in the last block.
+    const qsizetype total = 2'000'000;
+    const qsizetype block = 10'000;
+    QByteArray data(total, Qt::Uninitialized);
+    for (qsizetype i = 0; i < total; ++i)
+        data[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    for (qsizetype i = total - block; i < total; ++i) {
+        if (static_cast<uint8_t>(data[i]) == 0x16)
+            data[i] = 0x17;
+    }
+    const qsizetype lastStop = data.lastIndexOf('\x16');
+    ASSERT_GE(lastStop, 0);
+    ASSERT_LT(lastStop, total - block);
+
+    const QString prefix = QStringLiteral("Received: ");
+    const QString labelBefore = text("Label_receive");
+    for (qsizetype at = 0; at < total; at += block)
+        form.captureBytes(QByteArrayView(data).sliced(at, block));
+    // Without the event loop the labels have not been touched: they are refreshed once for
+    // the whole burst, not once per block.
+    EXPECT_EQ(text("Label_receive"), labelBefore);
+
+    const QString caption = prefix + QString::fromLatin1(data.toHex().toUpper());
+    const QString copy = prefix + QString::fromLatin1(data.left(lastStop + 1).toHex().toUpper());
+    EXPECT_TRUE(form.receivedCaption() == caption)
+        << "caption of " << form.receivedCaption().size();
+    EXPECT_TRUE(form.receivedCopy() == copy) << "copy of " << form.receivedCopy().size();
+
+    // The labels show the tails behind an ellipsis; the texts stay whole in the window.
+    auto tail = [&](const QString& whole) {
+        return prefix + QChar(0x2026) + whole.right(TForm5::kLabelTailChars);
+    };
+    ASSERT_TRUE(trelmo::test::pumpUntil([&] { return text("Label_receive") != labelBefore; }));
+    EXPECT_EQ(text("Label_receive"), tail(caption));
+    EXPECT_EQ(text("Label_receive2"), tail(copy));
+
+    // Send starts a new caption; the copy keeps its text until the next 0x16.
+    click("BitBtn1");
+    EXPECT_EQ(text("Label_receive"), prefix);
+    EXPECT_EQ(form.receivedCaption(), prefix);
+    EXPECT_TRUE(form.receivedCopy() == copy);
+    form.captureBytes(QByteArray::fromHex("6816E5"));
+    ASSERT_TRUE(waitForReceivedLabels());
+    EXPECT_EQ(text("Label_receive"), "Received: 6816E5");
+    EXPECT_EQ(text("Label_receive2"), "Received: 6816");
+    EXPECT_EQ(form.receivedCopy(), "Received: 6816");
 }
 
 TEST_F(MbusWindow, CloseHidesAndSwitchesCaptureOff) {

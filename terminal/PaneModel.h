@@ -1,26 +1,108 @@
 #pragma once
 // The receive pane's lines. The pane is a list of text lines; its text is the lines joined
 // by "\n" (an empty pane reads as ""). Lines only grow (text appended, lines added at the
-// end) until the pane is cleared, and every change is signalled so a view can follow it
-// without re-reading the whole text.
+// end) until the pane is cleared.
 //
 // Adding a whole line follows one rule everywhere: if the last line is empty (or the pane
 // is empty) that line takes the text and a new empty line follows it; otherwise the text
 // becomes the new last line. Either way the caller's line index advances by one, so after a
 // line break it names the new empty last line, and after a message added behind a partly
 // received line it names the message line.
+//
+// Storage. Every character of the pane comes from the code page or from the fixed texts of
+// received bytes ("<CR>", "0x41 "), so the pane keeps one byte per unit in an append-only
+// store: a received byte is kept as itself together with how it is shown (a piece kind),
+// and a message as its code-page bytes. A message with characters outside the code page is
+// kept as UTF-16 (two bytes a unit). Lines are offsets into that store; pieces mark where
+// the kind changes. Texts are built when asked for, so a hex-mode capture costs one byte per
+// received byte, not five characters.
 
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace trelmo {
+
+// An append-only array in fixed-size chunks: growing never copies what is stored, and
+// memory follows the size (no doubling).
+template <typename T, int Shift>
+class ChunkedArray {
+  public:
+    static constexpr qsizetype kChunk = qsizetype(1) << Shift;
+
+    qsizetype size() const { return size_; }
+    T operator[](qsizetype i) const { return chunks_[i >> Shift][i & (kChunk - 1)]; }
+    T back() const { return (*this)[size_ - 1]; }
+    void push_back(T v) {
+        if (size_ == qsizetype(chunks_.size()) << Shift)
+            chunks_.push_back(std::make_unique_for_overwrite<T[]>(kChunk));
+        chunks_.back()[size_ & (kChunk - 1)] = v;
+        ++size_;
+    }
+    void append(const T* p, qsizetype n);
+    // The contiguous run of elements from i to the end of its chunk (or of the array).
+    const T* run(qsizetype i, qsizetype& count) const {
+        count = std::min(kChunk - (i & (kChunk - 1)), size_ - i);
+        return chunks_[i >> Shift].get() + (i & (kChunk - 1));
+    }
+    // Drops the elements from n on and the chunks no longer needed.
+    void truncate(qsizetype n);
+    void clear() {
+        chunks_.clear();
+        chunks_.shrink_to_fit();
+        size_ = 0;
+    }
+    size_t memoryUsage() const {
+        return chunks_.size() * sizeof(T) * kChunk + chunks_.capacity() * sizeof(chunks_[0]);
+    }
+
+  private:
+    std::vector<std::unique_ptr<T[]>> chunks_;
+    qsizetype size_ = 0;
+};
+
+template <typename T, int Shift>
+void ChunkedArray<T, Shift>::append(const T* p, qsizetype n) {
+    while (n > 0) {
+        if (size_ == qsizetype(chunks_.size()) << Shift)
+            chunks_.push_back(std::make_unique_for_overwrite<T[]>(kChunk));
+        const qsizetype at = size_ & (kChunk - 1);
+        const qsizetype take = std::min(n, kChunk - at);
+        std::copy_n(p, take, chunks_.back().get() + at);
+        size_ += take;
+        p += take;
+        n -= take;
+    }
+}
+
+template <typename T, int Shift>
+void ChunkedArray<T, Shift>::truncate(qsizetype n) {
+    if (n >= size_)
+        return;
+    size_ = std::max<qsizetype>(n, 0);
+    chunks_.resize(static_cast<size_t>((size_ + kChunk - 1) >> Shift));
+}
 
 class PaneModel : public QObject {
     Q_OBJECT
   public:
+    // How the units of a piece are shown.
+    enum class Kind : uint8_t {
+        Literal,   // a character of the code page per byte
+        Wide,      // UTF-16: a character per two bytes (messages outside the code page)
+        Text,      // received bytes in text mode: 0 to 6 and 13 by name, others the character
+        HexEvery,  // received bytes, each as "0x", two upper-case digits and a blank
+        HexNamed,  // received bytes in hex, but 1 to 6 and 13 by name
+    };
+
     explicit PaneModel(QObject* parent = nullptr);
+    ~PaneModel() override;
 
     // Adds a whole line by the rule above; lineIndex += 1.
     void addLine(QStringView text, int& lineIndex);
@@ -30,28 +112,143 @@ class PaneModel : public QObject {
     // first extends the pane with empty lines up to it; an empty text changes nothing.
     // A negative index is ignored.
     void appendToLine(int index, QStringView text);
+    // Appends received bytes, shown by `kind` (Text, HexEvery or HexNamed), to line `index`
+    // as appendToLine does. Byte 10 shows nothing in Text and HexNamed and is not kept there.
+    void appendReceived(int index, Kind kind, QByteArrayView bytes);
     // Empties the pane.
     void clear();
 
-    int lineCount() const { return static_cast<int>(m_lines.size()); }
-    bool isEmpty() const { return m_lines.isEmpty(); }
+    int lineCount() const { return static_cast<int>(lines_.size()); }
+    bool isEmpty() const { return lines_.size() == 0; }
     // Line `index`; an index out of range gives an empty text.
     QString line(int index) const;
-    // The lines as held, including an empty last line after a line break.
-    const QStringList& lines() const { return m_lines; }
+    // All lines, including an empty last line after a line break (built on each call).
+    QStringList lines() const;
     // The lines joined by "\n".
     QString text() const;
 
+    // Heap bytes held.
+    size_t memoryUsage() const;
+
+    // ---- Reading by units, for views ------------------------------------------------------
+    // A line is a range of units; a unit shows as one or more characters (unitText).
+    // Offsets are store offsets relative to the line's start (a Wide unit is two bytes).
+    qsizetype lineBytes(int index) const;
+    // The characters a byte shows as in a piece of an 8-bit kind (every kind but Wide).
+    static QStringView unitText(Kind kind, uint8_t byte);
+    // Calls f(kind, data, n) for each stretch of stored units of one kind and in one piece of
+    // memory within the offsets [from, to) of line `line` (a Wide stretch holds n / 2 units,
+    // low byte first). Offsets must fall on unit starts.
+    template <typename F>
+    void forEachStretch(int line, qsizetype from, qsizetype to, F&& f) const;
+    // Walks the units of one line from a byte offset. Invalid after the model changes
+    // other than by growing.
+    class Reader {
+      public:
+        Reader(const PaneModel& model, int line, qsizetype offset = 0);
+        bool atEnd() const { return pos_ >= end_; }
+        Kind kind() const { return kind_; }
+        // The unit's byte, or its UTF-16 code in a Wide piece.
+        char16_t value() const;
+        // The characters the unit shows as.
+        QStringView text() const;
+        // Byte offset of the current unit from the line's start.
+        qsizetype offset() const { return pos_ - begin_; }
+        void next();
+
+      private:
+        void enterPiece();
+        const PaneModel& m_;
+        qsizetype begin_, pos_, end_;
+        size_t piece_ = 0;
+        qsizetype pieceEnd_ = 0;
+        Kind kind_ = Kind::Literal;
+        mutable char16_t wide_ = 0;
+    };
+
+    // Holds back the change signal until the outermost batch ends, then sends it once.
+    class Batch {
+      public:
+        explicit Batch(PaneModel& m) : m_(m) { ++m_.batchDepth_; }
+        ~Batch() {
+            if (--m_.batchDepth_ == 0)
+                m_.notify();
+        }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+      private:
+        PaneModel& m_;
+    };
+
   signals:
-    // Text was appended to an existing line.
-    void lineChanged(int index);
-    // count lines were added at the end, the first of them at index first.
-    void linesAppended(int first, int count);
+    // Lines from `firstLine` on grew or were added.
+    void grown(int firstLine);
     // The pane was emptied.
     void cleared();
 
   private:
-    QStringList m_lines;
+    struct Piece {
+        qsizetype start;  // store offset where the piece begins
+        Kind kind;
+    };
+    qsizetype lineBegin(int index) const { return lines_[index]; }
+    qsizetype lineEnd(int index) const {
+        return index + 1 < lineCount() ? lines_[index + 1] : store_.size();
+    }
+    // Appends units of `kind` to the end of the store (the last line).
+    void put(Kind kind, const uint8_t* data, qsizetype n);
+    void putText(QStringView text);
+    // Appends the characters of the store range [from, to) to out.
+    void appendRange(QString& out, qsizetype from, qsizetype to) const;
+    // Makes `index` the last line: extends the pane, or rewrites the lines after it.
+    void reachLine(int index);
+    void markGrown(int firstLine);
+    void notify();
+    size_t pieceAt(qsizetype offset) const;
+
+    ChunkedArray<uint8_t, 16> store_;
+    ChunkedArray<qsizetype, 13> lines_;  // store offset where each line begins
+    std::vector<Piece> pieces_;
+    int batchDepth_ = 0;
+    int grownFrom_ = -1;
 };
+
+template <typename F>
+void PaneModel::forEachStretch(int line, qsizetype from, qsizetype to, F&& f) const {
+    if (line < 0 || line >= lineCount())
+        return;
+    const qsizetype base = lineBegin(line);
+    qsizetype at = base + std::max<qsizetype>(from, 0);
+    const qsizetype stop = std::min(base + to, lineEnd(line));
+    if (at >= stop)
+        return;
+    size_t p = pieceAt(at);
+    while (at < stop) {
+        const qsizetype pieceEnd =
+            p + 1 < pieces_.size() ? std::min(pieces_[p + 1].start, stop) : stop;
+        if (pieces_[p].kind == Kind::Wide) {
+            // A unit may straddle two chunks: hand the units over in a copy.
+            uint8_t copy[512];
+            while (at + 1 < pieceEnd) {
+                const qsizetype n =
+                    std::min<qsizetype>(sizeof copy, (pieceEnd - at) & ~qsizetype(1));
+                for (qsizetype i = 0; i < n; ++i)
+                    copy[i] = store_[at + i];
+                f(Kind::Wide, static_cast<const uint8_t*>(copy), n);
+                at += n;
+            }
+            at = pieceEnd;
+        }
+        while (at < pieceEnd) {
+            qsizetype n = 0;
+            const uint8_t* data = store_.run(at, n);
+            n = std::min(n, pieceEnd - at);
+            f(pieces_[p].kind, data, n);
+            at += n;
+        }
+        ++p;
+    }
+}
 
 }  // namespace trelmo

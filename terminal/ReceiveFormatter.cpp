@@ -1,79 +1,9 @@
 #include "terminal/ReceiveFormatter.h"
 
-#include <array>
-#include <bit>
 #include <cstring>
-#include <exception>
-
-#include "app/Codec.h"
 
 namespace trelmo {
 namespace {
-
-// The pane text of one byte: up to five characters, padded so a copy of all five is safe.
-struct Token {
-    char16_t c[5];
-    uint8_t len;
-};
-using TokenTable = std::array<Token, 256>;
-
-enum PaneMode { TextMode = 0, HexEvery = 1, HexNamed = 2 };
-
-Token fromLatin1(QLatin1StringView s) {
-    Token t{};
-    t.len = static_cast<uint8_t>(s.size());
-    for (qsizetype i = 0; i < s.size(); ++i)
-        t.c[i] = static_cast<char16_t>(s[i].unicode());
-    return t;
-}
-
-Token hexToken(uint8_t b) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    return Token{{u'0', u'x', static_cast<char16_t>(kDigits[b >> 4]),
-                  static_cast<char16_t>(kDigits[b & 15]), u' '},
-                 5};
-}
-
-bool namedInHex(uint8_t b) {
-    return (b >= 1 && b <= 6) || b == 13;
-}
-
-TokenTable buildTable(PaneMode mode) {
-    TokenTable table{};
-    for (int i = 0; i < 256; ++i) {
-        const auto b = static_cast<uint8_t>(i);
-        Token& t = table[i];
-        switch (mode) {
-            case TextMode:
-                if (b == 10) {
-                    t = Token{};
-                } else if (!controlName(b).isEmpty()) {
-                    t = fromLatin1(controlName(b));  // byte 0 too: "<NUL>" keeps the line whole
-                } else {
-                    t = Token{{codec::toChar(b).unicode()}, 1};
-                }
-                break;
-            case HexEvery:
-                t = hexToken(b);
-                break;
-            case HexNamed:
-                if (b == 10)
-                    t = Token{};
-                else if (namedInHex(b))
-                    t = fromLatin1(controlName(b));
-                else
-                    t = hexToken(b);
-                break;
-        }
-    }
-    return table;
-}
-
-const TokenTable& tokens(PaneMode mode) {
-    static const std::array<TokenTable, 3> all = {buildTable(TextMode), buildTable(HexEvery),
-                                                  buildTable(HexNamed)};
-    return all[mode];
-}
 
 // Announces the block's table rows however the block ends.
 class CommitOnExit {
@@ -87,24 +17,11 @@ class CommitOnExit {
     ByteTableModel& m_table;
 };
 
-}  // namespace
-
-ParityMark parityValue(uint8_t byte, LineParity parity) {
-    const bool oddOnes = (std::popcount(byte) & 1) != 0;
-    switch (parity) {
-        case LineParity::None:
-            return ParityMark::None;
-        case LineParity::Odd:
-            return oddOnes ? ParityMark::One : ParityMark::Zero;
-        case LineParity::Even:
-            return oddOnes ? ParityMark::Zero : ParityMark::One;
-        case LineParity::Mark:
-            return ParityMark::One;
-        case LineParity::Space:
-            return ParityMark::Zero;
-    }
-    return ParityMark::None;
+QByteArrayView span(const uint8_t* from, const uint8_t* to) {
+    return QByteArrayView(reinterpret_cast<const char*>(from), to - from);
 }
+
+}  // namespace
 
 const LinkPolicy& LinkPolicy::serial() {
     static const LinkPolicy p{Serial, false, false, true, 10000, false};
@@ -138,70 +55,56 @@ QString ReceiveFormatter::lastByteParityText(bool hasParity, ParityMark lastPari
 ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView bytes,
                                              const LinkPolicy& policy, bool hexMode,
                                              LineParity parity) {
-    const PaneMode mode = !hexMode ? TextMode : (policy.namesInHexMode ? HexNamed : HexEvery);
-    const TokenTable& tok = tokens(mode);
+    using Kind = PaneModel::Kind;
+    const Kind kind =
+        !hexMode ? Kind::Text : (policy.namesInHexMode ? Kind::HexNamed : Kind::HexEvery);
+    // In the hex mode that writes every byte, byte 10 starts the new line with its own text.
+    const bool lineFeedShown = kind == Kind::HexEvery;
     const bool tableNames = !hexMode || policy.tableNamesInHexMode;
     const LineParity lineParity = policy.hasParity ? parity : LineParity::None;
-    ParityMark lastParity = ParityMark::Zero;  // the last byte's value; 0 before any byte
 
     ReceiveResult result;
     result.moreThan10k = policy.reportsFullBlock && bytes.size() >= policy.maxBlockBytes;
+    state.PendingLine.clear();
 
-    // The pending line is written in place: room for the longest text of every byte.
-    QString& pending = state.PendingLine;
-    pending.resize(0);
-    pending.resize(bytes.size() * 5);
-    char16_t* const base = reinterpret_cast<char16_t*>(pending.data());
-    char16_t* out = base;
-    char16_t* lineStart = base;
-    uint8_t sum = state.CheckSum;
-    int count = state.ReceivedCount;
+    const auto* const begin = reinterpret_cast<const uint8_t*>(bytes.data());
+    const auto* const end = begin + bytes.size();
+    // Sum, count and table rows of the bytes [from, to), in arrival order.
+    auto account = [&](const uint8_t* from, const uint8_t* to) {
+        unsigned sum = state.CheckSum;
+        for (const uint8_t* p = from; p != to; ++p)
+            sum += *p;
+        m_table.appendBytes(span(from, to), tableNames, lineParity);
+        state.CheckSum = static_cast<uint8_t>(sum);
+        state.ReceivedCount += static_cast<int>(to - from);
+    };
     {
+        PaneModel::Batch batch(m_pane);
         CommitOnExit commit(m_table);
-        struct Restore {  // keeps the state exact if a pane update throws
-            ReceiveState& s;
-            uint8_t& sum;
-            int& count;
-            ~Restore() {
-                s.CheckSum = sum;
-                s.ReceivedCount = count;
-                if (std::uncaught_exceptions() > 0)
-                    s.PendingLine.clear();
-            }
-        } restore{state, sum, count};
-
-        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-        const auto* const end = p + bytes.size();
-        for (; p != end; ++p) {
-            const uint8_t b = *p;
-            sum = static_cast<uint8_t>(sum + b);
-            ParityMark pm = ParityMark::None;
-            if (lineParity != LineParity::None) {
-                pm = parityValue(b, lineParity);
-                lastParity = pm;
-            }
-            if (b == 10) {
-                m_pane.appendToLine(
-                    state.LineIndex,
-                    QStringView(lineStart, static_cast<qsizetype>(out - lineStart)));
-                m_pane.addEmptyLine(state.LineIndex);
-                lineStart = out;
-            }
-            const Token& t = tok[b];
-            std::memcpy(out, t.c, sizeof t.c);
-            out += t.len;
-            ++count;
-            m_table.appendByte(b, tableNames, pm);
+        const uint8_t* accounted = begin;  // bytes before this are summed, counted and listed
+        const uint8_t* lineFrom = begin;   // the current line's text starts here
+        const uint8_t* search = begin;
+        while (search != end) {
+            const auto* lf = static_cast<const uint8_t*>(std::memchr(search, 10, end - search));
+            if (!lf)
+                break;
+            // Line break: the text so far goes to the current line, an empty line follows.
+            m_pane.appendReceived(state.LineIndex, kind, span(lineFrom, lf));
+            m_pane.addEmptyLine(state.LineIndex);
+            lineFrom = lineFeedShown ? lf : lf + 1;
+            search = lf + 1;
+            account(accounted, search);
+            accounted = search;
         }
+        // Block end: the text since the last line break goes to the current line.
+        m_pane.appendReceived(state.LineIndex, kind, span(lineFrom, end));
+        account(accounted, end);
     }
-    // Block end: the text since the last line break goes to the current line.
-    const QStringView tail(lineStart, static_cast<qsizetype>(out - lineStart));
-    m_pane.appendToLine(state.LineIndex, tail);
-    const qsizetype tailLength = tail.size();
-    const qsizetype tailStart = lineStart - base;
-    if (tailStart > 0)
-        pending.remove(0, tailStart);
-    pending.truncate(tailLength);
+
+    // The last byte's parity value; 0 before any byte.
+    ParityMark lastParity = ParityMark::Zero;
+    if (begin != end && lineParity != LineParity::None)
+        lastParity = parityValue(end[-1], lineParity);
 
     result.bytesHandled = static_cast<int>(bytes.size());
     result.labelRec = receivedLabel(state.ReceivedCount);

@@ -7,7 +7,6 @@
 #include <QByteArrayView>
 #include <QString>
 #include <cstdint>
-#include <vector>
 
 #include "terminal/CheckSum.h"
 #include "terminal/PaneModel.h"
@@ -18,18 +17,13 @@ namespace trelmo {
 
 // The receive state the main window owns and every receive path shares.
 struct ReceiveState {
-    QString PendingLine;    // pane text of the current block not yet written to the pane
+    QString PendingLine;    // pane text of the current block not yet written (empty between blocks)
     int LineIndex = 0;      // pane line that written text is appended to
     int ReceivedCount = 0;  // bytes received since the last clear
     uint8_t CheckSum = 0;   // 8-bit sum of the bytes received since the last send
 };
 
-// The serial port's parity setting.
-enum class LineParity { None, Odd, Even, Mark, Space };
-
-// The parity value of a byte, counting the one bits of all eight bits: Odd gives 1 for an
-// odd count, Even 1 for an even count, Mark always 1, Space always 0, None no value.
-ParityMark parityValue(uint8_t byte, LineParity parity);
+// LineParity and parityValue (the parity value of a byte) come with the byte store.
 
 // How a link differs in showing what it receives.
 struct LinkPolicy {
@@ -77,8 +71,10 @@ class ReceiveFormatter {
     // Applies the receive rules to one block. Every byte of `bytes` is handled (capping a
     // read at policy.maxBlockBytes is the caller's part). hexMode: "Show incoming in Hex";
     // parity: the port's parity (ignored by links without parity). The pane line is written
-    // at each line break and once at the end; the table rows of the block are inserted
-    // together, even if the block is cut short by an exception.
+    // at each line break and once at the end, the received bytes going to the pane as they
+    // are (it shows them by the block's mode); the table rows of the block are inserted
+    // together, even if the block is cut short by an exception. The cost is linear in the
+    // block, whatever the length of the line it extends.
     ReceiveResult receiveBlock(ReceiveState& state, QByteArrayView bytes, const LinkPolicy& policy,
                                bool hexMode, LineParity parity = LineParity::None);
 

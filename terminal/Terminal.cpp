@@ -25,6 +25,7 @@
 #include "app/Application.h"
 #include "app/Dialogs.h"
 #include "app/LocaleText.h"
+#include "terminal/ReceivePaneView.h"
 #include "widgets/dsLeds.h"
 
 namespace {
@@ -360,9 +361,7 @@ QWidget* TForm1::buildCommandLine() {
 }
 
 void TForm1::buildReceivePane() {
-    Memo_receive = named(new QPlainTextEdit(this), "Memo_receive");
-    Memo_receive->setReadOnly(true);
-    Memo_receive->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo_receive = named(new trelmo::ReceivePaneView(this), "Memo_receive");
     Memo_receive->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo_receive->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo_receive->setFont(QFont(QStringLiteral("Arial"), 9));

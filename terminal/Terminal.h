@@ -34,7 +34,7 @@ class TClientSocket;
 class TServerSocket;
 class TCustomWinSocket;
 class PaneModel;
-class PaneView;
+class ReceivePaneView;
 class ByteTableModel;
 class TForm5;
 }  // namespace trelmo
@@ -106,7 +106,7 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     QPushButton* Button1 = nullptr;  // hidden
 
     // ---- Receive pane, hidden labels and buffers ---------------------------------------------
-    QPlainTextEdit* Memo_receive = nullptr;
+    trelmo::ReceivePaneView* Memo_receive = nullptr;  // shows Pane
     QMenu* PopupMenu1 = nullptr;
     QAction* Clear1 = nullptr;
     QAction* Save2 = nullptr;
@@ -206,7 +206,6 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     // PendingLine, LineIndex, ReceivedCount and CheckSum of the window.
     trelmo::ReceiveState Recv;
     trelmo::PaneModel* Pane = nullptr;        // lines of Memo_receive
-    trelmo::PaneView* PaneBinder = nullptr;   // keeps Memo_receive in step with Pane
     trelmo::ByteTableModel* Table = nullptr;  // the byte table (shown by TForm4's StringGrid1)
     trelmo::ReceiveFormatter* Formatter = nullptr;
     // Adds a whole line to the receive pane by the shared rule; LineIndex += 1.
@@ -236,6 +235,9 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     void Com_PortTxEmpty(TVaComm* Sender);
     void Com_PortRing(TVaComm* Sender);
     void Com_PortPErr(TVaComm* Sender);
+    // Bytes were lost below the program (the UART overran, the driver's buffer overflowed):
+    // one pane line says when and how many, in the receive pane where the gap is.
+    void Com_PortDataLost(TVaComm* Sender, qint64 Count);
     // The device vanished while open: the port is closed as by a disconnect (closed status,
     // settings enabled), then one message names the port and the reason.
     void Com_PortDeviceLost(TVaComm* Sender, const QString& Message);

@@ -40,8 +40,8 @@ constexpr int kHoldPollMs = 50;
 class PaneSource : public trelmo::CapturePaneSource {
   public:
     explicit PaneSource(const trelmo::PaneModel& pane) : pane_(pane) {}
-    qsizetype paneLineCount() const override { return pane_.lines().size(); }
-    QString paneLine(qsizetype i) const override { return pane_.lines().at(i); }
+    qsizetype paneLineCount() const override { return pane_.lineCount(); }
+    QString paneLine(qsizetype i) const override { return pane_.line(static_cast<int>(i)); }
 
   private:
     const trelmo::PaneModel& pane_;

@@ -1,12 +1,11 @@
 // The main window's links and the models behind its receive pane and byte table.
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QStatusBar>
 
 #include "links/WinSocket.h"
 #include "serial/VaComm.h"
 #include "terminal/PaneModel.h"
-#include "terminal/PaneView.h"
+#include "terminal/ReceivePaneView.h"
 #include "terminal/Terminal.h"
 #include "widgets/ByteTableModel.h"
 
@@ -19,7 +18,7 @@ void TForm1::createLinksAndModels() {
     Socket1->setObjectName(QStringLiteral("Socket1"));
 
     Pane = new trelmo::PaneModel(this);
-    PaneBinder = new trelmo::PaneView(*Pane, Memo_receive);
+    Memo_receive->setModel(Pane);
     Table = new trelmo::ByteTableModel(this);
     Formatter = new trelmo::ReceiveFormatter(*Pane, *Table);
 }

@@ -39,7 +39,7 @@ void TForm1::connectReceiveHandlers() {
 }
 
 void TForm1::Com_PortRxChar(TVaComm*, int Count) {
-    led_RxD->setLedOn(true);  // the formatter starts the block with an empty pending line
+    led_RxD->setLedOnCoalesced(true);  // the formatter starts the block with an empty pending line
     const int wanted = std::clamp(Count, 0, kSerialBlock);
     QByteArray block(wanted, '\0');
     const int got = Com_Port->ReadBuf(reinterpret_cast<uint8_t*>(block.data()), wanted);
@@ -58,5 +58,5 @@ void TForm1::Com_PortRxChar(TVaComm*, int Count) {
 
     if (MbusCapture && mbusWindow_)
         mbusWindow_->captureBytes(block);
-    led_RxD->setLedOn(false);
+    led_RxD->setLedOnCoalesced(false);
 }

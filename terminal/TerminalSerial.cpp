@@ -14,6 +14,7 @@
 #include "app/Application.h"
 #include "app/Convert.h"
 #include "app/Dialogs.h"
+#include "app/LocaleText.h"
 #include "links/WinSocket.h"
 #include "serial/VaComm.h"
 #include "terminal/Terminal.h"
@@ -101,6 +102,9 @@ void TForm1::connectSerialHandlers() {
     Com_Port->OnPErr = [this](TVaComm* sender) { Com_PortPErr(sender); };
     Com_Port->OnDeviceLost = [this](TVaComm* sender, const QString& message) {
         Com_PortDeviceLost(sender, message);
+    };
+    Com_Port->OnDataLost = [this](TVaComm* sender, qint64 count) {
+        Com_PortDataLost(sender, count);
     };
     closePortHook = [this] { DisconnectSerial(); };
 
@@ -255,6 +259,13 @@ void TForm1::Com_PortRing(TVaComm*) {
 
 void TForm1::Com_PortPErr(TVaComm*) {
     trelmo::showMessage(QStringLiteral("Parity Error"));
+}
+
+void TForm1::Com_PortDataLost(TVaComm*, qint64 Count) {
+    AddPaneLine(QStringLiteral("Receive overrun at %1: %2 bytes were lost by the serial port "
+                               "before the program could read them")
+                    .arg(trelmo::longTimeText(trelmo::now().time()))
+                    .arg(Count));
 }
 
 void TForm1::Com_PortDeviceLost(TVaComm*, const QString& Message) {

@@ -158,7 +158,7 @@ namespace {
 // Errors are caught: panel 2 tells the time and the RxD lamp stays lit.
 void receiveTcpBlock(TForm1& form, trelmo::TCustomWinSocket* from, int limit,
                      const trelmo::LinkPolicy& policy) {
-    form.led_RxD->setLedOn(true);
+    form.led_RxD->setLedOnCoalesced(true);
     form.Recv.PendingLine.clear();
     try {
         std::array<char, kClientBlock> buffer;
@@ -171,7 +171,7 @@ void receiveTcpBlock(TForm1& form, trelmo::TCustomWinSocket* from, int limit,
         form.lab_crc->setText(result.crcText);
         form.Label_rec->setText(result.labelRec);
         form.ShowCounters();
-        form.led_RxD->setLedOn(false);
+        form.led_RxD->setLedOnCoalesced(false);
     } catch (const std::exception&) {
         form.StatusBar1Panel2->setText(QStringLiteral("Exception receive ") +
                                        trelmo::currentTimeText());

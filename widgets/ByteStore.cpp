@@ -3,8 +3,27 @@
 #include "app/Codec.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace trelmo {
+
+ParityMark parityValue(uint8_t byte, LineParity parity) {
+    const bool oddOnes = (std::popcount(byte) & 1) != 0;
+    switch (parity) {
+        case LineParity::None:
+            return ParityMark::None;
+        case LineParity::Odd:
+            return oddOnes ? ParityMark::One : ParityMark::Zero;
+        case LineParity::Even:
+            return oddOnes ? ParityMark::Zero : ParityMark::One;
+        case LineParity::Mark:
+            return ParityMark::One;
+        case LineParity::Space:
+            return ParityMark::Zero;
+    }
+    return ParityMark::None;
+}
 
 QLatin1StringView controlName(uint8_t byte) {
     switch (byte) {
@@ -72,13 +91,40 @@ QString ByteStore::cellText(qsizetype index, int column) const {
     }
 }
 
+void ByteStore::append(QByteArrayView values, bool useNames, LineParity parity) {
+    if (values.isEmpty())
+        return;
+    noteSettings(settingsOf(useNames, parity));
+    const char* src = values.data();
+    qsizetype left = values.size();
+    while (left > 0) {
+        if (m_size == m_capacity)
+            grow();
+        const qsizetype at = m_size & (kChunkBytes - 1);
+        const qsizetype n = std::min(left, kChunkBytes - at);
+        std::memcpy(m_chunks.back().get() + at, src, static_cast<size_t>(n));
+        src += n;
+        left -= n;
+        m_size += n;
+    }
+}
+
+uint8_t ByteStore::settingsAt(qsizetype index) const {
+    // Reads mostly go to the newest bytes, which belong to the last run.
+    if (index >= m_runs.back().first)
+        return m_runs.back().settings;
+    const auto after = std::upper_bound(m_runs.begin(), m_runs.end(), index,
+                                        [](qsizetype i, const Run& r) { return i < r.first; });
+    return std::prev(after)->settings;
+}
+
 QByteArray ByteStore::bytes() const {
     QByteArray out(m_size, Qt::Uninitialized);
     char* dst = out.data();
     qsizetype left = m_size;
     for (const auto& chunk : m_chunks) {
         const qsizetype n = std::min(left, kChunkBytes);
-        std::copy_n(reinterpret_cast<const char*>(chunk->values), n, dst);
+        std::memcpy(dst, chunk.get(), static_cast<size_t>(n));
         dst += n;
         left -= n;
         if (left == 0)
@@ -90,17 +136,20 @@ QByteArray ByteStore::bytes() const {
 void ByteStore::clear() {
     m_chunks.clear();
     m_chunks.shrink_to_fit();
+    m_runs.clear();
+    m_runs.shrink_to_fit();
     m_size = 0;
     m_capacity = 0;
 }
 
 size_t ByteStore::memoryUsage() const {
-    return m_chunks.size() * sizeof(Chunk) + m_chunks.capacity() * sizeof(m_chunks[0]);
+    return m_chunks.size() * static_cast<size_t>(kChunkBytes) +
+           m_chunks.capacity() * sizeof(m_chunks[0]) + m_runs.capacity() * sizeof(Run);
 }
 
 void ByteStore::grow() {
     // Uninitialised on purpose: every slot is written before it is counted.
-    m_chunks.push_back(std::make_unique_for_overwrite<Chunk>());
+    m_chunks.push_back(std::make_unique_for_overwrite<uint8_t[]>(kChunkBytes));
     m_capacity += kChunkBytes;
 }
 

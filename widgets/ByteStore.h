@@ -1,10 +1,13 @@
 #pragma once
-// The compact record of every received byte behind the byte table: per byte its value and
-// one flag byte (how its ASCII cell is written, its parity value). Two bytes per received
-// byte, kept in fixed-size chunks so growth never copies what is already stored. Cell texts
-// are computed when asked for.
+// The compact record of every received byte behind the byte table: one byte per received
+// byte, its value, kept in fixed-size chunks so growth never copies what is already stored.
+// How a byte's cells are written (control names in the ASCII cell or not, the line's parity
+// setting) changes only when the display mode, the link or the port settings change, so it
+// is kept once per run of bytes received with the same settings. Cell texts and parity
+// values are computed when asked for.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QLatin1StringView>
 #include <QString>
 #include <cstddef>
@@ -16,6 +19,13 @@ namespace trelmo {
 
 // The parity value shown for a byte: none (no parity on the link), "0" or "1".
 enum class ParityMark : uint8_t { None = 0, Zero = 1, One = 2 };
+
+// The serial port's parity setting.
+enum class LineParity { None, Odd, Even, Mark, Space };
+
+// The parity value of a byte, counting the one bits of all eight bits: Odd gives 1 for an
+// odd count, Even 1 for an even count, Mark always 1, Space always 0, None no value.
+ParityMark parityValue(uint8_t byte, LineParity parity);
 
 // The name the receive display gives a control byte: "<NUL>" (0), "<SOH>" (1), "<STX>" (2),
 // "<ETX>" (3), "<EOT>" (4), "<ENQ>" (5), "<ACK>" (6), "<LF>" (10), "<CR>" (13); empty for
@@ -37,17 +47,17 @@ class ByteStore {
     ByteStore& operator=(ByteStore&&) = default;
 
     // Appends one byte. useNames: its ASCII cell shows the control name (controlName) where
-    // the byte has one, otherwise the character; parity: its Parity cell.
-    void append(uint8_t value, bool useNames, ParityMark parity) {
+    // the byte has one, otherwise the character; parity: the line's parity setting, from
+    // which its Parity cell is computed (LineParity::None leaves the cell empty).
+    void append(uint8_t value, bool useNames, LineParity parity) {
+        noteSettings(settingsOf(useNames, parity));
         if (m_size == m_capacity)
             grow();
-        Chunk& c = *m_chunks.back();
-        const qsizetype at = m_size & (kChunkBytes - 1);
-        c.values[at] = value;
-        c.flags[at] = static_cast<uint8_t>((useNames ? kNamesFlag : 0) |
-                                           (static_cast<uint8_t>(parity) << kParityShift));
+        m_chunks.back()[m_size & (kChunkBytes - 1)] = value;
         ++m_size;
     }
+    // Appends a block of bytes received with the same settings.
+    void append(QByteArrayView values, bool useNames, LineParity parity);
 
     // Number of stored bytes.
     qsizetype size() const { return m_size; }
@@ -55,11 +65,15 @@ class ByteStore {
 
     // Accessors by 0-based index; index must be in [0, size()).
     uint8_t value(qsizetype index) const {
-        return m_chunks[index / kChunkBytes]->values[index & (kChunkBytes - 1)];
+        return m_chunks[index / kChunkBytes][index & (kChunkBytes - 1)];
     }
-    bool usesNames(qsizetype index) const { return flags(index) & kNamesFlag; }
+    bool usesNames(qsizetype index) const { return settingsAt(index) & kNamesFlag; }
+    LineParity lineParity(qsizetype index) const {
+        return static_cast<LineParity>(settingsAt(index) >> kParityShift);
+    }
+    // The byte's parity value under the line's parity setting when it was received.
     ParityMark parity(qsizetype index) const {
-        return static_cast<ParityMark>((flags(index) >> kParityShift) & 3);
+        return parityValue(value(index), lineParity(index));
     }
 
     // The text of one cell of byte `index` (0-based): No. (index + 1 in decimal), ASCII,
@@ -76,22 +90,35 @@ class ByteStore {
     // Bytes of heap memory held by the store.
     size_t memoryUsage() const;
 
-    static constexpr qsizetype kChunkBytes = 16384;  // bytes per chunk, a power of two
+    // Number of runs of bytes stored with the same settings.
+    qsizetype settingsRunCount() const { return static_cast<qsizetype>(m_runs.size()); }
+
+    static constexpr qsizetype kChunkBytes = 65536;  // bytes per chunk, a power of two
 
   private:
-    struct Chunk {
-        uint8_t values[kChunkBytes];
-        uint8_t flags[kChunkBytes];
-    };
+    // The settings of a run: bit 0 names, bits 1..3 the LineParity.
     static constexpr uint8_t kNamesFlag = 1;
     static constexpr int kParityShift = 1;
+    struct Run {
+        qsizetype first;  // index of the run's first byte
+        uint8_t settings;
+    };
 
-    uint8_t flags(qsizetype index) const {
-        return m_chunks[index / kChunkBytes]->flags[index & (kChunkBytes - 1)];
+    static uint8_t settingsOf(bool useNames, LineParity parity) {
+        return static_cast<uint8_t>((useNames ? kNamesFlag : 0) |
+                                    (static_cast<uint8_t>(parity) << kParityShift));
     }
+    // Called just before a byte is stored: starts a new run at it when its settings differ
+    // from the last run's (so no run is ever empty).
+    void noteSettings(uint8_t settings) {
+        if (m_runs.empty() || m_runs.back().settings != settings)
+            m_runs.push_back({m_size, settings});
+    }
+    uint8_t settingsAt(qsizetype index) const;
     void grow();
 
-    std::vector<std::unique_ptr<Chunk>> m_chunks;
+    std::vector<std::unique_ptr<uint8_t[]>> m_chunks;
+    std::vector<Run> m_runs;  // sorted by first; m_runs[0].first == 0
     qsizetype m_size = 0;
     qsizetype m_capacity = 0;
 };

@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include "widgets/ByteStore.h"
@@ -24,11 +25,15 @@ class ByteTableModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // Filling, one block at a time: appendByte() stores a byte without telling views;
-    // commitRows() then announces every byte appended since the last commit as one row
-    // insertion. Views and the read-back functions below see committed rows only.
-    void appendByte(uint8_t value, bool useNames, ParityMark parity) {
+    // Filling, one block at a time: appendByte() and appendBytes() store bytes without
+    // telling views (useNames and parity as in ByteStore::append); commitRows() then
+    // announces every byte appended since the last commit as one row insertion. Views and
+    // the read-back functions below see committed rows only.
+    void appendByte(uint8_t value, bool useNames, LineParity parity) {
         m_store.append(value, useNames, parity);
+    }
+    void appendBytes(QByteArrayView values, bool useNames, LineParity parity) {
+        m_store.append(values, useNames, parity);
     }
     void commitRows();
 

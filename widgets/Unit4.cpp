@@ -1,16 +1,17 @@
 #include "widgets/Unit4.h"
 
-#include <QAbstractItemModel>
 #include <QCloseEvent>
-#include <QHeaderView>
 #include <QStatusBar>
-#include <QTableView>
+#include <algorithm>
+
+#include "widgets/ByteGridView.h"
 
 namespace {
 constexpr int kGridLeft = 8;
 constexpr int kGridWidth = 241;
 constexpr int kGridHeight = 553;
 constexpr int kColumnWidth = 44;
+constexpr int kColumnCount = 5;
 constexpr int kRowHeight = 16;
 constexpr int kFormWidth = 278;
 constexpr int kFormHeight = 630;
@@ -23,18 +24,13 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Window) {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setGeometry(962, 124, kFormWidth, kFormHeight);
 
-    StringGrid1 = new QTableView(this);
+    StringGrid1 = new trelmo::ByteGridView(this);
     StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
     StringGrid1->setGeometry(kGridLeft, 0, kGridWidth, kGridHeight);
     StringGrid1->setFocusPolicy(Qt::ClickFocus);
-    StringGrid1->horizontalHeader()->setMinimumSectionSize(kColumnWidth);
-    StringGrid1->horizontalHeader()->setDefaultSectionSize(kColumnWidth);
-    StringGrid1->verticalHeader()->setMinimumSectionSize(kRowHeight);
-    StringGrid1->verticalHeader()->setDefaultSectionSize(kRowHeight);
-    StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    StringGrid1->verticalHeader()->hide();
-    StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    StringGrid1->setWordWrap(false);
+    StringGrid1->setRowHeight(kRowHeight);
+    for (int c = 0; c < kColumnCount; ++c)
+        StringGrid1->setColumnWidth(c, kColumnWidth);
     StringGrid1->setVisible(true);
 
     StatusBar1 = new QStatusBar(this);
@@ -44,28 +40,7 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TForm4::setTableModel(QAbstractItemModel* model) {
-    model_ = model;
-    StringGrid1->setModel(nullptr);
-    attachModel(isVisible());
-}
-
-void TForm4::attachModel(bool on) {
-    QAbstractItemModel* wanted = on ? model_.data() : nullptr;
-    if (StringGrid1->model() == wanted)
-        return;
-    StringGrid1->setModel(wanted);
-    for (int c = 0; wanted && c < wanted->columnCount(); ++c)
-        StringGrid1->setColumnWidth(c, kColumnWidth);
-}
-
-void TForm4::showEvent(QShowEvent* event) {
-    attachModel(true);
-    QWidget::showEvent(event);
-}
-
-void TForm4::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
-    attachModel(false);
+    StringGrid1->setModel(model);
 }
 
 void TForm4::closeEvent(QCloseEvent* event) {

@@ -79,6 +79,19 @@ void TdsLed::setLedOn(bool value) {
     Change();
 }
 
+void TdsLed::setLedOnCoalesced(bool value) {
+    if (value == ledOn_)
+        return;
+    ledOn_ = value;
+    litSincePaint_ = litSincePaint_ || value;
+    constexpr qint64 kFrameMs = 16;
+    if (!lastPaint_.isValid() || lastPaint_.elapsed() >= kFrameMs)
+        repaint();
+    else
+        update();
+    Change();
+}
+
 void TdsLed::Change() {
     if (OnChange)
         OnChange(this);
@@ -93,7 +106,14 @@ void TdsLed::DrawLed(const QRect& rect, QPainter& canvas) {
 void TdsLed::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing, false);
-    const QColor color = colorFromTColor(ledOn_ ? onColor_ : offColor_);
+    // A lamp lit and put out again since its last paint shows lit this once; the next
+    // frame shows it as it is.
+    const bool lit = ledOn_ || litSincePaint_;
+    if (litSincePaint_ && !ledOn_)
+        update();
+    litSincePaint_ = false;
+    lastPaint_.start();
+    const QColor color = colorFromTColor(lit ? onColor_ : offColor_);
     p.setBrush(color);
     if (style_ == TdsLedStyle::lsOwnerDraw) {
         DrawLed(rect(), p);

@@ -3,6 +3,7 @@
 // triangle, with an optional bevel, or drawn by its owner.
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QRect>
 #include <QWidget>
 #include <cstdint>
@@ -51,6 +52,13 @@ class TdsLed : public QWidget {
     void setOnColor(TColor value);
     void setOffColor(TColor value);
     void setLedOn(bool value);
+    // Switches LedOn as setLedOn does (Change() included) for a lamp that may be switched
+    // thousands of times a second, such as a data lamp: it paints at once only when the lamp
+    // was last painted a frame or more ago; otherwise painting is left to the event loop, and
+    // that paint shows the lamp lit if it was lit at any time since its previous paint. So a
+    // lamp switched on and off for every block of a fast feed reads as lit while the feed
+    // lasts and as off after it, at the screen's pace instead of the feed's.
+    void setLedOnCoalesced(bool value);
     // Stored only; takes effect at the next paint.
     void setStyle(TdsLedStyle value) { style_ = value; }
 
@@ -82,4 +90,6 @@ class TdsLed : public QWidget {
     TColor offColor_ = clRed;
     bool ledOn_ = false;
     TdsLedStyle style_ = TdsLedStyle::lsStandard;
+    bool litSincePaint_ = false;  // switched on since the last paint (coalesced switching)
+    QElapsedTimer lastPaint_;
 };

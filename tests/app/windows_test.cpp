@@ -24,6 +24,7 @@
 #include "../common/TempDir.h"
 #include "app/LocaleText.h"
 #include "app/Windows.h"
+#include "terminal/ReceivePaneView.h"
 #include "widgets/dsLeds.h"
 
 using trelmo::test::DialogRecorder;
@@ -198,9 +199,9 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
     TForm1* f = windows.form1();
     f->show();
 
-    auto* memo = child<QPlainTextEdit>(f, "Memo_receive");
-    EXPECT_TRUE(memo->isReadOnly());
-    EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+    // A read-only view of the pane's lines; long lines scroll sideways (no wrapping).
+    auto* memo = child<trelmo::ReceivePaneView>(f, "Memo_receive");
+    EXPECT_EQ(memo->model(), f->Pane);
     EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo->font().family(), "Arial");

@@ -17,6 +17,7 @@
 #include "app/Windows.h"
 #include "links/WinSocket.h"
 #include "terminal/PaneModel.h"
+#include "terminal/ReceivePaneView.h"
 #include "terminal/Terminal.h"
 #include "tests/common/DialogRecorder.h"
 #include "tests/common/Pump.h"

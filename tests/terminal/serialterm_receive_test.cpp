@@ -2,6 +2,8 @@
 // parity and the byte table, through the real window and a pseudo-terminal.
 
 #include <QCheckBox>
+#include <atomic>
+#include <thread>
 
 #include "tests/terminal/serialterm_fixture.h"
 
@@ -159,4 +161,90 @@ TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
     for (int i = 0; i < 25000; i += 997)
         EXPECT_EQ(dec[i].toInt(), i % 251) << i;
     form->Com_Port->OnRxChar = original;
+}
+
+// Bytes lost below the program (an overrun the device reports) are shown once, with their
+// count, in the pane where the gap is; the bytes around the gap are all there.
+TEST_F(SerialTerm, LossBelowTheProgramIsShownOnceWithItsCount) {
+    auto peer = SimPeer::Create("overrun");
+    connectTo(peer->DeviceName());
+    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(peer->Inject("before\n"));
+    ASSERT_TRUE(pumpUntil([&] { return received() == 7; }));
+    // The overrun arrives together with the next bytes, in one batch.
+    ASSERT_TRUE(peer->Deliver("after", 0, trelmo::serial::CE_OVERRUN, 17));
+    ASSERT_TRUE(pumpUntil([&] { return received() == 12; }));
+    ASSERT_TRUE(peer->Inject(" and more\n"));
+    ASSERT_TRUE(pumpUntil([&] { return received() == 22; }));
+    const QStringList lines = form->Pane->lines();
+    int reports = 0;
+    for (const QString& line : lines)
+        reports += line.contains(QStringLiteral("17 bytes were lost by the serial port"));
+    EXPECT_EQ(reports, 1) << lines.join('|').toStdString();
+    // Told after the bytes of its batch, by the pane's rule for messages: the text received
+    // next goes on behind it.
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines.mid(0, 2), QStringList({"before", "after"}));
+    EXPECT_TRUE(lines[2].startsWith("Receive overrun at ")) << lines[2].toStdString();
+    EXPECT_TRUE(lines[2].endsWith("before the program could read them and more"));
+    EXPECT_EQ(form->Table->bytes(), QByteArray("before\nafter and more\n"));
+    EXPECT_TRUE(rec.messages.empty()) << rec.texts().join("|").toStdString();
+}
+
+namespace {
+
+// Numbered 64-byte lines, or one line without any break.
+QByteArray feedLines(qsizetype size, bool unending) {
+    QByteArray out;
+    out.reserve(size);
+    for (qsizetype i = 0; out.size() < size; ++i) {
+        QByteArray line = QByteArray::number(i).rightJustified(8, '0') + ' ';
+        while (line.size() < 62)
+            line.append(static_cast<char>('a' + (line.size() + i) % 26));
+        line.append(unending ? ".." : "\r\n");
+        out.append(line);
+    }
+    out.truncate(size);
+    return out;
+}
+
+}  // namespace
+
+// A pty writer that outruns the window is held back, never dropped: more than the serial
+// layer's own buffer arrives whole, in order, in the table and the pane.
+TEST_F(SerialReceive, BurstLargerThanEveryBufferArrivesWhole) {
+    const QByteArray data = feedLines(3 * 1024 * 1024 + 17, false);
+    std::atomic<bool> stalled{false};
+    bool wrote = false;
+    std::thread writer([&] { wrote = pty.WriteHeldBack(data, stalled); });
+    const bool all = pumpUntil([&] { return received() >= data.size(); }, 120000);
+    writer.join();
+    ASSERT_TRUE(wrote);
+    ASSERT_TRUE(all) << received();
+    EXPECT_EQ(form->Recv.ReceivedCount, data.size());
+    EXPECT_TRUE(form->Table->bytes() == data);
+    EXPECT_EQ(form->Pane->lineCount(), data.count('\n') + 1);
+    EXPECT_EQ(form->Pane->line(1000), QString::fromLatin1(data.mid(1000 * 64, 62)) + "<CR>");
+    EXPECT_EQ(form->StatusBar1Panel2->text(),
+              "Total send:   Total received: " + QString::number(data.size()));
+}
+
+// A line that never ends grows block by block without being laid out again: the pane holds
+// it whole and the view measures it and reaches its far end.
+TEST_F(SerialReceive, UnendingLineIsHeldWholeAndReachable) {
+    const QByteArray data = feedLines(1024 * 1024, true);
+    std::atomic<bool> stalled{false};
+    bool wrote = false;
+    std::thread writer([&] { wrote = pty.WriteHeldBack(data, stalled); });
+    const bool all = pumpUntil([&] { return received() >= data.size(); }, 120000);
+    writer.join();
+    ASSERT_TRUE(wrote && all) << received();
+    form->Memo_receive->flush();
+    ASSERT_EQ(form->Pane->lineCount(), 1);
+    EXPECT_EQ(form->Memo_receive->lineLength(0), data.size());
+    EXPECT_GT(form->Memo_receive->contentWidth(), data.size());  // every character has width
+    const trelmo::ReceivePaneView::Position end{0, data.size() - 5};
+    form->Memo_receive->ensureVisible(end);
+    EXPECT_EQ(form->Memo_receive->positionAt(form->Memo_receive->pointOf(end)), end);
+    EXPECT_EQ(form->Memo_receive->lineText(0, data.size() - 5), QString::fromLatin1(data.right(5)));
 }

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTest>
+#include <vector>
 
 #include "widgets/dsLeds.h"
 
@@ -228,4 +229,50 @@ TEST(TdsLed, SettersRepaintOnlyOnChange) {
     EXPECT_EQ(led.paints, 4);
     EXPECT_EQ(led.Style(), TdsLedStyle::lsOwnerDraw);
     EXPECT_TRUE(led.paintsAtChange.empty());
+}
+
+// A data lamp switched for every block of a fast feed: its state and change calls follow every
+// switch, its paints follow the screen's pace, and a lit spell between two paints is shown.
+TEST(TdsLed, CoalescedSwitchingShowsEveryLitSpellAndPaintsAtTheScreensPace) {
+    TdsLed led;
+    led.setOnColor(clRed);
+    led.setOffColor(clSilver);
+    led.setStyle(TdsLedStyle::lsOwnerDraw);
+    std::vector<QColor> painted;
+    led.OnDrawLed = [&](TdsLed*, const QRect&, QPainter& canvas) {
+        painted.push_back(canvas.brush().color());
+    };
+    int changes = 0;
+    led.OnChange = [&](TdsLed*) { ++changes; };
+    led.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&led));
+    QTest::qWait(50);
+    painted.clear();
+
+    // Lit (painted at once: the last paint was long ago), out, lit and out again at once:
+    // the second lit spell had no paint of its own, so the next paint shows it, and the last
+    // paint shows the lamp as it is.
+    const QColor on = colorFromTColor(clRed);
+    const QColor off = colorFromTColor(clSilver);
+    led.setLedOnCoalesced(true);
+    ASSERT_EQ(painted, std::vector<QColor>{on});
+    led.setLedOnCoalesced(false);
+    led.setLedOnCoalesced(true);
+    led.setLedOnCoalesced(false);
+    EXPECT_FALSE(led.LedOn());
+    EXPECT_EQ(changes, 4);
+    QTest::qWait(100);
+    EXPECT_EQ(painted, (std::vector<QColor>{on, on, off}));
+
+    // Two thousand switches in a burst cost a handful of paints, not one each.
+    painted.clear();
+    for (int i = 0; i < 1000; ++i) {
+        led.setLedOnCoalesced(true);
+        led.setLedOnCoalesced(false);
+    }
+    EXPECT_EQ(changes, 2004);
+    QTest::qWait(100);
+    EXPECT_LT(painted.size(), 200u);
+    ASSERT_FALSE(painted.empty());
+    EXPECT_EQ(painted.back(), off);
 }

@@ -1,0 +1,466 @@
+#include "widgets/ByteGridView.h"
+
+#include <QAbstractItemModel>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionHeader>
+#include <algorithm>
+
+namespace trelmo {
+
+ByteGridView::ByteGridView(QWidget* parent) : QAbstractScrollArea(parent) {
+    setFocusPolicy(Qt::ClickFocus);
+    viewport()->setBackgroundRole(QPalette::Base);
+    verticalScrollBar()->setSingleStep(1);
+    updateScrollBars();
+}
+
+void ByteGridView::setModel(QAbstractItemModel* model) {
+    if (model_ == model)
+        return;
+    if (model_)
+        disconnect(model_, nullptr, this, nullptr);
+    model_ = model;
+    if (model_) {
+        auto* m = model_.data();
+        connect(m, &QAbstractItemModel::rowsInserted, this, &ByteGridView::onRowsInserted);
+        connect(m, &QAbstractItemModel::rowsRemoved, this, &ByteGridView::onRowsRemoved);
+        connect(m, &QAbstractItemModel::modelReset, this, &ByteGridView::onReset);
+        connect(m, &QAbstractItemModel::layoutChanged, this, &ByteGridView::onLayoutChanged);
+        connect(m, &QAbstractItemModel::columnsInserted, this, &ByteGridView::onLayoutChanged);
+        connect(m, &QAbstractItemModel::columnsRemoved, this, &ByteGridView::onLayoutChanged);
+        connect(m, &QAbstractItemModel::dataChanged, this, &ByteGridView::onDataChanged);
+        connect(m, &QAbstractItemModel::headerDataChanged, viewport(),
+                qOverload<>(&QWidget::update));
+        connect(m, &QObject::destroyed, this, &ByteGridView::onModelDestroyed);
+    }
+    currentRow_ = -1;
+    anchorRow_ = -1;
+    currentColumn_ = firstBodyColumn();
+    updateScrollBars();
+    verticalScrollBar()->setValue(0);
+    viewport()->update();
+}
+
+void ByteGridView::setRowHeight(int height) {
+    rowHeight_ = std::max(1, height);
+    updateScrollBars();
+    viewport()->update();
+}
+
+int ByteGridView::columnWidth(int column) const {
+    if (column < 0)
+        return 0;
+    return column < columnWidths_.size() ? columnWidths_[column] : kDefaultColumnWidth;
+}
+
+void ByteGridView::setColumnWidth(int column, int width) {
+    if (column < 0)
+        return;
+    if (column >= columnWidths_.size())
+        columnWidths_.resize(column + 1, kDefaultColumnWidth);
+    columnWidths_[column] = std::max(0, width);
+    updateScrollBars();
+    viewport()->update();
+}
+
+int ByteGridView::modelRows() const {
+    return model_ ? model_->rowCount() : 0;
+}
+
+int ByteGridView::columnCount() const {
+    return model_ ? model_->columnCount() : 0;
+}
+
+int ByteGridView::firstVisibleRow() const {
+    return verticalScrollBar()->value();
+}
+
+int ByteGridView::pageRowCount() const {
+    return std::max(0, viewport()->height() - rowHeight_) / rowHeight_;
+}
+
+int ByteGridView::fitRowCount() const {
+    const int bodyHeight = std::max(0, viewport()->height() - rowHeight_);
+    return (bodyHeight + rowHeight_ - 1) / rowHeight_;
+}
+
+int ByteGridView::paintedRowCount() const {
+    return std::clamp(modelRows() - firstVisibleRow(), 0, fitRowCount());
+}
+
+void ByteGridView::scrollToRow(int row) {
+    verticalScrollBar()->setValue(row);
+}
+
+bool ByteGridView::isAtBottom() const {
+    return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+}
+
+int ByteGridView::totalWidth() const {
+    int total = 0;
+    for (int c = 0; c < columnCount(); ++c)
+        total += columnWidth(c);
+    return total;
+}
+
+int ByteGridView::columnX(int column) const {
+    if (column <= 0)
+        return 0;
+    int x = columnWidth(0) - horizontalScrollBar()->value();
+    for (int c = 1; c < column; ++c)
+        x += columnWidth(c);
+    return x;
+}
+
+int ByteGridView::columnAt(int x) const {
+    const int columns = columnCount();
+    if (columns == 0 || x < 0)
+        return -1;
+    if (x < columnWidth(0))
+        return 0;
+    for (int c = 1; c < columns; ++c) {
+        const int left = columnX(c);
+        if (x >= left && x < left + columnWidth(c))
+            return c;
+    }
+    return -1;
+}
+
+QString ByteGridView::headerText(int column) const {
+    return model_ ? model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString()
+                  : QString();
+}
+
+QString ByteGridView::cellText(int row, int column) const {
+    return model_ ? model_->data(model_->index(row, column), Qt::DisplayRole).toString()
+                  : QString();
+}
+
+QList<QStringList> ByteGridView::visibleTexts() const {
+    QList<QStringList> rows;
+    const int columns = columnCount();
+    QStringList header;
+    for (int c = 0; c < columns; ++c)
+        header.append(headerText(c));
+    rows.append(header);
+    const int first = firstVisibleRow();
+    for (int r = first, end = first + paintedRowCount(); r < end; ++r) {
+        QStringList cells;
+        for (int c = 0; c < columns; ++c)
+            cells.append(cellText(r, c));
+        rows.append(cells);
+    }
+    return rows;
+}
+
+void ByteGridView::updateScrollBars() {
+    // A page of at least one row, so that a grid too small to show a row (or not laid out
+    // yet) still has its bottom at the last row.
+    const int page = std::max(1, pageRowCount());
+    QScrollBar* v = verticalScrollBar();
+    v->setRange(0, std::max(0, modelRows() - page));
+    v->setPageStep(page);
+    QScrollBar* h = horizontalScrollBar();
+    const int scrollable = std::max(0, viewport()->width() - columnWidth(0));
+    h->setRange(0, std::max(0, totalWidth() - columnWidth(0) - scrollable));
+    h->setPageStep(std::max(1, scrollable));
+    h->setSingleStep(std::max(1, columnWidth(firstBodyColumn()) / 2));
+}
+
+void ByteGridView::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+void ByteGridView::resizeEvent(QResizeEvent* event) {
+    const bool follow = isAtBottom();
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+    if (follow)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void ByteGridView::onRowsInserted(const QModelIndex& parent, int first, int last) {
+    if (parent.isValid())
+        return;
+    const int count = last - first + 1;
+    if (currentRow_ >= first)
+        currentRow_ += count;
+    if (anchorRow_ >= first)
+        anchorRow_ += count;
+    QScrollBar* v = verticalScrollBar();
+    const bool follow = isAtBottom();  // judged on the range before the insertion
+    const int top = v->value();
+    updateScrollBars();
+    if (follow)
+        v->setValue(v->maximum());  // a changed value repaints through scrollContentsBy
+    // Without scrolling, only an insertion point in view changes what is painted.
+    if (v->value() == top && first < top + fitRowCount())
+        viewport()->update();
+}
+
+void ByteGridView::onRowsRemoved(const QModelIndex& parent, int first, int last) {
+    if (parent.isValid())
+        return;
+    const int count = last - first + 1;
+    auto adjust = [&](int& row) {
+        if (row > last)
+            row -= count;
+        else if (row >= first)
+            row = std::min(first, modelRows() - 1);
+    };
+    adjust(currentRow_);
+    adjust(anchorRow_);
+    updateScrollBars();
+    viewport()->update();
+}
+
+void ByteGridView::onReset() {
+    currentRow_ = -1;
+    anchorRow_ = -1;
+    onLayoutChanged();
+}
+
+void ByteGridView::onLayoutChanged() {
+    const int rows = modelRows();
+    if (currentRow_ >= rows || anchorRow_ >= rows) {
+        currentRow_ = -1;
+        anchorRow_ = -1;
+    }
+    currentColumn_ = std::clamp(currentColumn_, firstBodyColumn(), std::max(0, columnCount() - 1));
+    updateScrollBars();
+    viewport()->update();
+}
+
+void ByteGridView::onDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+    const int first = firstVisibleRow();
+    if (bottomRight.row() >= first && topLeft.row() < first + paintedRowCount())
+        viewport()->update();
+}
+
+void ByteGridView::onModelDestroyed() {
+    model_ = nullptr;
+    currentRow_ = -1;
+    anchorRow_ = -1;
+    updateScrollBars();
+    viewport()->update();
+}
+
+void ByteGridView::setCurrentCell(int row, int column, bool extend) {
+    const int rows = modelRows();
+    const int columns = columnCount();
+    if (rows == 0 || columns == 0)
+        return;
+    currentRow_ = std::clamp(row, 0, rows - 1);
+    currentColumn_ = std::clamp(column, firstBodyColumn(), columns - 1);
+    if (!extend || anchorRow_ < 0)
+        anchorRow_ = currentRow_;
+    scrollToCurrent();
+    viewport()->update();
+}
+
+void ByteGridView::scrollToCurrent() {
+    QScrollBar* v = verticalScrollBar();
+    const int page = std::max(1, pageRowCount());
+    if (currentRow_ < v->value())
+        v->setValue(currentRow_);
+    else if (currentRow_ >= v->value() + page)
+        v->setValue(currentRow_ - page + 1);
+    // Horizontally: the current column's right edge in view, then its left edge.
+    if (currentColumn_ > 0) {
+        QScrollBar* h = horizontalScrollBar();
+        const int fixed = columnWidth(0);
+        const int left = columnX(currentColumn_) + h->value();  // unscrolled position
+        const int right = left + columnWidth(currentColumn_);
+        const int view = viewport()->width();
+        if (right - h->value() > view)
+            h->setValue(right - view);
+        if (left - h->value() < fixed)
+            h->setValue(left - fixed);
+    }
+}
+
+QString ByteGridView::copyText() const {
+    if (currentRow_ < 0 || !model_)
+        return QString();
+    if (anchorRow_ < 0 || anchorRow_ == currentRow_)
+        return cellText(currentRow_, currentColumn_);
+    QString text;
+    const int columns = columnCount();
+    for (int r = std::min(anchorRow_, currentRow_), end = std::max(anchorRow_, currentRow_);
+         r <= end; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            if (c > 0)
+                text += u'\t';
+            text += cellText(r, c);
+        }
+        text += u'\n';
+    }
+    return text;
+}
+
+void ByteGridView::copyToClipboard() {
+    if (currentRow_ < 0)
+        return;
+    if (QClipboard* clipboard = QGuiApplication::clipboard())
+        clipboard->setText(copyText());
+}
+
+void ByteGridView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copyToClipboard();
+        event->accept();
+        return;
+    }
+    const int rows = modelRows();
+    if (rows == 0 || columnCount() == 0) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    // Without a current cell the keys start from the top row in view: a step key makes it
+    // current, the others move from it.
+    int row = currentRow_ >= 0 ? currentRow_ : firstVisibleRow();
+    int column = currentColumn_;
+    const int step = currentRow_ >= 0 ? 1 : 0;
+    const int page = std::max(1, pageRowCount());
+    switch (event->key()) {
+        case Qt::Key_Up:
+            row -= step;
+            break;
+        case Qt::Key_Down:
+            row += step;
+            break;
+        case Qt::Key_PageUp:
+            row -= step * page;
+            break;
+        case Qt::Key_PageDown:
+            row += step * page;
+            break;
+        case Qt::Key_Left:
+            column -= step;
+            break;
+        case Qt::Key_Right:
+            column += step;
+            break;
+        case Qt::Key_Home:
+            if (ctrl)
+                row = 0;
+            else
+                column = firstBodyColumn();
+            break;
+        case Qt::Key_End:
+            if (ctrl)
+                row = rows - 1;
+            else
+                column = columnCount() - 1;
+            break;
+        default:
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+    }
+    setCurrentCell(row, column, shift);
+    event->accept();
+}
+
+void ByteGridView::mouseReleaseEvent(QMouseEvent* event) {
+    // The press did the work; the release of a left click is the grid's too.
+    if (event->button() == Qt::LeftButton)
+        event->accept();
+    else
+        QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void ByteGridView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const QPoint pos = event->position().toPoint();
+    const int column = columnAt(pos.x());
+    if (pos.y() < rowHeight_ || column < 0)
+        return;  // the header row or past the last column
+    const int row = firstVisibleRow() + (pos.y() - rowHeight_) / rowHeight_;
+    if (row >= modelRows())
+        return;
+    // A click in the fixed first column picks the row's first cell.
+    setCurrentCell(row, column, event->modifiers() & Qt::ShiftModifier);
+}
+
+void ByteGridView::paintEvent(QPaintEvent*) {
+    QPainter p(viewport());
+    const int columns = columnCount();
+    const int rh = rowHeight_;
+    const int fixedWidth = columnWidth(0);
+    const int viewWidth = viewport()->width();
+    const QPalette& pal = palette();
+    const QColor gridColor = pal.color(QPalette::Mid);
+
+    // A fixed cell: drawn like a header section.
+    auto fixedCell = [&](const QRect& rect, int column, const QString& text) {
+        QStyleOptionHeader opt;
+        opt.initFrom(this);
+        opt.rect = rect;
+        opt.section = column;
+        opt.text = text;
+        opt.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+        opt.orientation = Qt::Horizontal;
+        opt.position = QStyleOptionHeader::Middle;
+        opt.state |= QStyle::State_Raised | QStyle::State_Horizontal;
+        style()->drawControl(QStyle::CE_Header, &opt, &p, this);
+    };
+
+    const int first = firstVisibleRow();
+    const int painted = paintedRowCount();
+    const int selFirst = std::min(anchorRow_, currentRow_);
+    const int selLast = std::max(anchorRow_, currentRow_);
+    const bool manyRows = currentRow_ >= 0 && selFirst != selLast;
+    // The scrolling columns, kept right of the fixed column.
+    p.save();
+    p.setClipRect(QRect(fixedWidth, rh, std::max(0, viewWidth - fixedWidth), rh * painted));
+    for (int i = 0; i < painted; ++i) {
+        const int row = first + i;
+        const int y = rh + i * rh;
+        for (int c = 1; c < columns; ++c) {
+            const QRect cell(columnX(c), y, columnWidth(c), rh);
+            if (cell.right() < fixedWidth || cell.left() >= viewWidth)
+                continue;
+            const bool current = row == currentRow_ && c == currentColumn_;
+            const bool selected = current || (manyRows && row >= selFirst && row <= selLast);
+            if (selected)
+                p.fillRect(cell, pal.brush(QPalette::Highlight));
+            p.setPen(gridColor);
+            p.drawLine(cell.topRight(), cell.bottomRight());
+            p.drawLine(cell.bottomLeft(), cell.bottomRight());
+            p.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
+            p.drawText(cell.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                       cellText(row, c));
+            if (current && manyRows)
+                p.drawRect(cell.adjusted(0, 0, -1, -1));  // the current cell of a selection
+        }
+    }
+    p.restore();
+    // The fixed first column.
+    for (int i = 0; columns > 0 && i < painted; ++i)
+        fixedCell(QRect(0, rh + i * rh, fixedWidth, rh), 0, cellText(first + i, 0));
+
+    // The header row over everything, its first cell fixed like the first column.
+    p.save();
+    p.setClipRect(QRect(fixedWidth, 0, std::max(0, viewWidth - fixedWidth), rh));
+    for (int c = 1; c < columns; ++c) {
+        const QRect cell(columnX(c), 0, columnWidth(c), rh);
+        if (cell.right() >= fixedWidth && cell.left() < viewWidth)
+            fixedCell(cell, c, headerText(c));
+    }
+    p.restore();
+    if (columns > 0)
+        fixedCell(QRect(0, 0, fixedWidth, rh), 0, headerText(0));
+}
+
+}  // namespace trelmo

@@ -26,6 +26,7 @@
 #include "app/Dialogs.h"
 #include "app/LocaleText.h"
 #include "terminal/ReceivePaneView.h"
+#include "widgets/FramePacer.h"
 #include "widgets/dsLeds.h"
 
 namespace {
@@ -146,6 +147,18 @@ QToolButton* glyphButton(QWidget* parent, const char* name, Glyph kind, const QS
     return b;
 }
 
+// A status bar panel: a label whose size does not depend on its text, so the counters it
+// shows for every received block never make the status bar lay its texts out again.
+class StatusPanel : public QLabel {
+  public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override {
+        const QMargins m = contentsMargins();
+        return QSize(minimumWidth(), fontMetrics().height() + m.top() + m.bottom() + 2 * margin());
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 TdsLed* lamp(QWidget* parent, const char* name, int x, int y) {
     auto* led = named(new TdsLed(parent), name);
     led->setGeometry(x, y, 9, 9);
@@ -201,6 +214,9 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     buildHiddenParts(central);
     buildStatusBar();
     buildMenus();
+
+    // Blocks arrive far faster than a screen shows frames: paint at most once a frame.
+    new trelmo::FramePacer(this);
 
     Timer_Time = named(new QTimer(this), "Timer_Time");
     Timer_Time->setInterval(1000);
@@ -401,7 +417,7 @@ void TForm1::buildStatusBar() {
     QLabel** panels[] = {&StatusBar1Panel0, &StatusBar1Panel1, &StatusBar1Panel2,
                          &StatusBar1Panel3};
     for (int i = 0; i < 4; ++i) {
-        auto* p = new QLabel(StatusBar1);
+        auto* p = new StatusPanel(StatusBar1);
         p->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
         p->setFrameShape(QFrame::Panel);
         p->setFrameShadow(QFrame::Sunken);

@@ -1,5 +1,7 @@
 #include "widgets/dsLeds.h"
 
+#include "widgets/FramePacer.h"
+
 #include <QPainter>
 #include <QPolygon>
 #include <cmath>
@@ -47,36 +49,41 @@ void TdsLed::setBevel(TdsLedBevel value) {
     if (value == bevel_)
         return;
     bevel_ = value;
-    repaint();
+    repaintNow();
 }
 
 void TdsLed::setShape(TdsLedShape value) {
     if (value == shape_)
         return;
     shape_ = value;
-    repaint();
+    repaintNow();
 }
 
 void TdsLed::setOnColor(TColor value) {
     if (value == onColor_)
         return;
     onColor_ = value;
-    repaint();
+    repaintNow();
 }
 
 void TdsLed::setOffColor(TColor value) {
     if (value == offColor_)
         return;
     offColor_ = value;
-    repaint();
+    repaintNow();
 }
 
 void TdsLed::setLedOn(bool value) {
     if (value == ledOn_)
         return;
     ledOn_ = value;
-    repaint();
+    repaintNow();
     Change();
+}
+
+void TdsLed::repaintNow() {
+    const trelmo::FramePacer::ImmediatePaint now;
+    repaint();
 }
 
 void TdsLed::setLedOnCoalesced(bool value) {
@@ -84,6 +91,7 @@ void TdsLed::setLedOnCoalesced(bool value) {
         return;
     ledOn_ = value;
     litSincePaint_ = litSincePaint_ || value;
+    // A window that paces its frames may still hold this paint for the rest of its frame.
     constexpr qint64 kFrameMs = 16;
     if (!lastPaint_.isValid() || lastPaint_.elapsed() >= kFrameMs)
         repaint();

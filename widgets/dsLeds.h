@@ -80,6 +80,8 @@ class TdsLed : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // Paints the lamp now, also in a window whose painting is paced to frames.
+    void repaintNow();
     void paintEllipse(QPainter& p, QColor color);
     void paintRectangle(QPainter& p, QColor color);
     void paintTriangle(QPainter& p, QColor color);

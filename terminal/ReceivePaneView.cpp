@@ -263,12 +263,14 @@ ReceivePaneView::Width ReceivePaneView::stretchWidth(int line, qsizetype from, q
     return w;
 }
 
-const ReceivePaneView::LineMarks& ReceivePaneView::marksOf(int line) {
+const ReceivePaneView::LineMarks& ReceivePaneView::marksOf(int line, Width x, qsizetype column) {
     if (marks_.size() > 64 && !marks_.count(line))
         marks_.clear();
     LineMarks& lm = marks_[line];
     const qsizetype bytes = model_->lineBytes(line);
-    if (lm.end.offset >= bytes)
+    // Walked far enough: to the end, or to a mark past what is asked for.
+    auto beyond = [&](const Mark& m) { return m.x > x && m.column > column; };
+    if (lm.end.offset >= bytes || (!lm.marks.empty() && beyond(lm.marks.back())))
         return lm;
     PaneModel::Reader r(*model_, line, lm.end.offset);
     Mark m = lm.end;
@@ -277,6 +279,8 @@ const ReceivePaneView::LineMarks& ReceivePaneView::marksOf(int line) {
         if (m.offset >= next) {
             lm.marks.push_back(m);
             next = m.offset + kMarkEvery;
+            if (beyond(m))
+                break;
         }
         m.x += unitWidth(r.kind(), r.value());
         m.column += r.text().size();
@@ -292,7 +296,7 @@ ReceivePaneView::Mark ReceivePaneView::startForX(int line, Width x) {
     if (!model_)
         return m;
     if (model_->lineBytes(line) > kMarkEvery) {
-        const auto& marks = marksOf(line).marks;
+        const auto& marks = marksOf(line, x, -1).marks;
         auto it = std::upper_bound(marks.begin(), marks.end(), x,
                                    [](Width v, const Mark& mk) { return v < mk.x; });
         if (it != marks.begin())
@@ -316,7 +320,7 @@ ReceivePaneView::Mark ReceivePaneView::startForColumn(int line, qsizetype column
     if (!model_)
         return m;
     if (model_->lineBytes(line) > kMarkEvery) {
-        const auto& marks = marksOf(line).marks;
+        const auto& marks = marksOf(line, -1, column).marks;
         auto it = std::upper_bound(marks.begin(), marks.end(), column,
                                    [](qsizetype v, const Mark& mk) { return v < mk.column; });
         if (it != marks.begin())
@@ -351,7 +355,7 @@ qsizetype ReceivePaneView::lineLength(int line) {
         return 0;
     const qsizetype bytes = model_->lineBytes(line);
     if (bytes > kMarkEvery)
-        return marksOf(line).end.column;
+        return marksOf(line, kWalkAll, kWalkAll).end.column;
     qsizetype n = 0;
     for (PaneModel::Reader r(*model_, line); !r.atEnd(); r.next())
         n += r.text().size();

@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <array>
+#include <limits>
 #include <unordered_map>
 #include <vector>
 
@@ -121,8 +122,10 @@ class ReceivePaneView : public QAbstractScrollArea {
     Width unitWidth(PaneModel::Kind kind, char16_t value);
     // Widths of the stored units [from, to) of a line.
     Width stretchWidth(int line, qsizetype from, qsizetype to);
-    // The marks of a line walked to its end (for lines longer than kMarkEvery).
-    const LineMarks& marksOf(int line);
+    // The marks of a line (longer than kMarkEvery), walked at least to a mark past both x
+    // and column, or to the line's end (kWalkAll for both).
+    const LineMarks& marksOf(int line, Width x, qsizetype column);
+    static constexpr qsizetype kWalkAll = std::numeric_limits<qsizetype>::max();
     // The last mark at or before the given x or column (a line start for short lines).
     Mark startForX(int line, Width x);
     Mark startForColumn(int line, qsizetype column);

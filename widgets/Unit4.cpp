@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "widgets/ByteGridView.h"
+#include "widgets/FramePacer.h"
 
 namespace {
 constexpr int kGridLeft = 8;
@@ -23,6 +24,9 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setGeometry(962, 124, kFormWidth, kFormHeight);
+    // Rows arrive by the thousand a second while the window follows the newest: paint at
+    // most once a frame.
+    new trelmo::FramePacer(this);
 
     StringGrid1 = new trelmo::ByteGridView(this);
     StringGrid1->setObjectName(QStringLiteral("StringGrid1"));

@@ -32,10 +32,13 @@ test-tsan: deps
 	cmake --build --preset tsan -j $(JOBS) --target serial_tests
 	ctest --preset tsan -R '^serial' -LE soak
 
+# The formatter and models alone, then the whole window on a pseudo-terminal (medians of
+# BENCH_RUNS interleaved runs, default 5).
 bench: deps
 	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS) --target trelmo_bench
+	cmake --build --preset release -j $(JOBS) --target trelmo_bench trelmo_e2e_bench
 	./build/release/bench/trelmo_bench
+	./build/release/bench/trelmo_e2e_bench --runs $(or $(BENCH_RUNS),5)
 
 # Every fuzz target for FUZZ_SECONDS each (default 600), over a working copy of its seeds.
 fuzz: deps

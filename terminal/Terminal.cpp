@@ -148,7 +148,7 @@ QToolButton* glyphButton(QWidget* parent, const char* name, Glyph kind, const QS
 }
 
 // A status bar panel: a label whose size does not depend on its text, so the counters it
-// shows for every received block never make the status bar lay its texts out again.
+// shows for every received block never make the status bar measure its texts.
 class StatusPanel : public QLabel {
   public:
     using QLabel::QLabel;
@@ -422,7 +422,8 @@ void TForm1::buildStatusBar() {
         p->setFrameShape(QFrame::Panel);
         p->setFrameShadow(QFrame::Sunken);
         if (i < 3) {
-            p->setFixedWidth(widths[i]);
+            // Fixed in both directions, a new text asks no layout of the status bar at all.
+            p->setFixedSize(widths[i], p->sizeHint().height());
             StatusBar1->addWidget(p);
         } else {
             // The last panel starts at its width and takes the rest of the bar.

@@ -17,21 +17,6 @@ struct Tokens {
     uint8_t length[4][256];
 };
 
-int row(Kind k) {
-    switch (k) {
-        case Kind::Literal:
-            return 0;
-        case Kind::Text:
-            return 1;
-        case Kind::HexEvery:
-            return 2;
-        case Kind::HexNamed:
-        case Kind::Wide:
-            break;
-    }
-    return 3;
-}
-
 bool namedInHex(uint8_t b) {
     return (b >= 1 && b <= 6) || b == 13;
 }
@@ -96,9 +81,24 @@ PaneModel::PaneModel(QObject* parent) : QObject(parent) {}
 
 PaneModel::~PaneModel() = default;
 
+int PaneModel::byteKindIndex(Kind kind) {
+    switch (kind) {
+        case Kind::Literal:
+            return 0;
+        case Kind::Text:
+            return 1;
+        case Kind::HexEvery:
+            return 2;
+        case Kind::HexNamed:
+        case Kind::Wide:  // not an 8-bit kind; callers never ask
+            break;
+    }
+    return 3;
+}
+
 QStringView PaneModel::unitText(Kind kind, uint8_t byte) {
     const Tokens& t = tokens();
-    const int r = row(kind);
+    const int r = PaneModel::byteKindIndex(kind);
     return QStringView(t.chars[r][byte], t.length[r][byte]);
 }
 
@@ -294,7 +294,7 @@ void PaneModel::appendRange(QString& out, qsizetype from, qsizetype to) const {
             for (qsizetype i = from; i + 1 < pieceEnd; i += 2)
                 out += QChar(static_cast<char16_t>(store_[i] | (store_[i + 1] << 8)));
         } else {
-            const int r = row(kind);
+            const int r = PaneModel::byteKindIndex(kind);
             qsizetype at = from;
             while (at < pieceEnd) {
                 qsizetype n = 0;

@@ -136,6 +136,10 @@ class PaneModel : public QObject {
     qsizetype lineBytes(int index) const;
     // The characters a byte shows as in a piece of an 8-bit kind (every kind but Wide).
     static QStringView unitText(Kind kind, uint8_t byte);
+    // The 8-bit kinds, in the order of tables kept per kind, and a kind's place in it.
+    static constexpr Kind kByteKinds[4] = {Kind::Literal, Kind::Text, Kind::HexEvery,
+                                           Kind::HexNamed};
+    static int byteKindIndex(Kind kind);
     // Calls f(kind, data, n) for each stretch of stored units of one kind and in one piece of
     // memory within the offsets [from, to) of line `line` (a Wide stretch holds n / 2 units,
     // low byte first). Offsets must fall on unit starts.

@@ -15,24 +15,6 @@ namespace {
 
 using Kind = PaneModel::Kind;
 
-// The width tables' row of an 8-bit kind.
-int rowOf(Kind k) {
-    switch (k) {
-        case Kind::Literal:
-            return 0;
-        case Kind::Text:
-            return 1;
-        case Kind::HexEvery:
-            return 2;
-        case Kind::HexNamed:
-        case Kind::Wide:
-            break;
-    }
-    return 3;
-}
-
-constexpr Kind kByteKinds[4] = {Kind::Literal, Kind::Text, Kind::HexEvery, Kind::HexNamed};
-
 bool isSurrogate(char16_t c) {
     return c >= 0xD800 && c <= 0xDFFF;
 }
@@ -210,7 +192,7 @@ void ReceivePaneView::fontChanged() {
     for (int r = 0; r < 4; ++r)
         for (int b = 0; b < 256; ++b) {
             Width w = 0;
-            for (QChar c : PaneModel::unitText(kByteKinds[r], static_cast<uint8_t>(b)))
+            for (QChar c : PaneModel::unitText(PaneModel::kByteKinds[r], static_cast<uint8_t>(b)))
                 w += charWidth(c.unicode());
             unitWidths_[r][b] = w;
         }
@@ -243,7 +225,7 @@ ReceivePaneView::Width ReceivePaneView::charWidth(char16_t c) {
 ReceivePaneView::Width ReceivePaneView::unitWidth(Kind kind, char16_t value) {
     if (kind == Kind::Wide)
         return charWidth(value);
-    return unitWidths_[rowOf(kind)][value & 0xFF];
+    return unitWidths_[PaneModel::byteKindIndex(kind)][value & 0xFF];
 }
 
 ReceivePaneView::Width ReceivePaneView::stretchWidth(int line, qsizetype from, qsizetype to) {
@@ -254,7 +236,7 @@ ReceivePaneView::Width ReceivePaneView::stretchWidth(int line, qsizetype from, q
                 w += charWidth(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
             return;
         }
-        const auto& table = unitWidths_[rowOf(kind)];
+        const auto& table = unitWidths_[PaneModel::byteKindIndex(kind)];
         Width sum = 0;
         for (qsizetype i = 0; i < n; ++i)
             sum += table[data[i]];

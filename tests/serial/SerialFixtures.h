@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QString>
@@ -170,6 +172,25 @@ struct PtyBackend {
     bool SenderStalled() const { return stalled.load(); }
     QByteArray Received() { return pty.ReadAvailable(); }
     void Vanish() { pty.CloseMaster(); }
+};
+
+// A port on one of the backends, writing directly; every worker thread is gone after it.
+template <typename Backend>
+class BackendPort : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(backend.Ok()) << "no pseudo-terminal available";
+        port = std::make_unique<serial::TVaComm>();
+        port->SetDeviceName(backend.Device());
+        port->SetDirectWrite(true);
+        port->SetBaudrate(serial::br9600);
+    }
+    void TearDown() override {
+        port.reset();
+        EXPECT_TRUE(WorkersGone());
+    }
+    Backend backend;
+    std::unique_ptr<serial::TVaComm> port;
 };
 
 }  // namespace trelmo::test

@@ -19,20 +19,17 @@ namespace {
 constexpr int kSize = 16 * 1024 * 1024;
 
 template <typename Backend>
-class PortUnderLoad : public ::testing::Test {
+class PortUnderLoad : public trelmo::test::BackendPort<Backend> {
   protected:
+    using trelmo::test::BackendPort<Backend>::backend;
+    using trelmo::test::BackendPort<Backend>::port;
     void SetUp() override {
-        ASSERT_TRUE(backend.Ok()) << "no pseudo-terminal available";
-        port = std::make_unique<TVaComm>();
-        port->SetDeviceName(backend.Device());
-        port->SetDirectWrite(true);
+        trelmo::test::BackendPort<Backend>::SetUp();
+        if (this->HasFatalFailure())
+            return;
         port->SetBaudrate(br115200);
         port->OnError = [this](TVaComm*, int flags) { errors.push_back(flags); };
         port->OnDataLost = [this](TVaComm*, qint64 count) { lost.push_back(count); };
-    }
-    void TearDown() override {
-        port.reset();
-        EXPECT_TRUE(trelmo::test::WorkersGone());
     }
     // The handler takes at most perEvent bytes per event while reading is on.
     void ReadUpTo(int perEvent) {
@@ -64,8 +61,6 @@ class PortUnderLoad : public ::testing::Test {
     }
 
     trelmo::test::DialogRecorder dialogs;
-    Backend backend;
-    std::unique_ptr<TVaComm> port;
     bool reading = false;
     QByteArray got;
     std::vector<int> errors;

@@ -22,19 +22,10 @@ using trelmo::test::PtyBackend;
 using trelmo::test::SimBackend;
 
 template <typename Backend>
-class PortInterface : public ::testing::Test {
+class PortInterface : public trelmo::test::BackendPort<Backend> {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(backend.Ok()) << "no pseudo-terminal available";
-        port = std::make_unique<TVaComm>();
-        port->SetDeviceName(backend.Device());
-        port->SetDirectWrite(true);
-        port->SetBaudrate(br9600);
-    }
-    void TearDown() override {
-        port.reset();
-        EXPECT_TRUE(trelmo::test::WorkersGone());
-    }
+    using trelmo::test::BackendPort<Backend>::backend;
+    using trelmo::test::BackendPort<Backend>::port;
     // Collects what the port receives through OnRxChar/ReadBuf, at most perEvent per call.
     void CollectInto(QByteArray& sink, int perEvent = 10000, std::vector<int>* counts = nullptr) {
         port->OnRxChar = [&sink, perEvent, counts](TVaComm* sender, int count) {
@@ -57,8 +48,6 @@ class PortInterface : public ::testing::Test {
     }
 
     trelmo::test::DialogRecorder dialogs;
-    Backend backend;
-    std::unique_ptr<TVaComm> port;
 };
 
 using Backends = ::testing::Types<SimBackend, PtyBackend>;

@@ -2,8 +2,6 @@
 // outruns the window arrives whole (count, table rows, every byte, the last cell), in text
 // and in hex mode.
 #include <QCheckBox>
-#include <atomic>
-#include <thread>
 
 #include "tests/terminal/serialterm_fixture.h"
 
@@ -22,32 +20,13 @@ class Burst : public SerialTerm, public ::testing::WithParamInterface<bool> {
     PtyPair pty;
 };
 
-QByteArray numberedLines(qsizetype size) {
-    QByteArray out;
-    out.reserve(size);
-    for (qsizetype i = 0; out.size() < size; ++i) {
-        QByteArray line = QByteArray::number(i).rightJustified(8, '0') + ' ';
-        for (int k = 0; line.size() < 62; ++k)
-            line.append(static_cast<char>(0x21 + (i + k) % 94));
-        out.append(line).append("\r\n");
-    }
-    out.truncate(size);
-    return out;
-}
-
 }  // namespace
 
 TEST_P(Burst, SixteenMebibytesArriveWhole) {
     const bool hex = GetParam();
     form->Check_hex->setChecked(hex);
     const QByteArray data = numberedLines(16 * 1024 * 1024);
-    std::atomic<bool> stalled{false};
-    bool wrote = false;
-    std::thread writer([&] { wrote = pty.WriteHeldBack(data, stalled); });
-    const bool all = pumpUntil([&] { return received() >= data.size(); }, 600000);
-    writer.join();
-    ASSERT_TRUE(wrote);
-    ASSERT_TRUE(all) << received();
+    ASSERT_TRUE(feedHeldBack(pty, data, 600000)) << received();
     EXPECT_EQ(form->Recv.ReceivedCount, data.size());
     EXPECT_EQ(form->Table->gridRowCount(), data.size() + 2);
     EXPECT_TRUE(form->Table->bytes() == data);

@@ -9,7 +9,9 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "app/Windows.h"
 #include "serial/SimDevice.h"
@@ -25,6 +27,22 @@
 #include "widgets/dsLeds.h"
 
 namespace trelmo::test {
+
+// size bytes of numbered 64-byte lines ("00000042 " and printable characters, then CR LF), or
+// of one line without any break (the CR LF becomes "..").
+inline QByteArray numberedLines(qsizetype size, bool unending = false) {
+    QByteArray out;
+    out.reserve(size);
+    for (qsizetype i = 0; out.size() < size; ++i) {
+        QByteArray line = QByteArray::number(i).rightJustified(8, '0') + ' ';
+        for (int k = 0; line.size() < 62; ++k)
+            line.append(static_cast<char>(0x21 + (i + k) % 94));
+        line.append(unending ? ".." : "\r\n");
+        out.append(line);
+    }
+    out.truncate(size);
+    return out;
+}
 
 class SerialTerm : public ::testing::Test {
   protected:
@@ -65,6 +83,18 @@ class SerialTerm : public ::testing::Test {
         return out;
     }
     int received() const { return form->Table->rowCount() - 1; }
+
+    // Writes data into the pty's far end from a thread of its own, as fast as the window lets
+    // it, and waits until the window has counted all of it; false when the writer gave up or
+    // the deadline passed first.
+    bool feedHeldBack(PtyPair& pty, const QByteArray& data, int timeoutMs = 120000) {
+        std::atomic<bool> stalled{false};
+        bool wrote = false;
+        std::thread writer([&] { wrote = pty.WriteHeldBack(data, stalled); });
+        const bool all = pumpUntil([&] { return received() >= data.size(); }, timeoutMs);
+        writer.join();
+        return wrote && all;
+    }
 
     bool lit(TdsLed* led) const { return led->LedOn(); }
 

@@ -2,8 +2,6 @@
 // parity and the byte table, through the real window and a pseudo-terminal.
 
 #include <QCheckBox>
-#include <atomic>
-#include <thread>
 
 #include "tests/terminal/serialterm_fixture.h"
 
@@ -191,36 +189,11 @@ TEST_F(SerialTerm, LossBelowTheProgramIsShownOnceWithItsCount) {
     EXPECT_TRUE(rec.messages.empty()) << rec.texts().join("|").toStdString();
 }
 
-namespace {
-
-// Numbered 64-byte lines, or one line without any break.
-QByteArray feedLines(qsizetype size, bool unending) {
-    QByteArray out;
-    out.reserve(size);
-    for (qsizetype i = 0; out.size() < size; ++i) {
-        QByteArray line = QByteArray::number(i).rightJustified(8, '0') + ' ';
-        while (line.size() < 62)
-            line.append(static_cast<char>('a' + (line.size() + i) % 26));
-        line.append(unending ? ".." : "\r\n");
-        out.append(line);
-    }
-    out.truncate(size);
-    return out;
-}
-
-}  // namespace
-
 // A pty writer that outruns the window is held back, never dropped: more than the serial
 // layer's own buffer arrives whole, in order, in the table and the pane.
 TEST_F(SerialReceive, BurstLargerThanEveryBufferArrivesWhole) {
-    const QByteArray data = feedLines(3 * 1024 * 1024 + 17, false);
-    std::atomic<bool> stalled{false};
-    bool wrote = false;
-    std::thread writer([&] { wrote = pty.WriteHeldBack(data, stalled); });
-    const bool all = pumpUntil([&] { return received() >= data.size(); }, 120000);
-    writer.join();
-    ASSERT_TRUE(wrote);
-    ASSERT_TRUE(all) << received();
+    const QByteArray data = numberedLines(3 * 1024 * 1024 + 17, false);
+    ASSERT_TRUE(feedHeldBack(pty, data)) << received();
     EXPECT_EQ(form->Recv.ReceivedCount, data.size());
     EXPECT_TRUE(form->Table->bytes() == data);
     EXPECT_EQ(form->Pane->lineCount(), data.count('\n') + 1);
@@ -232,13 +205,8 @@ TEST_F(SerialReceive, BurstLargerThanEveryBufferArrivesWhole) {
 // A line that never ends grows block by block without being laid out again: the pane holds
 // it whole and the view measures it and reaches its far end.
 TEST_F(SerialReceive, UnendingLineIsHeldWholeAndReachable) {
-    const QByteArray data = feedLines(1024 * 1024, true);
-    std::atomic<bool> stalled{false};
-    bool wrote = false;
-    std::thread writer([&] { wrote = pty.WriteHeldBack(data, stalled); });
-    const bool all = pumpUntil([&] { return received() >= data.size(); }, 120000);
-    writer.join();
-    ASSERT_TRUE(wrote && all) << received();
+    const QByteArray data = numberedLines(1024 * 1024, true);
+    ASSERT_TRUE(feedHeldBack(pty, data)) << received();
     form->Memo_receive->flush();
     ASSERT_EQ(form->Pane->lineCount(), 1);
     EXPECT_EQ(form->Memo_receive->lineLength(0), data.size());

@@ -14,7 +14,9 @@ void showUnknownException() {
 
 TrelmoApplication::TrelmoApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("trelmo"));
-    setApplicationDisplayName(applicationTitle());
+    // No display name is set, not even an empty one: once one is set, platform windows
+    // (xcb among them) append it to every caption, and the windows' captions are to reach
+    // the window manager exactly as they are.
 }
 
 bool TrelmoApplication::notify(QObject* receiver, QEvent* event) {

@@ -1,5 +1,6 @@
 #include "mbus/MbusOptions.h"
 
+#include "app/Codec.h"
 #include "app/Convert.h"
 
 namespace trelmo::mbus {
@@ -146,8 +147,9 @@ uint8_t addressFromText(const QString& text) {
 std::optional<int32_t> manufacturerNumber(const QString& l1, const QString& l2, const QString& l3) {
     if (l1.isEmpty() || l2.isEmpty() || l3.isEmpty())
         return std::nullopt;
-    return (l1.at(0).unicode() - 64) * 1024 + (l2.at(0).unicode() - 64) * 32 +
-           (l3.at(0).unicode() - 64);
+    // A letter's code is its byte in the program's code page ('?' when the page lacks it).
+    auto code = [](const QString& letter) { return int(codec::toByte(letter.at(0))); };
+    return (code(l1) - 64) * 1024 + (code(l2) - 64) * 32 + (code(l3) - 64);
 }
 
 bool applyCChoice(TelegramState& s, const QString& text) {

@@ -25,7 +25,8 @@ std::optional<uint8_t> vifFromChoice(uint8_t currentVif, const QString& unitText
 Action actionFromText(const QString& text);
 // The address text as a decimal integer, low 8 bits. Throws EConvertError.
 uint8_t addressFromText(const QString& text);
-// (c1-64)*1024 + (c2-64)*32 + (c3-64) of the first characters; nullopt when any is empty.
+// (c1-64)*1024 + (c2-64)*32 + (c3-64), where c1..c3 are the code page (Windows-1252) bytes
+// of the first characters ('?' for a character the page lacks); nullopt when any is empty.
 std::optional<int32_t> manufacturerNumber(const QString& l1, const QString& l2, const QString& l3);
 
 // Applies a C choice: Field_C and Request_mode. Returns true when the record controls

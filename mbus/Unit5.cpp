@@ -553,6 +553,14 @@ void TForm5::Combo_ActionChange() {
     setLabel(Label_ident, QString());
     state_.Record_data.clear();
     state_.Selected_action = mbus::actionFromText(Combo_Action->currentText());
+    // The start time shows its box in request mode too (a request does not send its text);
+    // every other action shows its controls only when it sends a value.
+    if (state_.Selected_action == mbus::Action::StartTime) {
+        Edit_data->setVisible(true);
+        Edit_data->setEnabled(true);
+        Edit_data->setMaxLength(5);
+        return;
+    }
     if (state_.Request_mode)
         return;
     auto showIdent = [this](const QString& text) {
@@ -560,11 +568,6 @@ void TForm5::Combo_ActionChange() {
         Label_ident->setVisible(true);
     };
     switch (state_.Selected_action) {
-        case mbus::Action::StartTime:
-            Edit_data->setVisible(true);
-            Edit_data->setEnabled(true);
-            Edit_data->setMaxLength(5);
-            break;
         case mbus::Action::Duration:
             Edit_data->setVisible(true);
             Edit_data->setMaxLength(2);

@@ -11,6 +11,23 @@ namespace posix {
 std::shared_ptr<CommDevice> OpenPosixDevice(const QString& path, int& err);
 }
 
+ModemLineControl::Levels ModemLineControl::For(const TVaDcb& dcb) const {
+    const uint32_t dtr = dcb.Flags & fDtrControlMask;
+    const uint32_t rts = dcb.Flags & fRtsControlMask;
+    Levels levels;
+    if (!applied_ || dtr != dtrControl_)
+        levels.dtr = dtr != 0;
+    if ((!applied_ || rts != rtsControl_) && rts != 0x2000)
+        levels.rts = rts == 0x1000;
+    return levels;
+}
+
+void ModemLineControl::Applied(const TVaDcb& dcb) {
+    applied_ = true;
+    dtrControl_ = dcb.Flags & fDtrControlMask;
+    rtsControl_ = dcb.Flags & fRtsControlMask;
+}
+
 QString MapDeviceName(const QString& name) {
     QString rest = name;
     const QString prefix = QStringLiteral("\\\\.\\");

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace trelmo::serial {
 
@@ -84,6 +85,31 @@ struct TVaDcb {
     uint8_t EofChar = 0;
     uint8_t EvtChar = 0;
     bool operator==(const TVaDcb&) const = default;
+};
+
+// What applying a control block does to the DTR and RTS lines of an open device. A device
+// comes out of its opening with the lines as the driver left them (open() raises both on
+// Linux), so the first block after opening sets both; after that a line is set only when its
+// own control field (fDtrControl, fRtsControl) changed, so that a change of rate, parity,
+// data or stop bits, options or the other flow control fields keeps the levels SetDtr and
+// SetRts gave. Each backend keeps one per opened device.
+class ModemLineControl {
+  public:
+    // The level to give each line, or none to leave it: DTR is high for dtrEnabled and
+    // dtrHandshake; RTS high for rtsEnabled, low for rtsDisabled and rtsToggle (low while
+    // idle), left to the driver's flow control for rtsHandshake.
+    struct Levels {
+        std::optional<bool> dtr;
+        std::optional<bool> rts;
+    };
+    Levels For(const TVaDcb& dcb) const;
+    // Records a block the device took; For then compares with it.
+    void Applied(const TVaDcb& dcb);
+
+  private:
+    bool applied_ = false;
+    uint32_t dtrControl_ = 0;
+    uint32_t rtsControl_ = 0;
 };
 
 struct TVaCommTimeouts {

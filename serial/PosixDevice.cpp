@@ -188,14 +188,18 @@ class PosixDevice : public QueuedDevice {
             return e;
         if (actual != dcb.BaudRate)
             return EINVAL;
-        // open() raised DTR and RTS; the control block decides.
-        const uint32_t dtr = dcb.Flags & fDtrControlMask;
-        if (int e = ModemLine(TIOCM_DTR, dtr != 0))
-            return e;
-        if (rts != 0x2000) {
-            if (int e = ModemLine(TIOCM_RTS, rts == 0x1000))
+        // open() raised DTR and RTS: the first block decides them, later blocks only touch
+        // a line whose control field changed.
+        const ModemLineControl::Levels levels = lineControl_.For(dcb);
+        if (levels.dtr) {
+            if (int e = ModemLine(TIOCM_DTR, *levels.dtr))
                 return e;
         }
+        if (levels.rts) {
+            if (int e = ModemLine(TIOCM_RTS, *levels.rts))
+                return e;
+        }
+        lineControl_.Applied(dcb);
         return 0;
     }
 
@@ -489,6 +493,7 @@ class PosixDevice : public QueuedDevice {
     std::atomic<bool> modemSupported_{false};
     bool icountSupported_ = false;
     bool isPty_ = false;
+    ModemLineControl lineControl_;  // used by SetState only, which is never called twice at once
     int lines_ = 0;
     serial_icounter_struct base_{};
 };

@@ -73,10 +73,14 @@ class SimCommDevice : public QueuedDevice {
         state_->hasDcb = true;
         state_->dcb = dcb;
         ++state_->dcbCount;
-        const uint32_t dtr = dcb.Flags & fDtrControlMask;
-        const uint32_t rts = dcb.Flags & fRtsControlMask;
-        state_->dtr = dtr != 0;
-        state_->rts = rts != 0;
+        // As a real device: the first block after opening decides both lines, later blocks
+        // only a line whose control field changed.
+        const ModemLineControl::Levels levels = lineControl_.For(dcb);
+        if (levels.dtr)
+            state_->dtr = *levels.dtr;
+        if (levels.rts)
+            state_->rts = *levels.rts;
+        lineControl_.Applied(dcb);
         return 0;
     }
     int Setup(uint32_t in, uint32_t out) override {
@@ -217,6 +221,7 @@ class SimCommDevice : public QueuedDevice {
 
   private:
     std::shared_ptr<SimState> state_;
+    ModemLineControl lineControl_;  // under state_->m
     std::atomic<uint64_t> cancelGen_{0};
     std::atomic<bool> dead_{false};
 };

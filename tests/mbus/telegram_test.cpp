@@ -260,3 +260,21 @@ TEST(MbusOptions, AddressActionAndManufacturer) {
     EXPECT_EQ(manufacturerNumber("a", "A", "A"), std::optional<int32_t>(33 * 1024 + 32 + 1));
     EXPECT_FALSE(manufacturerNumber("A", "", "A"));
 }
+
+TEST(MbusOptions, ManufacturerLettersCountWithTheirCodePageBytes) {
+    // A letter's number is its byte in the program's code page (Windows-1252), not its
+    // UTF-16 value: the euro sign is 0x80 there (0x20AC in UTF-16), e-acute 0xE9 in both.
+    const QString euro = QString(QChar(0x20AC));
+    EXPECT_EQ(manufacturerNumber(euro, "A", "A"), std::optional<int32_t>((0x80 - 64) * 1024 + 33));
+    EXPECT_EQ(manufacturerNumber("A", euro, "A"),
+              std::optional<int32_t>(1024 + (0x80 - 64) * 32 + 1));
+    EXPECT_EQ(manufacturerNumber("A", "A", euro), std::optional<int32_t>(1024 + 32 + 0x80 - 64));
+    EXPECT_EQ(manufacturerNumber(QString(QChar(0x0178)), "A", "A"),  // Y with diaeresis: 0x9F
+              std::optional<int32_t>((0x9F - 64) * 1024 + 33));
+    EXPECT_EQ(manufacturerNumber(QString(QChar(0xE9)), "A", "A"),
+              std::optional<int32_t>((0xE9 - 64) * 1024 + 33));
+    // A letter the code page lacks is '?' (63) there.
+    const QString han = QString(QChar(0x4E2D));
+    EXPECT_EQ(manufacturerNumber(han, "A", "A"), std::optional<int32_t>((63 - 64) * 1024 + 33));
+    EXPECT_EQ(manufacturerNumber("A", "A", han), std::optional<int32_t>(1024 + 32 - 1));
+}

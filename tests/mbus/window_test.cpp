@@ -197,6 +197,57 @@ TEST_F(MbusWindow, OptionControlsSetState) {
     EXPECT_TRUE(shown("Label_mfr"));
     type("Edit_mfr2", "");
     EXPECT_FALSE(shown("Label_mfr"));
+
+    // Letters count with their code page bytes: the euro sign is 0x80.
+    type("Edit_mfr2", QString(QChar(0x20AC)));
+    EXPECT_EQ(text("Label_mfr"), " = " + QString::number(1024 + (0x80 - 64) * 32 + 1));
+    EXPECT_EQ(form.telegram().Mfr_number, 1024 + (0x80 - 64) * 32 + 1);
+    type("Edit_mfr3", QString(QChar(0x4E2D)));  // not in the code page: '?'
+    EXPECT_EQ(text("Label_mfr"), " = " + QString::number(1024 + (0x80 - 64) * 32 - 1));
+}
+
+TEST_F(MbusWindow, ActionsUnderRequestClass2DataShowOnlyTheStartTimeBox) {
+    auto* data = get<QLineEdit>("Edit_data");
+    choose("Combo_C", "Request Class 2 Data");
+    EXPECT_TRUE(form.telegram().Request_mode);
+    EXPECT_TRUE(shown("Combo_Action"));
+
+    // The start time keeps its box in request mode, as it has it otherwise.
+    choose("Combo_Action", "Send/Request start time of tariff");
+    EXPECT_EQ(form.telegram().Selected_action, mbus::Action::StartTime);
+    EXPECT_TRUE(shown("Edit_data"));
+    EXPECT_TRUE(data->isEnabled());
+    EXPECT_EQ(data->maxLength(), 5);
+    EXPECT_EQ(data->text(), "");
+    EXPECT_FALSE(shown("Label_ident"));
+    EXPECT_EQ(text("Label_ident"), "");
+    type("Edit_data", "07:30x");
+    EXPECT_EQ(data->text(), "07:30");
+
+    // Every other action shows nothing of its own in request mode, and the box it leaves
+    // behind is emptied and has no limit.
+    for (const char* action :
+         {"Send/Request tariff duration", "Send/Request tariff cost",
+          "Send/Request device ID, manufacturer, medium", "Send/Request device type & value",
+          "Send/Request current Date & Time", "Battery status"}) {
+        choose("Combo_Action", "Send/Request start time of tariff");
+        type("Edit_data", "12:00");
+        choose("Combo_Action", action);
+        EXPECT_FALSE(shown("Edit_data")) << action;
+        EXPECT_EQ(data->text(), "") << action;
+        EXPECT_EQ(data->maxLength(), 32767) << action;
+        EXPECT_FALSE(shown("Label_ident") || shown("Combo_Medium") || shown("Check_ovrVIF"))
+            << action;
+    }
+    EXPECT_EQ(form.telegram().Selected_action, mbus::Action::Battery);
+
+    // Outside request mode the start time shows the same box.
+    choose("Combo_C", "Send user data to Slave (SND_UD)");
+    EXPECT_FALSE(form.telegram().Request_mode);
+    choose("Combo_Action", "Send/Request start time of tariff");
+    EXPECT_TRUE(shown("Edit_data") && data->isEnabled());
+    EXPECT_EQ(data->maxLength(), 5);
+    EXPECT_FALSE(shown("Label_ident"));
 }
 
 TEST_F(MbusWindow, MultitelegramWithAFailingRecord) {

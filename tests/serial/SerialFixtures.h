@@ -160,6 +160,10 @@ struct SimBackend {
     bool SenderStalled() const { return true; }
     QByteArray Received() { return peer->TakeWritten(); }
     void Vanish() { peer->Pull(); }
+    // The DTR and RTS levels the port left on the device.
+    static constexpr bool kHasModemLines = true;
+    bool Dtr() const { return peer->Dtr(); }
+    bool Rts() const { return peer->Rts(); }
 };
 
 struct PtyBackend {
@@ -172,6 +176,10 @@ struct PtyBackend {
     bool SenderStalled() const { return stalled.load(); }
     QByteArray Received() { return pty.ReadAvailable(); }
     void Vanish() { pty.CloseMaster(); }
+    // A pseudo-terminal has no modem lines: there are no levels to read.
+    static constexpr bool kHasModemLines = false;
+    bool Dtr() const { return false; }
+    bool Rts() const { return false; }
 };
 
 // A port on one of the backends, writing directly; every worker thread is gone after it.

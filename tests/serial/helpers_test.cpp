@@ -1,11 +1,12 @@
-// The building blocks: wait handles, the tick arithmetic, the writer's byte block, the
-// settings groups and the hand-over to the GUI thread.
+// The building blocks: wait handles, the tick arithmetic, the writer's byte block, the modem
+// line rule of the backends, the settings groups and the hand-over to the GUI thread.
 #include <gtest/gtest.h>
 
 #include <QThread>
 #include <atomic>
 #include <thread>
 
+#include "serial/CommDevice.h"
 #include "serial/VaComm.h"
 #include "serial/VaCommThreads.h"
 #include "serial/VaSync.h"
@@ -176,6 +177,41 @@ TEST(SerialGroups, AssignCopiesEveryFieldWithOneNotification) {
         EXPECT_EQ(e.Message(), QStringLiteral("Cannot assign a TVaFlowControl to a TVaBuffers"));
     }
     EXPECT_EQ(target.ReadSize(), 1);
+}
+
+TEST(SerialModemLines, FirstBlockSetsBothLinesLaterBlocksOnlyAChangedOne) {
+    auto block = [](uint32_t flags, uint32_t rate = 9600) {
+        TVaDcb dcb;
+        dcb.BaudRate = rate;
+        dcb.ByteSize = 8;
+        dcb.Flags = fBinary | flags;
+        return dcb;
+    };
+    using Levels = ModemLineControl::Levels;
+    auto same = [](const Levels& a, const Levels& b) { return a.dtr == b.dtr && a.rts == b.rts; };
+
+    ModemLineControl lines;
+    // The first block decides both lines, whatever it holds.
+    EXPECT_TRUE(same(lines.For(block(0)), Levels{false, false}));
+    EXPECT_TRUE(same(lines.For(block(0x0010 | 0x1000)), Levels{true, true}));
+    EXPECT_TRUE(same(lines.For(block(0x0020 | 0x3000)), Levels{true, false}));
+    EXPECT_TRUE(same(lines.For(block(0x2000)), Levels{false, std::nullopt}));  // RTS handshake
+    lines.Applied(block(0));
+
+    // Rate, parity, options and the other flow control bits leave both lines.
+    EXPECT_TRUE(same(lines.For(block(0, 115200)), Levels{}));
+    EXPECT_TRUE(same(lines.For(block(fParity | fOutX | fInX | fOutxCtsFlow | fNull)), Levels{}));
+    // A changed control field sets its own line only.
+    EXPECT_TRUE(same(lines.For(block(0x0010)), Levels{true, std::nullopt}));
+    EXPECT_TRUE(same(lines.For(block(0x1000, 300)), Levels{std::nullopt, true}));
+    EXPECT_TRUE(same(lines.For(block(0x3000)), Levels{std::nullopt, false}));
+    EXPECT_TRUE(same(lines.For(block(0x2000)), Levels{}));  // handshake: the driver's line
+
+    // For only looks: nothing is recorded until Applied.
+    lines.Applied(block(0x0010 | 0x1000));
+    EXPECT_TRUE(same(lines.For(block(0x0010 | 0x1000, 4800)), Levels{}));
+    EXPECT_TRUE(same(lines.For(block(0x1000)), Levels{false, std::nullopt}));
+    EXPECT_TRUE(same(lines.For(block(0)), Levels{false, false}));
 }
 
 TEST(SerialHandOver, RunsOnTheGuiThreadInOrderAndCarriesExceptionsBack) {

@@ -311,6 +311,66 @@ TYPED_TEST(PortInterface, AnyRateAndLineSettingsApplyWhileOpen) {
     EXPECT_TRUE(this->port->Active());
 }
 
+TYPED_TEST(PortInterface, SettingsChangedWhileOpenLeaveDtrAndRtsAsTheyWereSet) {
+    constexpr bool lines = TypeParam::kHasModemLines;
+    auto expectLines = [&](bool dtr, bool rts, const char* after) {
+        if (!lines)
+            return;
+        EXPECT_EQ(this->backend.Dtr(), dtr) << after;
+        EXPECT_EQ(this->backend.Rts(), rts) << after;
+    };
+    TVaComm& port = *this->port;
+    port.Open();
+    expectLines(false, false, "open: the control block disables both");
+    port.SetDtr(true);
+    port.SetRts(true);
+    expectLines(true, true, "SetDtr, SetRts");
+
+    port.SetBaudrate(br19200);
+    expectLines(true, true, "Baudrate");
+    port.SetUserBaudrate(28800);
+    expectLines(true, true, "UserBaudrate");
+    port.SetParity(paEven);
+    expectLines(true, true, "Parity");
+    port.SetDatabits(db7);
+    expectLines(true, true, "Databits");
+    port.SetStopbits(sb2);
+    expectLines(true, true, "Stopbits");
+    port.SetOptions({coParityCheck});
+    expectLines(true, true, "Options");
+    port.EventChars().SetXonChar(1);
+    expectLines(true, true, "EventChars");
+    port.FlowControl().SetXonXoffIn(true);
+    port.FlowControl().SetXonXoffIn(false);
+    expectLines(true, true, "FlowControl without the line controls");
+    EXPECT_EQ(port.BuildDcb().BaudRate, 28800u);
+
+    // A line's own control field sets it from the control block, and only that line.
+    port.SetDtr(false);
+    port.FlowControl().SetControlDtr(dtrEnabled);
+    expectLines(true, true, "ControlDtr enabled");
+    port.SetRts(false);
+    port.FlowControl().SetControlDtr(dtrDisabled);
+    expectLines(false, false, "ControlDtr disabled");
+    port.FlowControl().SetControlRts(rtsEnabled);
+    expectLines(false, true, "ControlRts enabled");
+    port.SetParity(paNone);
+    expectLines(false, true, "Parity after the line controls");
+    port.FlowControl().SetControlRts(rtsDisabled);
+    expectLines(false, false, "ControlRts disabled");
+
+    // The port carries bytes on as before.
+    EXPECT_TRUE(port.WriteText("ok"));
+    EXPECT_EQ(this->ReceivedByPeer(2), QByteArray("ok"));
+
+    // Opening again: the first control block decides both lines.
+    port.SetDtr(true);
+    port.Close();
+    port.FlowControl().SetControlRts(rtsEnabled);
+    port.Open();
+    expectLines(false, true, "reopened with DTR disabled and RTS enabled");
+}
+
 TYPED_TEST(PortInterface, EarlyReleaseThenCloseReleasesTheDeviceOnce) {
     int closes = 0;
     this->port->OnClose = [&](TVaComm*) { ++closes; };

@@ -18,21 +18,20 @@ int hexDigitValue(QChar ch) {
 bool TryStrToInt(const QString& text, int32_t* value) {
     const qsizetype n = text.size();
     qsizetype i = 0;
-    while (i < n && text[i] == QLatin1Char(' '))
-        ++i;
     bool negative = false;
-    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
-    }
     int base = 10;
-    if (i < n && text[i] == QLatin1Char('$')) {
+    if (n > 2 && text[0] == QLatin1Char('0') &&
+        (text[1] == QLatin1Char('x') || text[1] == QLatin1Char('X'))) {
+        // Hexadecimal only as the whole text: no blank or sign before the prefix.
         base = 16;
-        ++i;
-    } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
-               (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
-        base = 16;
-        i += 2;
+        i = 2;
+    } else {
+        while (i < n && text[i] == QLatin1Char(' '))
+            ++i;
+        if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+            negative = text[i] == QLatin1Char('-');
+            ++i;
+        }
     }
     if (i >= n)
         return false;
@@ -42,7 +41,7 @@ bool TryStrToInt(const QString& text, int32_t* value) {
         if (digit < 0 || digit >= base)
             return false;
         magnitude = magnitude * base + digit;
-        // Hexadecimal may fill all 32 bits (as "$FFFFFFFF" = -1); decimal may not.
+        // Hexadecimal may fill all 32 bits (as "0xFFFFFFFF" = -1); decimal may not.
         const int64_t limit = base == 16 ? 0xFFFFFFFFLL : (negative ? 2147483648LL : 2147483647LL);
         if (magnitude > limit)
             return false;

@@ -14,9 +14,11 @@ class EConvertError : public std::runtime_error {
     QString message() const { return QString::fromUtf8(what()); }
 };
 
-// Converts a 32-bit signed integer written in decimal (optional leading blanks and sign)
-// or in hexadecimal behind "$", "0x" or "0X". Anything else, an empty text or a value
-// outside the 32-bit range throws EConvertError with the text quoted.
+// Converts a 32-bit signed integer. A text of more than two characters that starts with
+// "0x" or "0X" is hexadecimal (up to 0xFFFFFFFF, which is -1); any other text is
+// decimal with optional leading blanks and an optional sign. Anything else ("$1F", "-0x1F",
+// "0x"), an empty text or a value outside the 32-bit range throws EConvertError with the
+// text quoted.
 int32_t StrToInt(const QString& text);
 
 // As StrToInt, but returns `fallback` instead of throwing.

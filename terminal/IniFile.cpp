@@ -1,6 +1,7 @@
 #include "terminal/IniFile.h"
 
 #include <QFile>
+#include <QSaveFile>
 
 #include "app/Codec.h"
 #include "app/Convert.h"
@@ -30,12 +31,8 @@ QString singleLine(QString text) {
 }  // namespace
 
 int32_t iniTextToInt(const QString& text, int32_t fallback) {
-    QString t = text;
-    if (t.size() > 2 && t[0] == QLatin1Char('0') &&
-        (t[1] == QLatin1Char('x') || t[1] == QLatin1Char('X'))) {
-        t = QStringLiteral("$") + t.mid(2);
-    }
-    return StrToIntDef(t, fallback);
+    // The conversion reads "0x"/"0X" and more as hexadecimal, as the settings file wants.
+    return StrToIntDef(text, fallback);
 }
 
 IniFile::IniFile(const QString& path) : path_(path) {
@@ -153,7 +150,17 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
         insertLine(lines_.size(), line);
         endsWithNewline_ = true;
     }
+    if (held_)
+        pending_ = true;
+    else
+        save();
+}
+
+void IniFile::commit() {
+    if (!pending_)
+        return;
     save();
+    pending_ = false;
 }
 
 void IniFile::writeInteger(const QString& section, const QString& key, int32_t value) {
@@ -179,13 +186,13 @@ QByteArray IniFile::contents() const {
 }
 
 void IniFile::save() const {
-    QFile f(path_);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        throw IniWriteError("cannot write " + path_.toStdString() + ": " +
-                            f.errorString().toStdString());
-    }
+    // A new file beside the old one, renamed over it once complete: a crash or a full disk
+    // leaves the old file whole. Where the folder is not ours to write but the file is, the
+    // file is written in place.
+    QSaveFile f(path_);
+    f.setDirectWriteFallback(true);
     const QByteArray data = contents();
-    if (f.write(data) != data.size() || !f.flush()) {
+    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
         throw IniWriteError("cannot write " + path_.toStdString() + ": " +
                             f.errorString().toStdString());
     }

@@ -7,8 +7,10 @@
 // comment and blank line as it was. The file is decoded and encoded with the system's 8-bit
 // code page. A missing or unreadable file reads as empty, so every read gives its default.
 //
-// The file is read once when the object is made; each write goes to disk at once, so keys
-// written before a failing write stay written. Lines are kept as raw bytes and a write only
+// The file is read once when the object is made. Each write goes to disk at once, unless
+// writes are held (holdWrites): then commit() writes them all in one go. The file is always
+// written whole to a new file in the same folder and renamed over the old one, so a crash or
+// a full disk never leaves it cut short. Lines are kept as raw bytes and a write only
 // splices one line, so even a very large file costs one buffer copy per write. Each line is
 // classified once (section, comment, key) with its name decoded and trimmed, so a lookup
 // compares names without decoding the file again.
@@ -47,7 +49,14 @@ class IniFile {
     // readInteger(section, key, fallback ? 1 : 0) != 0.
     bool readBool(const QString& section, const QString& key, bool fallback) const;
 
-    // Sets one key and writes the file; throws IniWriteError when the file cannot be written.
+    // From now on writes change the object only; commit() puts them on disk.
+    void holdWrites() { held_ = true; }
+    // Writes the held changes (nothing when there are none); throws IniWriteError when the file
+    // cannot be written, and the file on disk is then as it was.
+    void commit();
+
+    // Sets one key and writes the file (unless writes are held); throws IniWriteError when the
+    // file cannot be written.
     // Line breaks in the value are replaced by blanks so one key stays one line.
     void writeString(const QString& section, const QString& key, const QString& value);
     void writeInteger(const QString& section, const QString& key, int32_t value);
@@ -81,6 +90,8 @@ class IniFile {
     std::vector<QByteArray> lines_;  // without their line ends
     std::vector<LineInfo> info_;     // one per line
     bool endsWithNewline_ = true;
+    bool held_ = false;     // writes wait for commit()
+    bool pending_ = false;  // held writes not yet on disk
 };
 
 // The parsing rule of readInteger, on a text already read.

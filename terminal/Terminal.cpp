@@ -250,6 +250,9 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     for (TdsLed* led : {led_TxD, led_RxD, led_RTS, led_DTR, led_RI})
         led->setLedOn(false);
 
+    // The clock labels hold the time from the start: a capture saved in the first second has
+    // its date and time too.
+    Timer_TimeTimer();
     Timer_Time->start();
 }
 
@@ -366,7 +369,8 @@ QWidget* TForm1::buildCommandLine() {
     row->addWidget(BitBtn1);
     UpDown_delay_command = upDown(bar, "UpDown_delay_command", "Edit_delay_command", 0, 9990, 10, 0,
                                   &Edit_delay_command);
-    UpDown_delay_command->setReadOnly(true);
+    // Only the number is read-only: the arrows, keys and wheel step it by 10.
+    Edit_delay_command->setReadOnly(true);
     UpDown_delay_command->setFixedWidth(65);
     row->addWidget(UpDown_delay_command);
     row->addWidget(named(new QLabel(QStringLiteral("ms"), bar), "Label11"));

@@ -168,8 +168,9 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     // ---- Start-up and shutdown (TerminalSettings.cpp) -------------------------------------------
     // Reads the settings file into the controls and state; any error gives the fallbacks.
     void LoadSettings();
-    // Writes the controls to the settings file in their fixed order; false (after showing
-    // "Unable to save current settings!") when a write failed.
+    // Sets the controls' keys in their fixed order and writes the settings file once; false
+    // (after showing "Unable to save current settings!") when it could not be written, and
+    // the file is then as it was.
     bool SaveSettings();
     // Runs when the window closes, whatever started it: saves the settings, then closes
     // the serial port through ClosePortOnExit().
@@ -227,8 +228,8 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     void Combo_databitsChange();
     void Combo_stopbitChange();
     // The key rule of Combo_speed: a key other than a digit, backspace (8), line feed (10) or
-    // carriage return (13) becomes Escape (27). The box's validator applies the same rule to
-    // whatever is typed or pasted, so a pasted number and Enter keep working.
+    // carriage return (13) becomes Escape (27). The box applies the same rule to whatever is
+    // typed or pasted, whatever it holds already, so a pasted number and Enter keep working.
     static void Combo_speedKeyPress(char16_t& Key);
     void CheckBox1Click();  // "Set RTS"
     void CheckBox2Click();  // "Set DTR"
@@ -375,5 +376,4 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     QString settingsPath_;
     QWidget* tableWindow_ = nullptr;
     trelmo::TForm5* mbusWindow_ = nullptr;
-    bool closing_ = false;
 };

@@ -18,6 +18,7 @@
 #include "terminal/CheckSum.h"
 #include "terminal/CommandString.h"
 #include "terminal/Terminal.h"
+#include "terminal/TerminalInput.h"
 #include "widgets/dsLeds.h"
 
 namespace {
@@ -47,17 +48,6 @@ class SendKeyFilter : public QObject {
     TForm1* form_;
 };
 
-// Typing and pasting stop at 1024 characters; text placed by the program (a command from a
-// command file) is taken whole, so a longer command is sent in full.
-class TypedLengthValidator : public QValidator {
-  public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override {
-        return input.size() <= kTypedCommandLength ? Acceptable : Invalid;
-    }
-    static constexpr int kTypedCommandLength = 1024;
-};
-
 }  // namespace
 
 void TForm1::connectSendHandlers() {
@@ -70,8 +60,9 @@ void TForm1::connectSendHandlers() {
     Edit_send->setCompleter(nullptr);
     connect(BitBtn4, &QPushButton::clicked, this, guarded([this] { BitBtn4Click(); }));
     Edit_send->installEventFilter(new SendKeyFilter(this, Edit_send));
-    Edit_send->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
-    Edit_send->lineEdit()->setValidator(new TypedLengthValidator(Edit_send));
+    // Typing and pasting stop at 1024 characters; a command placed by the program (from a
+    // command file) is taken whole and sent in full.
+    new trelmo::TypedInputValidator(Edit_send->lineEdit(), 1024);
 }
 
 void TForm1::Edit_sendKeyPress(char16_t& Key) {

@@ -9,7 +9,6 @@
 #include <QSpinBox>
 #include <QThread>
 #include <QToolButton>
-#include <QValidator>
 
 #include "app/Application.h"
 #include "app/Convert.h"
@@ -18,27 +17,12 @@
 #include "links/WinSocket.h"
 #include "serial/VaComm.h"
 #include "terminal/Terminal.h"
+#include "terminal/TerminalInput.h"
 #include "widgets/dsLeds.h"
 
 namespace {
 
 using namespace trelmo::serial;
-
-// Accepts a text only when every character passes the key rule of Combo_speed, so typing a
-// letter inserts nothing while pasting a number still works.
-class SpeedValidator : public QValidator {
-  public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override {
-        for (QChar c : input) {
-            char16_t key = c.unicode();
-            TForm1::Combo_speedKeyPress(key);
-            if (key == 27)
-                return Invalid;
-        }
-        return Acceptable;
-    }
-};
 
 TVaBaudrate baudrateOf(int speed) {
     switch (speed) {
@@ -114,7 +98,20 @@ void TForm1::connectSerialHandlers() {
         if (!path.isEmpty() && Combo_com->findText(path) < 0)
             Combo_com->addItem(path);
     }
-    Combo_speed->lineEdit()->setValidator(new SpeedValidator(Combo_speed));
+
+    // The key rule of Combo_speed holds for whatever is typed or pasted, whatever the box
+    // holds already (a loaded "fast" does not let letters in); a paste of a number and Enter
+    // keep working.
+    Combo_speed->lineEdit()->installEventFilter(new trelmo::KeyRuleFilter(this, [](QChar& c) {
+        char16_t key = c.unicode();
+        Combo_speedKeyPress(key);
+        c = QChar(key);
+    }));
+    new trelmo::TypedInputValidator(Combo_speed->lineEdit(), 7, [](QChar c) {
+        char16_t key = c.unicode();
+        Combo_speedKeyPress(key);
+        return key != 27;
+    });
 
     connect(BitBtn2, &QToolButton::clicked, this, guarded([this] { BitBtn2Click(); }));
     connect(Connecttoserial1, &QAction::triggered, this, guarded([this] { BitBtn2Click(); }));

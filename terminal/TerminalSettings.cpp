@@ -76,7 +76,9 @@ void TForm1::LoadSettings() {
 
 bool TForm1::SaveSettings() {
     try {
+        // Every key set first, then the file written once.
         trelmo::IniFile ini(settingsPath_);
+        ini.holdWrites();
         ini.writeString(kCom, QStringLiteral("Number"), Combo_com->currentText());
         ini.writeString(kCom, QStringLiteral("Speed, bps"), Combo_speed->currentText());
         ini.writeString(kCom, QStringLiteral("Parity"), Combo_parity->currentText());
@@ -92,6 +94,7 @@ bool TForm1::SaveSettings() {
         ini.writeString(kTcp, QStringLiteral("Host"), Edit_ip->text());
         ini.writeString(kTcp, QStringLiteral("Port"), Edit_port->text());
         ini.writeInteger(kTcp, QStringLiteral("Timeout"), UD_ipTime->value());
+        ini.commit();
         return true;
     } catch (...) {
         trelmo::showMessage(QStringLiteral("Unable to save current settings!"));

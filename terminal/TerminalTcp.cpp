@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QSpinBox>
 #include <QThread>
 #include <array>
@@ -21,6 +20,7 @@
 #include "app/LocaleText.h"
 #include "links/WinSocket.h"
 #include "terminal/Terminal.h"
+#include "terminal/TerminalInput.h"
 #include "widgets/dsLeds.h"
 
 namespace {
@@ -35,43 +35,13 @@ constexpr int kClientBlock = 10000;   // bytes taken per client read event
 constexpr int kListenerBlock = 5000;  // bytes taken per listener read event
 constexpr char16_t kEscape = 27;      // a filtered key becomes this and is not inserted
 
-bool isDigit(QChar c) {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
 bool isEditKey(QChar c) {
     return c.unicode() == 8 || c.unicode() == 10 || c.unicode() == 13;
 }
 
-// Runs a key filter on the characters typed into a control. A key press whose character the
-// filter turns into 27 is swallowed; keys without a printable character (Enter, Backspace,
-// arrows) and shortcuts such as Ctrl+V are left alone, so pasting still works (the edit's
-// validator then decides what a paste may hold).
-class KeyFilter : public QObject {
-  public:
-    KeyFilter(QObject* parent, std::function<void(QChar&)> filter)
-        : QObject(parent), filter_(std::move(filter)) {}
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress)
-            return QObject::eventFilter(watched, event);
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-            return false;
-        const QString text = key->text();
-        if (text.size() != 1)
-            return false;
-        QChar c = text.at(0);
-        if (!c.isPrint() && !isEditKey(c))
-            return false;
-        filter_(c);
-        return c.unicode() == kEscape;
-    }
-
-  private:
-    std::function<void(QChar&)> filter_;
-};
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
 
 }  // namespace
 
@@ -293,18 +263,24 @@ void TForm1::connectTcpHandlers() {
     connect(BitBtn3, &QPushButton::clicked, this, guarded([this] { BitBtn3Click(); }));
     connect(ListenTCP1, &QAction::triggered, this, guarded([this] { ListenTCP1Click(); }));
 
-    // Typing is filtered key by key; a paste must hold only what typing could have given.
-    Edit_ip->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9.]*")), Edit_ip));
-    Edit_port->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), Edit_port));
-    Edit_ip->installEventFilter(new KeyFilter(Edit_ip, [this](QChar& k) { Edit_ipKeyPress(k); }));
+    // Typing is filtered key by key; a paste must hold only what typing could have given, and
+    // what the user inserts stops at 15 and 5 characters (a loaded host or port stays whole).
+    auto passes = [this](void (TForm1::*keyRule)(QChar&)) {
+        return [this, keyRule](QChar c) {
+            (this->*keyRule)(c);
+            return c != QChar(27);
+        };
+    };
+    new trelmo::TypedInputValidator(Edit_ip, 15, passes(&TForm1::Edit_ipKeyPress));
+    new trelmo::TypedInputValidator(Edit_port, 5, passes(&TForm1::Edit_portKeyPress));
+    Edit_ip->installEventFilter(
+        new trelmo::KeyRuleFilter(Edit_ip, [this](QChar& k) { Edit_ipKeyPress(k); }));
     Edit_port->installEventFilter(
-        new KeyFilter(Edit_port, [this](QChar& k) { Edit_portKeyPress(k); }));
+        new trelmo::KeyRuleFilter(Edit_port, [this](QChar& k) { Edit_portKeyPress(k); }));
     // The up-down box takes the keys and hands them to its edit; its own validator (digits in
     // range) checks a paste.
     UD_ipTime->installEventFilter(
-        new KeyFilter(UD_ipTime, [this](QChar& k) { Edit_ipTimeKeyPress(k); }));
+        new trelmo::KeyRuleFilter(UD_ipTime, [this](QChar& k) { Edit_ipTimeKeyPress(k); }));
 
     Xport_socket->OnConnect = [this](TCustomWinSocket* s) { Xport_socketConnect(s); };
     Xport_socket->OnDisconnect = [this](TCustomWinSocket* s) { Xport_socketDisconnect(s); };

@@ -9,20 +9,24 @@
 
 using namespace trelmo;
 
-TEST(Convert, AcceptsDecimalSignAndHexPrefixes) {
+TEST(Convert, AcceptsDecimalWithSignAndHexBehindZeroX) {
     EXPECT_EQ(StrToInt("9600"), 9600);
     EXPECT_EQ(StrToInt("  -12"), -12);
     EXPECT_EQ(StrToInt("+7"), 7);
     EXPECT_EQ(StrToInt("0x1F"), 31);
-    EXPECT_EQ(StrToInt("$ff"), 255);
+    EXPECT_EQ(StrToInt("0X1f"), 31);
+    EXPECT_EQ(StrToInt("0x0"), 0);
     EXPECT_EQ(StrToInt("2147483647"), 2147483647);
     EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
     EXPECT_EQ(StrToInt("0xFFFFFFFF"), -1);
 }
 
 TEST(Convert, RefusesWithTheQuotedText) {
-    for (const char* bad :
-         {"", "fast", "12 ", "1.5", "0x", "-", "2147483648", "0x1FFFFFFFF", "٣"}) {
+    // Only a text of more than two characters that starts with "0x" or "0X" is hexadecimal:
+    // "$" is no prefix, and a sign or a blank before "0x" makes the text no number.
+    for (const char* bad : {"",           "fast",        "12 ",   "1.5",   "0x",  "0X",  "-",
+                            "2147483648", "0x1FFFFFFFF", "٣",     "$1F",   "$ff", "$",   "-$1F",
+                            " $10",       "0x$1F",       "-0x1F", " 0x1F", "1F",  "0x 1"}) {
         try {
             StrToInt(QString::fromUtf8(bad));
             FAIL() << bad;
@@ -33,6 +37,11 @@ TEST(Convert, RefusesWithTheQuotedText) {
         }
     }
     EXPECT_EQ(StrToIntDef("fast", 9600), 9600);
+    EXPECT_EQ(StrToIntDef("$1F", 7), 7);
+    EXPECT_EQ(StrToIntDef("0x1F", 7), 31);
+    int32_t value = 5;
+    EXPECT_FALSE(TryStrToInt("$1F", &value));
+    EXPECT_EQ(value, 5);
 }
 
 TEST(Codec, EveryByteRoundTrips) {

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -117,6 +119,37 @@ TEST_F(CommandFiles, DelayKeyFilterPassesDigitsAndLineKeys) {
         form->Edit_delay_commandKeyPress(key);
         EXPECT_EQ(key.unicode(), 27) << int(c);
     }
+}
+
+// The command delay is changed with its arrows, keys and wheel, in steps of 10; only the
+// number itself cannot be typed over. A run takes the delay shown when it starts.
+TEST_F(CommandFiles, TheCommandDelayStepsByTen) {
+    QSpinBox* box = form->UpDown_delay_command;
+    ASSERT_EQ(box->value(), 0);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Up);
+    QTest::keyClick(box, Qt::Key_Up);
+    EXPECT_EQ(box->value(), 20);
+    QTest::keyClick(box, Qt::Key_PageUp);  // ten steps
+    EXPECT_EQ(box->value(), 120);
+    QTest::keyClick(box, Qt::Key_Down);
+    EXPECT_EQ(box->value(), 110);
+    EXPECT_TRUE(form->Edit_delay_command->isReadOnly());
+    QTest::keyClicks(form->Edit_delay_command, "5");
+    EXPECT_EQ(box->value(), 110);
+
+    PtyPair pty;
+    if (!pty.Ok())
+        GTEST_SKIP() << "no pseudo-terminals here";
+    form->Combo_com->setEditText(pty.SlavePath());
+    form->Combo_comChange();
+    form->BitBtn2Click();
+    ASSERT_TRUE(form->PortOpen);
+    form->Edit_send->addItems({"AT", "AT"});
+    form->BitBtn1->click();
+    EXPECT_EQ(form->Timer_autoSend->interval(), 110);
+    form->BitBtn1->click();  // stop
+    form->BitBtn2Click();
 }
 
 TEST_F(CommandFiles, ARunNeedsALink) {

@@ -69,7 +69,7 @@ TEST(IniFileRead, IntegersAndBooleans) {
     EXPECT_EQ(ini.readInteger("N", "word", 9), 9);
     EXPECT_EQ(ini.readInteger("N", "mixed", 9), 9);
     EXPECT_EQ(ini.readInteger("N", "empty", 9), 9);
-    EXPECT_EQ(ini.readInteger("N", "dollar", 0), 255);
+    EXPECT_EQ(ini.readInteger("N", "dollar", 7), 7);  // "$" marks no hexadecimal
     EXPECT_EQ(ini.readInteger("N", "big", 3), 3);
     EXPECT_FALSE(ini.readBool("N", "zero", true));
     EXPECT_TRUE(ini.readBool("N", "two", false));
@@ -213,4 +213,21 @@ TEST(IniFileWrite, TenMegabyteFileKeepsItsContent) {
     QByteArray expected = big;
     expected.replace("Number=COM1", "Number=14");
     EXPECT_EQ(dir.read("big.ini"), expected);
+}
+
+TEST(IniFileWrite, HeldWritesReachTheDiskOnlyOnCommit) {
+    TempDir dir;
+    dir.write("a.ini", "[S]\r\nk=old\r\n");
+    IniFile ini(dir.path("a.ini"));
+    ini.holdWrites();
+    ini.writeString("S", "k", "new");
+    ini.writeInteger("T", "n", 5);
+    EXPECT_EQ(dir.read("a.ini"), QByteArray("[S]\r\nk=old\r\n"));
+    ini.commit();
+    EXPECT_EQ(dir.read("a.ini"), QByteArray("[S]\r\nk=new\r\n\r\n[T]\r\nn=5\r\n"));
+    // A commit that cannot write throws.
+    IniFile gone(dir.path("missing/a.ini"));
+    gone.holdWrites();
+    gone.writeString("S", "k", "v");
+    EXPECT_THROW(gone.commit(), IniWriteError);
 }

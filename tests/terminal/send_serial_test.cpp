@@ -1,7 +1,9 @@
 // Commands typed into the command line and sent to the serial port and the TCP links:
 // the bytes that arrive at the far end, the refusals, the counters and the history.
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTcpServer>
@@ -124,6 +126,24 @@ TEST_F(SendSerial, LongCommandsAreSentInFull) {
     edit->end(false);
     QTest::keyClicks(edit, "123456");
     EXPECT_EQ(edit->text(), QString(1020, 'q') + "1234");
+    // A paste that would go past 1024 keeps the part that fits.
+    edit->clear();
+    QApplication::clipboard()->setText(QString(1000, 'a') + QString(1000, 'b'));
+    edit->paste();
+    EXPECT_EQ(edit->text(), QString(1000, 'a') + QString(24, 'b'));
+    // Pasted into the middle, the end of the paste is what goes.
+    edit->setText(QString(1020, 'q'));
+    edit->setCursorPosition(10);
+    QApplication::clipboard()->setText("123456");
+    edit->paste();
+    EXPECT_EQ(edit->text(), QString(10, 'q') + "1234" + QString(1010, 'q'));
+    // A placed long command shrinks under the keys but does not grow.
+    edit->setText(QString(1500, 'z'));
+    edit->end(false);
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    EXPECT_EQ(edit->text(), QString(1499, 'z'));
+    QTest::keyClicks(edit, "12");
+    EXPECT_EQ(edit->text(), QString(1499, 'z'));
 }
 
 TEST_F(SendSerial, Refusals) {

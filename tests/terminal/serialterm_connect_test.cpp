@@ -204,12 +204,26 @@ TEST_F(SerialTerm, NumericSettingsBoxes) {
     QApplication::clipboard()->setText("fast");
     speed->paste();
     EXPECT_EQ(speed->text(), "57600");
+    // What the user inserts stops at 7 characters.
+    speed->end(false);
+    QTest::keyClicks(speed, "1234");
+    EXPECT_EQ(speed->text(), "5760012");
+
+    // A non-number loaded from the settings file does not open the box to letters: the key
+    // rule holds for every key, whatever the box holds.
+    speed->setText("fast");
+    speed->end(false);
+    QTest::keyClicks(speed, "er");
+    EXPECT_EQ(speed->text(), "fast");
+    QTest::keyClicks(speed, "1");
+    EXPECT_EQ(speed->text(), "fast1");
+    rec.clear();
 
     // Emptied: the conversion error is shown and the value kept.
     speed->selectAll();
     QTest::keyClick(speed, Qt::Key_Backspace);
     EXPECT_EQ(rec.texts(), QStringList{"'' is not a valid integer value"});
-    EXPECT_EQ(form->Speed, 57600);
+    EXPECT_EQ(form->Speed, 5760012);
     rec.clear();
     const int dataBits = form->DataBits;
     typeInto(form->Combo_databits, "x");

@@ -1,6 +1,7 @@
 // Loading and saving the settings file through a real main window.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <unistd.h>
 #include <QCheckBox>
 #include <QComboBox>
@@ -301,4 +302,64 @@ TEST(Settings, GarbageAndHugeFilesLoadWithoutHarm) {
     trelmo::IniFile back(dir.path("trelmo.ini"));
     EXPECT_EQ(back.readString("Com port", "Number", ""), QString(2047, 'C'));
     EXPECT_EQ(back.readInteger("TCPConn", "Timeout", 0), 30);
+}
+
+// Texts the program sets are not cut by the typing limits: a long host, port, speed and
+// command come back whole and are written back whole.
+TEST(Settings, LoadedTextsStayWholeAndAreWrittenBackWhole) {
+    TempDir dir;
+    const QString host = QStringLiteral("a-very-long-host-name.example.org");  // 33 characters
+    auto form = formWith(dir,
+                         "[Com port]\r\nSpeed, bps=1234567890\r\n"
+                         "[TCPConn]\r\nHost=" +
+                             host.toLatin1() + "\r\nPort=1234567\r\n");
+    EXPECT_EQ(form->Edit_ip->text(), host);
+    EXPECT_EQ(form->Edit_port->text(), "1234567");
+    EXPECT_EQ(form->Combo_speed->currentText(), "1234567890");
+    form->close();
+    const QStringList keys = keyLines(dir.read("trelmo.ini"));
+    EXPECT_TRUE(keys.contains("TCPConn/Host=" + host)) << keys.join('|').toStdString();
+    EXPECT_TRUE(keys.contains("TCPConn/Port=1234567"));
+    EXPECT_TRUE(keys.contains("Com port/Speed, bps=1234567890"));
+}
+
+// Closing writes the settings file once: a new file moved over the old one, never the old
+// file cut short and written key by key.
+TEST(Settings, TheFileIsWrittenOnceAndReplacedWhole) {
+    TempDir dir;
+    auto form = formWith(dir, "; kept\r\n[Other]\r\nx=1\r\n");
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, QFile::encodeName(dir.root()).constData(),
+                                IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY),
+              0);
+    form->close();
+    int writesInPlace = 0, movedOver = 0;
+    alignas(inotify_event) char buffer[16384];
+    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (char* p = buffer; p < buffer + n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(p);
+            if (e->len > 0 && QByteArray(e->name) == "trelmo.ini") {
+                writesInPlace += (e->mask & (IN_MODIFY | IN_CLOSE_WRITE)) != 0;
+                movedOver += (e->mask & IN_MOVED_TO) != 0;
+            }
+            p += sizeof(inotify_event) + e->len;
+        }
+    }
+    ::close(watch);
+    EXPECT_EQ(writesInPlace, 0);
+    EXPECT_EQ(movedOver, 1);
+    const QByteArray file = dir.read("trelmo.ini");
+    EXPECT_TRUE(file.startsWith("; kept\r\n[Other]\r\nx=1\r\n"));
+    EXPECT_EQ(keyLines(file).size(), 16);
+}
+
+// The clock labels hold the time from the start: a capture saved at once has its date.
+TEST(Settings, ClockLabelsAreFilledWhenTheWindowIsCreated) {
+    TempDir dir;
+    TForm1 form(dir.path("trelmo.ini"));
+    EXPECT_FALSE(form.Label_Time->text().isEmpty());
+    EXPECT_FALSE(form.Label_Date->text().isEmpty());
+    EXPECT_EQ(form.StatusBar1Panel3->text(),
+              form.Label_Time->text() + "  " + form.Label_Date->text());
 }

@@ -145,6 +145,27 @@ TEST(TForm4, AMillionRowsCostTheWindowNothingShownOrHidden) {
     EXPECT_TRUE(grid->isAtBottom());
 }
 
+// The "No." column is drawn as the fixed first column, like the header row, and the other
+// columns as ordinary cells.
+TEST(TForm4, TheNumberColumnIsDrawnAsTheFixedColumn) {
+    TForm4 form;
+    trelmo::ByteTableModel model;
+    model.appendBytes("abc", true, trelmo::LineParity::None);
+    model.commitRows();
+    form.setTableModel(&model);
+    form.show();
+    ByteGridView* grid = form.StringGrid1;
+    const QImage shot = grid->viewport()->grab().toImage();
+    const int rh = grid->rowHeight();
+    const int x = grid->columnWidth(0) - 6;  // right of the left-aligned text, inside the cell
+    const QRgb header = shot.pixel(x, rh / 2);
+    const QRgb number = shot.pixel(x, rh + rh / 2);
+    const QRgb cell = shot.pixel(grid->columnWidth(0) + x, rh + rh / 2);
+    EXPECT_EQ(number, header);
+    EXPECT_NE(number, cell);
+    EXPECT_EQ(QColor(cell), grid->palette().color(QPalette::Base));
+}
+
 TEST(TForm4, CloseHidesAndTells) {
     auto* form = new TForm4;
     QPointer<TForm4> alive(form);

@@ -9,16 +9,7 @@ using namespace trelmo::test;
 
 namespace {
 
-class Burst : public SerialTerm, public ::testing::WithParamInterface<bool> {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(pty.Ok());
-        typeInto(form->Combo_parity, "None");
-        connectTo(pty.SlavePath());
-        ASSERT_TRUE(form->PortOpen);
-    }
-    PtyPair pty;
-};
+class Burst : public PtyTerm, public ::testing::WithParamInterface<bool> {};
 
 }  // namespace
 

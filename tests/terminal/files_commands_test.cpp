@@ -9,7 +9,6 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "tests/serial/SerialFixtures.h"
 #include "tests/terminal/files_support.h"
 
 using namespace trelmo;
@@ -141,10 +140,7 @@ TEST_F(CommandFiles, TheCommandDelayStepsByTen) {
     PtyPair pty;
     if (!pty.Ok())
         GTEST_SKIP() << "no pseudo-terminals here";
-    form->Combo_com->setEditText(pty.SlavePath());
-    form->Combo_comChange();
-    form->BitBtn2Click();
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(connectPty(pty)) << dialogs.lastText().toStdString();
     form->Edit_send->addItems({"AT", "AT"});
     form->BitBtn1->click();
     EXPECT_EQ(form->Timer_autoSend->interval(), 110);
@@ -166,10 +162,7 @@ TEST_F(CommandFiles, ThreeEntryFileRunOverAPseudoTerminal) {
     PtyPair pty;
     if (!pty.Ok())
         GTEST_SKIP() << "no pseudo-terminals here";
-    form->Combo_com->setEditText(pty.SlavePath());
-    form->Combo_comChange();
-    form->BitBtn2Click();
-    ASSERT_TRUE(form->PortOpen) << dialogs.lastText().toStdString();
+    ASSERT_TRUE(connectPty(pty)) << dialogs.lastText().toStdString();
 
     dir.write("three.txt", "AT\r\n\r\n#01#02\r\n");
     openFile(dir.path("three.txt"));

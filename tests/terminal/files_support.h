@@ -23,6 +23,7 @@
 #include "tests/common/Pump.h"
 #include "tests/common/TempDir.h"
 #include "tests/links/LinkTestSupport.h"
+#include "tests/serial/SerialFixtures.h"
 #include "widgets/ByteTableModel.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -46,6 +47,14 @@ class FilesWindow : public ::testing::Test {
         setClockOverride({});
     }
 
+    // Connects the serial port to a pseudo-terminal as the connect button does; false when
+    // the port did not open.
+    bool connectPty(PtyPair& pty) {
+        form->Combo_com->setEditText(pty.SlavePath());
+        form->Combo_comChange();
+        form->BitBtn2Click();
+        return form->PortOpen;
+    }
     // Connects the window's TCP client link to a loopback peer.
     bool connectTcp() {
         peer = std::make_unique<Peer>();

@@ -104,4 +104,16 @@ class SerialTerm : public ::testing::Test {
     TForm1* form = nullptr;
 };
 
+// The real windows connected, without parity, to a pseudo-terminal whose far end the test plays.
+class PtyTerm : public SerialTerm {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.Ok());
+        typeInto(form->Combo_parity, "None");
+        connectTo(pty.SlavePath());
+        ASSERT_TRUE(form->PortOpen);
+    }
+    PtyPair pty;
+};
+
 }  // namespace trelmo::test

@@ -10,20 +10,13 @@ using trelmo::serial::sim::SimPeer;
 
 namespace {
 
-class SerialReceive : public SerialTerm {
+class SerialReceive : public PtyTerm {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(pty.Ok());
-        typeInto(form->Combo_parity, "None");
-        connectTo(pty.SlavePath());
-        ASSERT_TRUE(form->PortOpen);
-    }
     // Writes at the far end and waits until the table holds `total` bytes.
     void feed(const QByteArray& bytes, int total) {
         ASSERT_TRUE(pty.Write(bytes));
         ASSERT_TRUE(pumpUntil([&] { return received() >= total; })) << received();
     }
-    PtyPair pty;
 };
 
 }  // namespace

@@ -735,6 +735,9 @@ void ReceivePaneView::mouseDoubleClickEvent(QMouseEvent* e) {
     }
     selectWordAt(positionAt(e->position().toPoint()));
     selecting_ = false;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (hasSelection() && clipboard->supportsSelection())
+        clipboard->setText(selectedText(), QClipboard::Selection);
 }
 
 void ReceivePaneView::autoScroll() {

@@ -2,7 +2,7 @@
 PRESET ?= debug
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build release run test test-asan test-tsan bench fuzz fuzz-ci format clean
+.PHONY: deps build release run test test-asan test-tsan check-subproject bench fuzz fuzz-ci format clean
 
 deps:
 	@scripts/install-deps.sh
@@ -31,6 +31,11 @@ test-tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS) --target serial_tests
 	ctest --preset tsan -R '^serial' -LE soak
+
+# A plain Release build of the program as another CMake project embeds it (add_subdirectory,
+# no presets, no tests, no warnings-as-errors).
+check-subproject: deps
+	scripts/check-subproject.sh
 
 # The formatter and models alone, then the whole window on a pseudo-terminal (medians of
 # BENCH_RUNS interleaved runs, default 5).

@@ -4,8 +4,8 @@
 #include <QPixmap>
 #include <QPushButton>
 
-#include "app/Application.h"
 #include "app/JpegImage.h"
+#include "core/Guard.h"
 
 // The logo lives in a static library's resources, which must be registered by hand.
 static void registerLogo() {

@@ -1,21 +1,15 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "app/Application.h"
-#if __has_include("app/Windows.h")
 #include "app/Windows.h"
-#endif
+#include "widgets/Application.h"
 
 int main(int argc, char** argv) {
     trelmo::TrelmoApplication app(argc, argv);
-#if __has_include("app/Windows.h")
     // The settings file sits beside the executable and bears its name: trelmo -> trelmo.ini.
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     const QString ini = exe.absoluteDir().filePath(exe.completeBaseName() + QStringLiteral(".ini"));
     Windows windows(ini);
     windows.form1()->show();
     return app.exec();
-#else
-    return 0;
-#endif
 }

@@ -51,7 +51,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Application.h"
+#include "widgets/Application.h"
 #include "app/Windows.h"
 #include "terminal/ReceivePaneView.h"
 #include "widgets/ByteTableModel.h"

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 #include "fuzz/FuzzCheck.h"
 #include "terminal/CommandFile.h"
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 #include "fuzz/FuzzCheck.h"
 #include "terminal/CommandString.h"
 

@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "app/Codec.h"
-#include "app/Convert.h"
+#include "core/Codec.h"
+#include "core/Convert.h"
 #include "fuzz/FuzzCheck.h"
 #include "mbus/MbusTelegram.h"
 

@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 #include "fuzz/FuzzCheck.h"
-#include "terminal/IniFile.h"
+#include "core/IniFile.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/Convert.h"
-#include "app/Dialogs.h"
+#include "core/Convert.h"
+#include "widgets/Dialogs.h"
 #include "mbus/MbusDecoder.h"
 
 namespace {

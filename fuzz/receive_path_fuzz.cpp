@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 #include "fuzz/FuzzCheck.h"
 #include "terminal/PaneModel.h"
 #include "terminal/ReceiveFormatter.h"

@@ -17,7 +17,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/Application.h"
+#include "core/Guard.h"
 
 namespace trelmo {
 
@@ -350,7 +350,7 @@ void TCustomWinSocket::deliver(const Pending& event) {
             if (hooks_.error)
                 runGuarded([&] { invokeCopy(hooks_.error, this, event.errorEvent, code); });
             if (code != 0)
-                showException(ESocketError(code, QString()));
+                reportException(ESocketError(code, QString()));
             break;
         }
     }

@@ -1,7 +1,7 @@
 #include "mbus/MbusComposer.h"
 
-#include "app/Convert.h"
-#include "app/Dialogs.h"
+#include "core/Convert.h"
+#include "widgets/Dialogs.h"
 
 namespace trelmo::mbus {
 

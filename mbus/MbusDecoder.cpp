@@ -3,8 +3,8 @@
 #include <QLocale>
 #include <cmath>
 
-#include "app/Dialogs.h"
-#include "app/LocaleText.h"
+#include "widgets/Dialogs.h"
+#include "core/LocaleText.h"
 #include "mbus/MbusTelegram.h"
 
 namespace trelmo::mbus {

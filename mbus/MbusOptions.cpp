@@ -1,7 +1,7 @@
 #include "mbus/MbusOptions.h"
 
-#include "app/Codec.h"
-#include "app/Convert.h"
+#include "core/Codec.h"
+#include "core/Convert.h"
 
 namespace trelmo::mbus {
 

@@ -1,8 +1,8 @@
 #include "mbus/MbusTelegram.h"
 
-#include "app/Convert.h"
-#include "app/Dialogs.h"
-#include "app/LocaleText.h"
+#include "core/Convert.h"
+#include "widgets/Dialogs.h"
+#include "core/LocaleText.h"
 #include "mbus/MbusOptions.h"
 
 namespace trelmo::mbus {

@@ -11,8 +11,8 @@
 #include <QRadioButton>
 #include <QSpinBox>
 
-#include "app/Application.h"
-#include "app/Dialogs.h"
+#include "core/Guard.h"
+#include "widgets/Dialogs.h"
 #include "mbus/MbusComposer.h"
 #include "mbus/MbusDecoder.h"
 #include "mbus/MbusOptions.h"

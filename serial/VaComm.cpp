@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "app/Application.h"
+#include "core/Guard.h"
 #include "serial/VaCommThreads.h"
 
 namespace trelmo::serial {

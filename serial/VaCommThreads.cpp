@@ -14,7 +14,7 @@
 #include <deque>
 #include <mutex>
 
-#include "app/Application.h"
+#include "core/Guard.h"
 #include "serial/VaComm.h"
 
 namespace trelmo::serial {

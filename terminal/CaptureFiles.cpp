@@ -3,8 +3,8 @@
 #include <QIODevice>
 #include <QSaveFile>
 
-#include "app/Codec.h"
-#include "app/Convert.h"
+#include "core/Codec.h"
+#include "core/Convert.h"
 
 namespace trelmo {
 namespace {

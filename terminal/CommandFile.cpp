@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QSaveFile>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 
 namespace trelmo {
 

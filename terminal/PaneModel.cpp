@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 #include "widgets/ByteStore.h"
 
 namespace trelmo {

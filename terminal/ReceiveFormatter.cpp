@@ -8,13 +8,13 @@ namespace {
 // Announces the block's table rows however the block ends.
 class CommitOnExit {
   public:
-    explicit CommitOnExit(ByteTableModel& table) : m_table(table) {}
-    ~CommitOnExit() { m_table.commitRows(); }
+    explicit CommitOnExit(ByteTableModel& table) : table_(table) {}
+    ~CommitOnExit() { table_.commitRows(); }
     CommitOnExit(const CommitOnExit&) = delete;
     CommitOnExit& operator=(const CommitOnExit&) = delete;
 
   private:
-    ByteTableModel& m_table;
+    ByteTableModel& table_;
 };
 
 QByteArrayView span(const uint8_t* from, const uint8_t* to) {
@@ -39,7 +39,7 @@ const LinkPolicy& LinkPolicy::tcpListener() {
 }
 
 ReceiveFormatter::ReceiveFormatter(PaneModel& pane, ByteTableModel& table)
-    : m_pane(pane), m_table(table) {}
+    : pane_(pane), table_(table) {}
 
 QString ReceiveFormatter::receivedLabel(int receivedCount) {
     return QStringLiteral("Total received: ") + QString::number(receivedCount);
@@ -74,13 +74,13 @@ ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView
         unsigned sum = state.CheckSum;
         for (const uint8_t* p = from; p != to; ++p)
             sum += *p;
-        m_table.appendBytes(span(from, to), tableNames, lineParity);
+        table_.appendBytes(span(from, to), tableNames, lineParity);
         state.CheckSum = static_cast<uint8_t>(sum);
         state.ReceivedCount += static_cast<int>(to - from);
     };
     {
-        PaneModel::Batch batch(m_pane);
-        CommitOnExit commit(m_table);
+        PaneModel::Batch batch(pane_);
+        CommitOnExit commit(table_);
         const uint8_t* accounted = begin;  // bytes before this are summed, counted and listed
         const uint8_t* lineFrom = begin;   // the current line's text starts here
         const uint8_t* search = begin;
@@ -89,15 +89,15 @@ ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView
             if (!lf)
                 break;
             // Line break: the text so far goes to the current line, an empty line follows.
-            m_pane.appendReceived(state.LineIndex, kind, span(lineFrom, lf));
-            m_pane.addEmptyLine(state.LineIndex);
+            pane_.appendReceived(state.LineIndex, kind, span(lineFrom, lf));
+            pane_.addEmptyLine(state.LineIndex);
             lineFrom = lineFeedShown ? lf : lf + 1;
             search = lf + 1;
             account(accounted, search);
             accounted = search;
         }
         // Block end: the text since the last line break goes to the current line.
-        m_pane.appendReceived(state.LineIndex, kind, span(lineFrom, end));
+        pane_.appendReceived(state.LineIndex, kind, span(lineFrom, end));
         account(accounted, end);
     }
 

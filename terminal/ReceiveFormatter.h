@@ -83,8 +83,8 @@ class ReceiveFormatter {
     static QString lastByteParityText(bool hasParity, ParityMark lastParity);
 
   private:
-    PaneModel& m_pane;
-    ByteTableModel& m_table;
+    PaneModel& pane_;
+    ByteTableModel& table_;
 };
 
 }  // namespace trelmo

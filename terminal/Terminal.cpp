@@ -22,10 +22,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/Application.h"
-#include "app/Dialogs.h"
-#include "app/LocaleText.h"
+#include "core/Guard.h"
+#include "core/LocaleText.h"
 #include "terminal/ReceivePaneView.h"
+#include "widgets/Dialogs.h"
 #include "widgets/FramePacer.h"
 #include "widgets/dsLeds.h"
 
@@ -225,11 +225,9 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     createLinksAndModels();
     connectHandlers();
     connectSerialHandlers();
-    connectReceiveHandlers();
     connectSendHandlers();
     connectTcpHandlers();
     connectFileHandlers();
-    connectMbusHandlers();
 
     // 850 x 632 in the middle of the screen.
     resize(kFormWidth, kFormHeight);

@@ -367,11 +367,9 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     void createLinksAndModels();
     // Each concern wires its own controls and link events (in its own source file).
     void connectSerialHandlers();
-    void connectReceiveHandlers();
     void connectSendHandlers();
     void connectTcpHandlers();
     void connectFileHandlers();
-    void connectMbusHandlers();
 
     QString settingsPath_;
     QWidget* tableWindow_ = nullptr;

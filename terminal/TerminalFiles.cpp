@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/Application.h"
-#include "app/Dialogs.h"
+#include "core/Guard.h"
+#include "widgets/Dialogs.h"
 #include "terminal/CaptureFiles.h"
 #include "terminal/CommandFile.h"
 #include "terminal/PaneModel.h"

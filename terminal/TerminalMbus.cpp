@@ -4,8 +4,6 @@
 #include "serial/VaComm.h"
 #include "terminal/Terminal.h"
 
-void TForm1::connectMbusHandlers() {}
-
 void TForm1::setMbusWindow(trelmo::TForm5* window) {
     if (mbusWindow_)
         disconnect(mbusWindow_, &QObject::destroyed, this, nullptr);

@@ -34,10 +34,6 @@ trelmo::LineParity lineParityOf(trelmo::serial::TVaParity parity) {
 
 }  // namespace
 
-void TForm1::connectReceiveHandlers() {
-    // The port's OnRxChar is wired with the port's other events (TerminalSerial.cpp).
-}
-
 void TForm1::Com_PortRxChar(TVaComm*, int Count) {
     led_RxD->setLedOnCoalesced(true);  // the formatter starts the block with an empty pending line
     const int wanted = std::clamp(Count, 0, kSerialBlock);

@@ -11,8 +11,8 @@
 #include <exception>
 #include <limits>
 
-#include "app/Application.h"
-#include "app/Dialogs.h"
+#include "core/Guard.h"
+#include "widgets/Dialogs.h"
 #include "links/WinSocket.h"
 #include "serial/VaComm.h"
 #include "terminal/CheckSum.h"

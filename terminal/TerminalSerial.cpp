@@ -10,10 +10,10 @@
 #include <QThread>
 #include <QToolButton>
 
-#include "app/Application.h"
-#include "app/Convert.h"
-#include "app/Dialogs.h"
-#include "app/LocaleText.h"
+#include "core/Guard.h"
+#include "core/Convert.h"
+#include "widgets/Dialogs.h"
+#include "core/LocaleText.h"
 #include "links/WinSocket.h"
 #include "serial/VaComm.h"
 #include "terminal/Terminal.h"

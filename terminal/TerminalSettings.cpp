@@ -4,9 +4,9 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
-#include "app/Convert.h"
-#include "app/Dialogs.h"
-#include "terminal/IniFile.h"
+#include "core/Convert.h"
+#include "widgets/Dialogs.h"
+#include "core/IniFile.h"
 #include "terminal/Terminal.h"
 
 namespace {
@@ -48,7 +48,6 @@ void TForm1::LoadSettings() {
 
         Check_hex->setChecked(ini.readBool(kMisc, QStringLiteral("Data in hex"), false));
         Check_crc->setChecked(ini.readBool(kMisc, QStringLiteral("Calc crc"), false));
-        Check_crcClick();
         Check_crc16->setChecked(ini.readBool(kMisc, QStringLiteral("Calc crc16"), false));
 
         UpDown_delay_command->setValue(ini.readInteger(kMisc, QStringLiteral("Command delay"), 0));

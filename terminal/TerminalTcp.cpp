@@ -15,9 +15,9 @@
 #include <array>
 #include <functional>
 
-#include "app/Application.h"
-#include "app/Convert.h"
-#include "app/LocaleText.h"
+#include "core/Guard.h"
+#include "core/Convert.h"
+#include "core/LocaleText.h"
 #include "links/WinSocket.h"
 #include "terminal/Terminal.h"
 #include "terminal/TerminalInput.h"

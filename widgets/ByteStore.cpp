@@ -1,6 +1,6 @@
 #include "widgets/ByteStore.h"
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 
 #include <algorithm>
 #include <bit>
@@ -58,7 +58,7 @@ QString hexText(uint8_t byte) {
 }
 
 QString ByteStore::cellText(qsizetype index, int column) const {
-    if (index < 0 || index >= m_size)
+    if (index < 0 || index >= size_)
         return QString();
     const uint8_t v = value(index);
     switch (column) {
@@ -98,31 +98,31 @@ void ByteStore::append(QByteArrayView values, bool useNames, LineParity parity) 
     const char* src = values.data();
     qsizetype left = values.size();
     while (left > 0) {
-        if (m_size == m_capacity)
+        if (size_ == capacity_)
             grow();
-        const qsizetype at = m_size & (kChunkBytes - 1);
+        const qsizetype at = size_ & (kChunkBytes - 1);
         const qsizetype n = std::min(left, kChunkBytes - at);
-        std::memcpy(m_chunks.back().get() + at, src, static_cast<size_t>(n));
+        std::memcpy(chunks_.back().get() + at, src, static_cast<size_t>(n));
         src += n;
         left -= n;
-        m_size += n;
+        size_ += n;
     }
 }
 
 uint8_t ByteStore::settingsAt(qsizetype index) const {
     // Reads mostly go to the newest bytes, which belong to the last run.
-    if (index >= m_runs.back().first)
-        return m_runs.back().settings;
-    const auto after = std::upper_bound(m_runs.begin(), m_runs.end(), index,
+    if (index >= runs_.back().first)
+        return runs_.back().settings;
+    const auto after = std::upper_bound(runs_.begin(), runs_.end(), index,
                                         [](qsizetype i, const Run& r) { return i < r.first; });
     return std::prev(after)->settings;
 }
 
 QByteArray ByteStore::bytes() const {
-    QByteArray out(m_size, Qt::Uninitialized);
+    QByteArray out(size_, Qt::Uninitialized);
     char* dst = out.data();
-    qsizetype left = m_size;
-    for (const auto& chunk : m_chunks) {
+    qsizetype left = size_;
+    for (const auto& chunk : chunks_) {
         const qsizetype n = std::min(left, kChunkBytes);
         std::memcpy(dst, chunk.get(), static_cast<size_t>(n));
         dst += n;
@@ -134,23 +134,23 @@ QByteArray ByteStore::bytes() const {
 }
 
 void ByteStore::clear() {
-    m_chunks.clear();
-    m_chunks.shrink_to_fit();
-    m_runs.clear();
-    m_runs.shrink_to_fit();
-    m_size = 0;
-    m_capacity = 0;
+    chunks_.clear();
+    chunks_.shrink_to_fit();
+    runs_.clear();
+    runs_.shrink_to_fit();
+    size_ = 0;
+    capacity_ = 0;
 }
 
 size_t ByteStore::memoryUsage() const {
-    return m_chunks.size() * static_cast<size_t>(kChunkBytes) +
-           m_chunks.capacity() * sizeof(m_chunks[0]) + m_runs.capacity() * sizeof(Run);
+    return chunks_.size() * static_cast<size_t>(kChunkBytes) +
+           chunks_.capacity() * sizeof(chunks_[0]) + runs_.capacity() * sizeof(Run);
 }
 
 void ByteStore::grow() {
     // Uninitialised on purpose: every slot is written before it is counted.
-    m_chunks.push_back(std::make_unique_for_overwrite<uint8_t[]>(kChunkBytes));
-    m_capacity += kChunkBytes;
+    chunks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kChunkBytes));
+    capacity_ += kChunkBytes;
 }
 
 }  // namespace trelmo

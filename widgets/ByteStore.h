@@ -51,21 +51,21 @@ class ByteStore {
     // which its Parity cell is computed (LineParity::None leaves the cell empty).
     void append(uint8_t value, bool useNames, LineParity parity) {
         noteSettings(settingsOf(useNames, parity));
-        if (m_size == m_capacity)
+        if (size_ == capacity_)
             grow();
-        m_chunks.back()[m_size & (kChunkBytes - 1)] = value;
-        ++m_size;
+        chunks_.back()[size_ & (kChunkBytes - 1)] = value;
+        ++size_;
     }
     // Appends a block of bytes received with the same settings.
     void append(QByteArrayView values, bool useNames, LineParity parity);
 
     // Number of stored bytes.
-    qsizetype size() const { return m_size; }
-    bool isEmpty() const { return m_size == 0; }
+    qsizetype size() const { return size_; }
+    bool isEmpty() const { return size_ == 0; }
 
     // Accessors by 0-based index; index must be in [0, size()).
     uint8_t value(qsizetype index) const {
-        return m_chunks[index / kChunkBytes][index & (kChunkBytes - 1)];
+        return chunks_[index / kChunkBytes][index & (kChunkBytes - 1)];
     }
     bool usesNames(qsizetype index) const { return settingsAt(index) & kNamesFlag; }
     LineParity lineParity(qsizetype index) const {
@@ -91,7 +91,7 @@ class ByteStore {
     size_t memoryUsage() const;
 
     // Number of runs of bytes stored with the same settings.
-    qsizetype settingsRunCount() const { return static_cast<qsizetype>(m_runs.size()); }
+    qsizetype settingsRunCount() const { return static_cast<qsizetype>(runs_.size()); }
 
     static constexpr qsizetype kChunkBytes = 65536;  // bytes per chunk, a power of two
 
@@ -111,16 +111,16 @@ class ByteStore {
     // Called just before a byte is stored: starts a new run at it when its settings differ
     // from the last run's (so no run is ever empty).
     void noteSettings(uint8_t settings) {
-        if (m_runs.empty() || m_runs.back().settings != settings)
-            m_runs.push_back({m_size, settings});
+        if (runs_.empty() || runs_.back().settings != settings)
+            runs_.push_back({size_, settings});
     }
     uint8_t settingsAt(qsizetype index) const;
     void grow();
 
-    std::vector<std::unique_ptr<uint8_t[]>> m_chunks;
-    std::vector<Run> m_runs;  // sorted by first; m_runs[0].first == 0
-    qsizetype m_size = 0;
-    qsizetype m_capacity = 0;
+    std::vector<std::unique_ptr<uint8_t[]>> chunks_;
+    std::vector<Run> runs_;  // sorted by first; runs_[0].first == 0
+    qsizetype size_ = 0;
+    qsizetype capacity_ = 0;
 };
 
 }  // namespace trelmo

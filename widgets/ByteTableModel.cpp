@@ -7,7 +7,7 @@ ByteTableModel::ByteTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 int ByteTableModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid())
         return 0;
-    return static_cast<int>(m_committed + 1);
+    return static_cast<int>(committed_ + 1);
 }
 
 int ByteTableModel::columnCount(const QModelIndex& parent) const {
@@ -17,9 +17,9 @@ int ByteTableModel::columnCount(const QModelIndex& parent) const {
 QVariant ByteTableModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid())
         return QVariant();
-    if (index.row() >= m_committed)
+    if (index.row() >= committed_)
         return QString();  // the empty row
-    return m_store.cellText(index.row(), index.column());
+    return store_.cellText(index.row(), index.column());
 }
 
 QVariant ByteTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -46,17 +46,17 @@ QString ByteTableModel::heading(int column) {
 }
 
 void ByteTableModel::commitRows() {
-    const qsizetype total = m_store.size();
-    if (total == m_committed)
+    const qsizetype total = store_.size();
+    if (total == committed_)
         return;
     // The new rows go in before the empty row, which moves down.
-    beginInsertRows(QModelIndex(), static_cast<int>(m_committed), static_cast<int>(total - 1));
-    m_committed = total;
+    beginInsertRows(QModelIndex(), static_cast<int>(committed_), static_cast<int>(total - 1));
+    committed_ = total;
     endInsertRows();
 }
 
 int ByteTableModel::gridRowCount() const {
-    return static_cast<int>(m_committed + 2);
+    return static_cast<int>(committed_ + 2);
 }
 
 QString ByteTableModel::gridCell(int column, int gridRow) const {
@@ -64,21 +64,21 @@ QString ByteTableModel::gridCell(int column, int gridRow) const {
         return QString();
     if (gridRow == 0)
         return heading(column);
-    if (gridRow < 0 || gridRow > m_committed)
+    if (gridRow < 0 || gridRow > committed_)
         return QString();
-    return m_store.cellText(gridRow - 1, column);
+    return store_.cellText(gridRow - 1, column);
 }
 
 QByteArray ByteTableModel::bytes() const {
-    QByteArray all = m_store.bytes();
-    all.truncate(m_committed);
+    QByteArray all = store_.bytes();
+    all.truncate(committed_);
     return all;
 }
 
 void ByteTableModel::clear() {
     beginResetModel();
-    m_store.clear();
-    m_committed = 0;
+    store_.clear();
+    committed_ = 0;
     endResetModel();
 }
 

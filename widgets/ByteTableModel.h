@@ -30,15 +30,15 @@ class ByteTableModel : public QAbstractTableModel {
     // announces every byte appended since the last commit as one row insertion. Views and
     // the read-back functions below see committed rows only.
     void appendByte(uint8_t value, bool useNames, LineParity parity) {
-        m_store.append(value, useNames, parity);
+        store_.append(value, useNames, parity);
     }
     void appendBytes(QByteArrayView values, bool useNames, LineParity parity) {
-        m_store.append(values, useNames, parity);
+        store_.append(values, useNames, parity);
     }
     void commitRows();
 
     // Bytes shown in the table (committed rows).
-    qsizetype receivedCount() const { return m_committed; }
+    qsizetype receivedCount() const { return committed_; }
 
     // Read-back as the grid shows it: row 0 is the header, rows 1..n the bytes, row n + 1
     // the empty row. gridRowCount() is n + 2; a cell outside the grid reads as empty.
@@ -51,14 +51,14 @@ class ByteTableModel : public QAbstractTableModel {
     // Back to the header and one empty row; all byte rows are gone.
     void clear();
 
-    const ByteStore& store() const { return m_store; }
+    const ByteStore& store() const { return store_; }
 
     // The five column headings.
     static QString heading(int column);
 
   private:
-    ByteStore m_store;
-    qsizetype m_committed = 0;
+    ByteStore store_;
+    qsizetype committed_ = 0;
 };
 
 }  // namespace trelmo

@@ -1,11 +1,12 @@
 // The shared helpers: integer conversion and its message, the code page, the error display.
 #include <gtest/gtest.h>
 
-#include "app/Application.h"
-#include "app/Codec.h"
-#include "app/Convert.h"
-#include "app/LocaleText.h"
+#include "core/Guard.h"
+#include "core/Codec.h"
+#include "core/Convert.h"
+#include "core/LocaleText.h"
 #include "tests/common/DialogRecorder.h"
+#include "widgets/Dialogs.h"
 
 using namespace trelmo;
 
@@ -68,6 +69,16 @@ TEST(ErrorDisplay, GuardedHandlerShowsTheMessageAndCarriesOn) {
     EXPECT_EQ(dialogs.messages[0].text, "'x' is not a valid integer value");
     EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::Error);
     EXPECT_TRUE(after);
+}
+
+// Below the windows, errors go to one sink; the application connects it to the error box.
+TEST(ErrorDisplay, ErrorsReachTheConnectedSink) {
+    QStringList seen;
+    setErrorSink([&](const QString& message) { seen << message; });
+    runGuarded([] { throw std::runtime_error("boom"); });
+    runGuarded([] { throw 42; });
+    setErrorSink(showErrorBox);  // as the application object connects it
+    EXPECT_EQ(seen, QStringList({"boom", "Unknown error"}));
 }
 
 TEST(Clock, OverrideFixesTheMoment) {

@@ -26,7 +26,7 @@
 #include "../common/DialogRecorder.h"
 #include "../common/Pump.h"
 #include "../common/TempDir.h"
-#include "app/LocaleText.h"
+#include "core/LocaleText.h"
 #include "app/Windows.h"
 #include "terminal/ReceivePaneView.h"
 #include "widgets/dsLeds.h"

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 namespace trelmo::test {
 

@@ -2,7 +2,7 @@
 // and sockets work as in the program, without a display.
 #include <gtest/gtest.h>
 
-#include "app/Application.h"
+#include "widgets/Application.h"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -6,7 +6,7 @@
 #include <QString>
 #include <ostream>
 
-#include "app/LocaleText.h"
+#include "core/LocaleText.h"
 
 // Readable QString values in failure output.
 inline void PrintTo(const QString& s, std::ostream* os) {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Convert.h"
+#include "core/Convert.h"
 #include "mbus/MbusComposer.h"
 #include "mbus/MbusOptions.h"
 #include "tests/common/DialogRecorder.h"

@@ -5,8 +5,8 @@
 
 #include <QMap>
 
-#include "app/Convert.h"
-#include "app/LocaleText.h"
+#include "core/Convert.h"
+#include "core/LocaleText.h"
 #include "mbus/MbusDecoder.h"
 #include "tests/common/DialogRecorder.h"
 #include "tests/mbus/MbusTestUtil.h"

@@ -9,7 +9,7 @@
 #include <QDir>
 #include <QFile>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 #include "terminal/CaptureFiles.h"
 #include "tests/common/TempDir.h"
 

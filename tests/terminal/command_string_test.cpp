@@ -1,7 +1,7 @@
 // Command strings: "#" and two hexadecimal digits for a byte, every other character for itself.
 #include <gtest/gtest.h>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 #include "terminal/CommandString.h"
 
 using namespace trelmo;

@@ -9,7 +9,7 @@
 #include <atomic>
 #include <thread>
 
-#include "terminal/IniFile.h"
+#include "core/IniFile.h"
 #include "tests/links/LinkTestSupport.h"
 #include "tests/terminal/faults_support.h"
 #include "tests/terminal/serialterm_fixture.h"

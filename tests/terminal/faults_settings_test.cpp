@@ -14,7 +14,7 @@
 #include <random>
 
 #include "app/Windows.h"
-#include "terminal/IniFile.h"
+#include "core/IniFile.h"
 #include "terminal/PaneModel.h"
 #include "terminal/Terminal.h"
 #include "tests/common/DialogRecorder.h"

@@ -13,7 +13,7 @@
 #include <QTcpSocket>
 #include <memory>
 
-#include "app/LocaleText.h"
+#include "core/LocaleText.h"
 #include "app/Windows.h"
 #include "links/WinSocket.h"
 #include "terminal/PaneModel.h"

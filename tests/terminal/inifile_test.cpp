@@ -7,7 +7,7 @@
 #include <QRandomGenerator>
 
 #include "../common/TempDir.h"
-#include "terminal/IniFile.h"
+#include "core/IniFile.h"
 
 using trelmo::IniFile;
 using trelmo::IniWriteError;

@@ -6,7 +6,7 @@
 #include <QSignalSpy>
 #include <random>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 #include "terminal/CheckSum.h"
 #include "terminal/PaneModel.h"
 #include "terminal/ReceiveFormatter.h"

@@ -14,7 +14,7 @@
 
 #include "../common/DialogRecorder.h"
 #include "../common/TempDir.h"
-#include "terminal/IniFile.h"
+#include "core/IniFile.h"
 #include "terminal/Terminal.h"
 #include "widgets/dsLeds.h"
 

@@ -16,7 +16,7 @@
 #include "../common/Pump.h"
 #include "../common/TempDir.h"
 #include "../links/LinkTestSupport.h"
-#include "app/LocaleText.h"
+#include "core/LocaleText.h"
 #include "app/Windows.h"
 #include "links/WinSocket.h"
 #include "terminal/PaneModel.h"

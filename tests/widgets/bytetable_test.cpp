@@ -6,7 +6,7 @@
 #include <bit>
 #include <random>
 
-#include "app/Codec.h"
+#include "core/Codec.h"
 #include "widgets/ByteStore.h"
 #include "widgets/ByteTableModel.h"
 

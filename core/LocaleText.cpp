@@ -1,4 +1,4 @@
-#include "app/LocaleText.h"
+#include "core/LocaleText.h"
 
 #include <QLocale>
 #include <QRegularExpression>

@@ -66,6 +66,9 @@ QString applicationTitle();
 void showMessage(const QString& text, QWidget* owner = nullptr);
 // A box with a title, an icon and OK.
 void showMessage(const QString& text, const QString& title, MsgIcon icon, QWidget* owner = nullptr);
+// The default error display: a modal box with the error's message, the application's title
+// and an error icon (what the program connects to the error sink of core/Guard.h).
+void showErrorBox(const QString& message);
 // A Yes/No question; true for Yes.
 bool askYesNo(const QString& text, const QString& title, MsgIcon icon, QWidget* owner = nullptr);
 

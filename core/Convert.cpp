@@ -1,4 +1,4 @@
-#include "app/Convert.h"
+#include "core/Convert.h"
 
 namespace trelmo {
 

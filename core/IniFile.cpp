@@ -1,10 +1,10 @@
-#include "terminal/IniFile.h"
+#include "core/IniFile.h"
 
 #include <QFile>
 #include <QSaveFile>
 
-#include "app/Codec.h"
-#include "app/Convert.h"
+#include "core/Codec.h"
+#include "core/Convert.h"
 
 namespace trelmo {
 

@@ -1,4 +1,4 @@
-#include "app/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -109,6 +109,10 @@ void setDialogProvider(DialogProvider* provider) {
 
 QString applicationTitle() {
     return QStringLiteral("Trelmo");
+}
+
+void showErrorBox(const QString& message) {
+    showMessage(message, applicationTitle(), MsgIcon::Error);
 }
 
 void showMessage(const QString& text, QWidget* owner) {

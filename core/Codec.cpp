@@ -1,4 +1,4 @@
-#include "app/Codec.h"
+#include "core/Codec.h"
 
 #include <array>
 

@@ -1,4 +1,0 @@
-// Anchor so the library is never empty.
-namespace trelmo {
-int termLogicLibraryAnchor = 0;
-}

@@ -157,7 +157,8 @@ class CommDevice {
     // ETIMEDOUT, after CancelIo ECANCELED; written holds what the device took either way.
     // The caller's buffer is never used after Write returns.
     virtual int Write(const uint8_t* data, size_t count, size_t& written, int timeoutMs) = 0;
-    // Ends a Write blocked in another thread.
+    // Ends a Write blocked in another thread with ECANCELED; when none is blocked, the next
+    // Write ends so (a cancel is never lost to a Write that was just starting).
     virtual void CancelIo() = 0;
     // Releases the device; further calls return EBADF. Safe to call more than once.
     virtual void Close() = 0;

@@ -225,7 +225,6 @@ class PosixDevice : public QueuedDevice {
 
     int Write(const uint8_t* data, size_t count, size_t& written, int timeoutMs) override {
         written = 0;
-        const uint64_t gen = cancelGen_.load();
         std::shared_lock io(ioMutex_);
         if (fd_ < 0)
             return EBADF;
@@ -234,7 +233,7 @@ class PosixDevice : public QueuedDevice {
         const auto start = std::chrono::steady_clock::now();
         int result = 0;
         while (written < count) {
-            if (cancelGen_.load() != gen) {
+            if (cancelled_.exchange(false)) {
                 result = ECANCELED;
                 break;
             }
@@ -283,7 +282,7 @@ class PosixDevice : public QueuedDevice {
     }
 
     void CancelIo() override {
-        ++cancelGen_;
+        cancelled_ = true;
         uint64_t one = 1;
         [[maybe_unused]] auto r = ::write(cancelFd_, &one, sizeof one);
     }
@@ -489,7 +488,9 @@ class PosixDevice : public QueuedDevice {
     std::thread drain_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> txPending_{false};
-    std::atomic<uint64_t> cancelGen_{0};
+    // Set by CancelIo until a Write sees it: a cancel that comes just before a Write starts
+    // still ends that Write.
+    std::atomic<bool> cancelled_{false};
     std::atomic<bool> modemSupported_{false};
     bool icountSupported_ = false;
     bool isPty_ = false;

@@ -162,9 +162,8 @@ class SimCommDevice : public QueuedDevice {
         written = 0;
         if (int e = Check(SimOp::Write))
             return e;
-        const uint64_t gen = cancelGen_.load();
         std::unique_lock l(state_->m);
-        auto done = [&] { return !state_->stall || cancelGen_.load() != gen || dead_.load(); };
+        auto done = [&] { return !state_->stall || cancelled_.load() || dead_.load(); };
         if (timeoutMs < 0) {
             state_->cv.wait(l, done);
         } else if (!state_->cv.wait_for(l, std::chrono::milliseconds(timeoutMs), done)) {
@@ -175,7 +174,7 @@ class SimCommDevice : public QueuedDevice {
             l.unlock();
             return Lost(&lost) ? lost : EBADF;
         }
-        if (state_->stall)
+        if (cancelled_.exchange(false))
             return ECANCELED;
         state_->written.append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(count));
         written = count;
@@ -184,7 +183,7 @@ class SimCommDevice : public QueuedDevice {
         return 0;
     }
     void CancelIo() override {
-        ++cancelGen_;
+        cancelled_ = true;
         std::lock_guard l(state_->m);
         state_->cv.notify_all();
     }
@@ -222,7 +221,8 @@ class SimCommDevice : public QueuedDevice {
   private:
     std::shared_ptr<SimState> state_;
     ModemLineControl lineControl_;  // under state_->m
-    std::atomic<uint64_t> cancelGen_{0};
+    // Set by CancelIo until a Write sees it (see PosixDevice).
+    std::atomic<bool> cancelled_{false};
     std::atomic<bool> dead_{false};
 };
 

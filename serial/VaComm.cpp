@@ -29,26 +29,6 @@ const char* const kWhileOpen = "Can't perform this operation while port is open"
 
 EVaCommError::EVaCommError(const QString& message) : std::runtime_error(message.toStdString()) {}
 
-int PlatformPriority(TVaThreadPriority priority) {
-    switch (priority) {
-        case tpIdle:
-            return -15;
-        case tpLowest:
-            return -2;
-        case tpLower:
-            return -1;
-        case tpNormal:
-            return 0;
-        case tpHigher:
-            return 1;
-        case tpHighest:
-            return 2;
-        case tpTimeCritical:
-            return 15;
-    }
-    return 0;
-}
-
 uint32_t BaudrateValue(TVaBaudrate rate) {
     static const uint32_t values[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                       14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
@@ -170,6 +150,9 @@ TVaCustomComm::~TVaCustomComm() {
         // Nothing can be reported from a destructor.
     }
     anchor_->port = nullptr;
+    // Close woke the workers; with their hand-overs withdrawn none of them can wait for
+    // this thread any more, so they are joined here (serial/VaCommThreads.h).
+    JoinWorkersOf(anchor_.get());
 }
 
 TVaComm* TVaCustomComm::Sender() {
@@ -210,6 +193,7 @@ void TVaCustomComm::CreateHandle() {
 
 void TVaCustomComm::Open() {
     CheckClosed();
+    ReapFinishedWorkers();
     CreateHandle();
     try {
         ApplySettings();
@@ -249,6 +233,7 @@ void TVaCustomComm::CreateThreads() {
     }
 }
 
+// The stopped workers end on their own and are joined later (serial/VaCommThreads.h).
 void TVaCustomComm::StopThreads() {
     if (eventThread_)
         eventThread_->Terminate();

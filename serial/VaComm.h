@@ -105,8 +105,6 @@ enum TVaThreadPriority : int {
     tpTimeCritical
 };
 
-// The platform's thread priority level: -15, -2, -1, 0, 1, 2, 15.
-int PlatformPriority(TVaThreadPriority priority);
 // The rate number of a Baudrate enumerator (0 for brUser).
 uint32_t BaudrateValue(TVaBaudrate rate);
 
@@ -270,7 +268,7 @@ class TVaCustomComm : public QObject {
     uint32_t OsEventMask() const { return osEventMask_; }
     std::shared_ptr<TVaCommEventThread> EventThread() const { return eventThread_; }
     std::shared_ptr<TVaCommWriteThread> WriteThread() const { return writeThread_; }
-    // Worker threads of all ports that have not ended yet.
+    // Worker threads of all ports not joined yet (each is joined once it has ended).
     static int LiveWorkerThreads();
 
     // --- properties ---

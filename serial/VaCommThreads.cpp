@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QString>
-#include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -19,12 +19,8 @@
 
 namespace trelmo::serial {
 
-namespace {
-std::atomic<int> gLiveWorkers{0};
-
-// Thread priorities as nice values (raising needs privileges; failure is ignored).
-int NiceOf(TVaThreadPriority p) {
-    switch (p) {
+int NiceOf(TVaThreadPriority priority) {
+    switch (priority) {
         case tpIdle:
             return 19;
         case tpLowest:
@@ -42,84 +38,209 @@ int NiceOf(TVaThreadPriority p) {
     }
     return 0;
 }
-}  // namespace
 
 namespace {
 // The process-wide list of calls handed to the GUI thread, in order. Workers add to it
 // under the lock and wait; the GUI thread takes them out and runs them. Only standard
-// locks guard it, so the hand-over is visible to thread checkers as well.
+// locks guard it, so the hand-over is visible to thread checkers as well. Allocated once
+// and never destroyed: no thread can outlive it.
 struct PendingCall {
     const std::function<void()>* routine;
+    PortAnchor* owner;
     bool finished = false;
     std::exception_ptr error;
 };
-std::mutex gCallsMutex;
-std::condition_variable gCallsDone;
-std::deque<PendingCall*> gPending;
-QCoreApplication* gApp = nullptr;
-bool gShutDown = false;
-
-// Runs every pending call (GUI thread).
-void RunPendingCalls() {
-    for (;;) {
-        PendingCall* call;
-        {
-            std::lock_guard l(gCallsMutex);
-            if (gPending.empty())
-                return;
-            call = gPending.front();
-            gPending.pop_front();
-        }
-        std::exception_ptr error;
-        try {
-            (*call->routine)();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        std::lock_guard l(gCallsMutex);
-        call->error = std::move(error);  // the worker holds the only reference
-        call->finished = true;
-        gCallsDone.notify_all();
-    }
+struct HandOver {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::deque<PendingCall*> pending;
+    // Calls being run by the GUI thread (more than one when a routine runs a nested event
+    // loop), innermost last.
+    std::vector<PendingCall*> running;
+    QCoreApplication* app = nullptr;
+    bool shutDown = false;
+    bool postRoutineAdded = false;
+};
+HandOver& handOver() {
+    static HandOver* h = new HandOver;
+    return *h;
 }
 
+// Posts fn to the GUI thread unless the application has gone (hand-over lock held, so the
+// application cannot go meanwhile).
+template <typename F>
+void PostLocked(HandOver& h, F fn) {
+    if (h.app && !h.shutDown)
+        QMetaObject::invokeMethod(h.app, std::move(fn), Qt::QueuedConnection);
+}
+
+// Runs the oldest pending call (GUI thread). Every hand-over posts one event that runs
+// this, so each call runs in its turn among the GUI thread's other events: workers that
+// hand over without pause cannot keep the GUI thread in here.
+void RunPendingCall() {
+    HandOver& h = handOver();
+    PendingCall* call;
+    {
+        std::lock_guard l(h.mutex);
+        if (h.pending.empty())
+            return;  // released, or run by an earlier event
+        call = h.pending.front();
+        h.pending.pop_front();
+        h.running.push_back(call);
+    }
+    std::exception_ptr error;
+    try {
+        (*call->routine)();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    std::lock_guard l(h.mutex);
+    h.running.erase(std::find(h.running.begin(), h.running.end(), call));
+    call->error = std::move(error);  // the worker holds the only reference
+    call->finished = true;
+    h.done.notify_all();
+}
+
+// Releases the pending calls that match (hand-over lock held).
+template <typename Match>
+void ReleasePendingLocked(HandOver& h, Match match) {
+    auto kept = std::stable_partition(h.pending.begin(), h.pending.end(),
+                                      [&](PendingCall* c) { return !match(c); });
+    for (auto it = kept; it != h.pending.end(); ++it)
+        (*it)->finished = true;
+    h.pending.erase(kept, h.pending.end());
+    h.done.notify_all();
+}
+
+void ShutDownWorkers();
+}  // namespace
+
+// The started workers not yet joined. Only the GUI thread joins; the lock keeps Live()
+// exact for any reader.
+struct WorkerList {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<TVaWorker>> workers;
+
+    static WorkerList& Get() {
+        static WorkerList* list = new WorkerList;
+        return *list;
+    }
+    void Add(std::shared_ptr<TVaWorker> worker) {
+        std::lock_guard l(mutex);
+        workers.push_back(std::move(worker));
+    }
+    void Remove(const TVaWorker* worker) {
+        std::lock_guard l(mutex);
+        auto it = std::find_if(workers.begin(), workers.end(),
+                               [&](const auto& w) { return w.get() == worker; });
+        if (it != workers.end())
+            workers.erase(it);
+    }
+    int Count() {
+        std::lock_guard l(mutex);
+        return static_cast<int>(workers.size());
+    }
+    // Joins (and forgets) the workers that match: terminated first when terminate is set.
+    // The lock is not held while joining.
+    template <typename Match>
+    void Join(Match match, bool terminate) {
+        std::vector<std::shared_ptr<TVaWorker>> chosen;
+        {
+            std::lock_guard l(mutex);
+            for (const auto& w : workers) {
+                if (match(*w))
+                    chosen.push_back(w);
+            }
+        }
+        for (const auto& w : chosen) {
+            if (terminate)
+                w->Terminate();
+        }
+        for (const auto& w : chosen) {
+            if (w->thread_.joinable())
+                w->thread_.join();
+            Remove(w.get());
+        }
+    }
+};
+
+namespace {
 // The application is going away: calls not run by now never will be; release their
-// workers.
-void ShutDownCalls() {
-    std::lock_guard l(gCallsMutex);
-    gShutDown = true;
-    gApp = nullptr;
-    for (PendingCall* call : gPending)
-        call->finished = true;
-    gPending.clear();
-    gCallsDone.notify_all();
+// workers, then end and join every worker left.
+void ShutDownWorkers() {
+    HandOver& h = handOver();
+    std::vector<PortAnchor*> busy;
+    {
+        std::lock_guard l(h.mutex);
+        h.shutDown = true;
+        h.app = nullptr;
+        h.postRoutineAdded = false;
+        ReleasePendingLocked(h, [](PendingCall*) { return true; });
+        for (PendingCall* call : h.running)
+            busy.push_back(call->owner);
+    }
+    // A worker whose call is running (the application destroyed from inside a hand-over)
+    // waits for this stack: it cannot be joined here.
+    WorkerList::Get().Join(
+        [&](const TVaWorker& w) {
+            return std::find(busy.begin(), busy.end(), w.Owner()) == busy.end();
+        },
+        true);
 }
 }  // namespace
 
 void RegisterGuiThread() {
-    static std::once_flag once;
-    std::call_once(once, [] { qAddPostRoutine(ShutDownCalls); });
-    std::lock_guard l(gCallsMutex);
-    gApp = QCoreApplication::instance();
-    gShutDown = gApp == nullptr;
+    HandOver& h = handOver();
+    QCoreApplication* app = QCoreApplication::instance();
+    bool addRoutine = false;
+    {
+        std::lock_guard l(h.mutex);
+        h.app = app;
+        h.shutDown = app == nullptr;
+        addRoutine = app && !h.postRoutineAdded;
+        if (addRoutine)
+            h.postRoutineAdded = true;
+    }
+    if (addRoutine)
+        qAddPostRoutine(ShutDownWorkers);
 }
 
-void RunOnGuiThread(const std::function<void()>& routine) {
-    PendingCall call{&routine, false, nullptr};
-    QCoreApplication* app;
-    {
-        std::lock_guard l(gCallsMutex);
-        if (gShutDown || !gApp)
-            return;
-        app = gApp;
-        gPending.push_back(&call);
-    }
-    QMetaObject::invokeMethod(
-        app, [] { RunPendingCalls(); }, Qt::QueuedConnection);
-    std::unique_lock l(gCallsMutex);
-    gCallsDone.wait(l, [&] { return call.finished; });
+void RunOnGuiThread(const std::function<void()>& routine, PortAnchor* owner) {
+    HandOver& h = handOver();
+    PendingCall call{&routine, owner, false, nullptr};
+    std::unique_lock l(h.mutex);
+    if (h.shutDown || !h.app || (owner && owner->callsReleased))
+        return;
+    h.pending.push_back(&call);
+    PostLocked(h, [] { RunPendingCall(); });
+    h.done.wait(l, [&] { return call.finished; });
     if (call.error)
         std::rethrow_exception(call.error);
+}
+
+bool ReleaseGuiCalls(PortAnchor* owner) {
+    HandOver& h = handOver();
+    std::lock_guard l(h.mutex);
+    owner->callsReleased = true;
+    ReleasePendingLocked(h, [&](PendingCall* c) { return c->owner == owner; });
+    return std::any_of(h.running.begin(), h.running.end(),
+                       [&](PendingCall* c) { return c->owner == owner; });
+}
+
+int PendingGuiCalls() {
+    HandOver& h = handOver();
+    std::lock_guard l(h.mutex);
+    return static_cast<int>(h.pending.size());
+}
+
+void ReapFinishedWorkers() {
+    WorkerList::Get().Join([](const TVaWorker& w) { return w.Finished(); }, false);
+}
+
+void JoinWorkersOf(PortAnchor* owner) {
+    if (ReleaseGuiCalls(owner))
+        return;  // left to ReapFinishedWorkers
+    WorkerList::Get().Join([&](const TVaWorker& w) { return w.Owner() == owner; }, true);
 }
 
 uint32_t TickCount() {
@@ -151,8 +272,10 @@ void TVaCommBuffer::Remove(size_t n) {
 
 // --- TVaWorker ---
 
+TVaWorker::~TVaWorker() = default;
+
 int TVaWorker::Live() {
-    return gLiveWorkers.load();
+    return WorkerList::Get().Count();
 }
 
 void TVaWorker::SetPriority(TVaThreadPriority priority) {
@@ -167,26 +290,49 @@ void TVaWorker::ApplyPriority() {
 }
 
 void TVaWorker::StartThread() {
-    auto self = shared_from_this();
-    ++gLiveWorkers;
-    std::thread([self = std::move(self)] {
-        self->tid_ = static_cast<int>(gettid());
-        self->ApplyPriority();
-        try {
-            self->Execute();
-        } catch (...) {
-            // A worker ends on an exception it cannot hand anywhere.
-        }
-        self->finished_ = true;
-        --gLiveWorkers;
-    }).detach();
+    // Listed before the thread runs, so it is kept until joined however it ends.
+    WorkerList& list = WorkerList::Get();
+    list.Add(shared_from_this());
+    try {
+        thread_ = std::thread([this] {
+            tid_ = static_cast<int>(gettid());
+            ApplyPriority();
+            try {
+                Execute();
+            } catch (...) {
+                // A worker ends on an exception it cannot hand anywhere.
+            }
+            finished_ = true;
+            // Ask the GUI thread to join this thread.
+            HandOver& h = handOver();
+            std::lock_guard l(h.mutex);
+            PostLocked(h, [] { ReapFinishedWorkers(); });
+        });
+    } catch (...) {
+        list.Remove(this);
+        throw;
+    }
 }
+
+namespace {
+// A vanished device, reported on the GUI thread (once: the port ignores a second report).
+void ReportDeviceLost(const std::shared_ptr<PortAnchor>& anchor, int code) {
+    const QString message =
+        QStringLiteral("Serial device lost (%1), %2").arg(code).arg(CommErrorText(code));
+    RunOnGuiThread(
+        [anchor, message] {
+            if (anchor->port)
+                runGuarded([&] { anchor->port->DoDeviceLost(message); });
+        },
+        anchor.get());
+}
+}  // namespace
 
 // --- TVaCommEventThread ---
 
 TVaCommEventThread::TVaCommEventThread(std::shared_ptr<PortAnchor> anchor,
                                        std::shared_ptr<CommDevice> device)
-    : anchor_(std::move(anchor)), device_(std::move(device)) {}
+    : TVaWorker(std::move(anchor)), device_(std::move(device)) {}
 
 std::shared_ptr<TVaCommEventThread> TVaCommEventThread::Create(std::shared_ptr<PortAnchor> anchor,
                                                                std::shared_ptr<CommDevice> device) {
@@ -218,15 +364,8 @@ void TVaCommEventThread::Execute() {
         int code = 0;
         if (device_->Lost(&code)) {
             // The device vanished: report it once and stop waiting.
-            if (terminated_)
-                break;
-            const QString message =
-                QStringLiteral("Serial device lost (%1), %2").arg(code).arg(CommErrorText(code));
-            auto anchor = anchor_;
-            RunOnGuiThread([anchor, message] {
-                if (anchor->port)
-                    runGuarded([&] { anchor->port->DoDeviceLost(message); });
-            });
+            if (!terminated_)
+                ReportDeviceLost(anchor_, code);
             break;
         }
         // The wait failed for another reason (the device was released under it): sleep
@@ -240,7 +379,7 @@ void TVaCommEventThread::Dispatch() {
     if (terminated_)
         return;
     auto self = std::static_pointer_cast<TVaCommEventThread>(shared_from_this());
-    RunOnGuiThread([self] { self->DispatchEvents(); });
+    RunOnGuiThread([self] { self->DispatchEvents(); }, anchor_.get());
     WakeEvent.ResetEvent();
 }
 
@@ -253,7 +392,9 @@ void TVaCommEventThread::DispatchEvents() {
             port->DoRxChar();
             EventMask &= ~EV_RXCHAR;
         }
-        if (EventMask != 0)
+        // A handler may have destroyed the port.
+        port = anchor_->port;
+        if (port && EventMask != 0)
             port->DoEvents(EventMask);
         // Bytes lost below us that a query of this batch fetched, also when no error event
         // is monitored (DoEvents reported them already when it ran).
@@ -267,7 +408,7 @@ void TVaCommEventThread::DispatchEvents() {
 TVaCommWriteThread::TVaCommWriteThread(std::shared_ptr<PortAnchor> anchor,
                                        std::shared_ptr<CommDevice> device,
                                        std::shared_ptr<TVaCriticalSection> lock, size_t capacity)
-    : anchor_(std::move(anchor)),
+    : TVaWorker(std::move(anchor)),
       device_(std::move(device)),
       lock_(std::move(lock)),
       queue_(capacity) {}
@@ -315,10 +456,12 @@ bool TVaCommWriteThread::Queue(const uint8_t* bytes, size_t n, size_t writeSize,
 
 void TVaCommWriteThread::RunDoEvents(uint32_t mask) {
     auto anchor = anchor_;
-    RunOnGuiThread([anchor, mask] {
-        if (anchor->port)
-            anchor->port->DoEvents(mask);
-    });
+    RunOnGuiThread(
+        [anchor, mask] {
+            if (anchor->port)
+                anchor->port->DoEvents(mask);
+        },
+        anchor.get());
 }
 
 void TVaCommWriteThread::AfterWrite(size_t n) {
@@ -370,13 +513,7 @@ void TVaCommWriteThread::Execute() {
             continue;
         int code = 0;
         if (device_->Lost(&code)) {
-            const QString message =
-                QStringLiteral("Serial device lost (%1), %2").arg(code).arg(CommErrorText(code));
-            auto anchor = anchor_;
-            RunOnGuiThread([anchor, message] {
-                if (anchor->port)
-                    runGuarded([&] { anchor->port->DoDeviceLost(message); });
-            });
+            ReportDeviceLost(anchor_, code);
             break;
         }
         if (result == EBADF) {

@@ -3,12 +3,33 @@
 //
 // TVaCommEventThread waits in the device for the selected line events and hands each
 // batch to the GUI thread (DispatchEvents). TVaCommWriteThread drains the write queue of a
-// port without DirectWrite and reports transmit-empty and write errors itself.
+// port without DirectWrite and reports transmit-empty and write errors itself. Both reach
+// the port only through a PortAnchor on the GUI thread, which the port clears when it is
+// destroyed.
 //
-// Both are owned by shared pointers that their own running thread also holds: the port
-// forgets them at Close without waiting, and each ends and frees itself (with its events,
-// its queue and its reference to the device) when its thread ends. They reach the port only
-// through a PortAnchor on the GUI thread, which the port clears when it is destroyed.
+// Who joins a worker, and when. Every worker thread is joinable and is joined on the GUI
+// thread, never while it may be waiting for the GUI thread:
+// - A started worker is kept in a process-wide list until its thread has been joined, so
+//   it is never freed while it runs, whoever else lets go of it.
+// - Close marks the port's workers terminated and wakes them, but does not wait: a worker
+//   may be blocked in the hand-over at that moment, waiting for the GUI thread, which is
+//   the one running Close; its call still runs later, when the GUI thread gets to it. Once
+//   a worker has left its loop, the end of its thread posts a request to the GUI thread,
+//   which joins every worker that has finished (ReapFinishedWorkers; Open does the same).
+//   Such a join waits only for the last instructions of a thread.
+// - A port being destroyed withdraws the hand-overs of its workers first
+//   (ReleaseGuiCalls): calls still pending are dropped unrun (they would find the port gone
+//   and do nothing) and later ones return at once. No worker of the port can then wait for
+//   the GUI thread, every other wait of theirs has been woken by Close, and the destructor
+//   joins them (JoinWorkersOf). Only when the port is destroyed from inside a call of its
+//   own workers (a handler deleting the port) does that call, and so its worker, still
+//   wait for this very stack to return: the port's workers are then left to the
+//   finished-worker join.
+// - At application shutdown (a post routine, run by the QCoreApplication destructor) the
+//   hand-over stops: waiting workers are released and later calls return at once. Every
+//   worker still in the list, of open ports too, is then terminated and joined, before the
+//   statics they use go (those are never destroyed anyway).
+// Live() counts the workers started and not yet joined.
 
 #include <atomic>
 #include <functional>
@@ -27,6 +48,9 @@ enum TVaThreadPriority : int;
 // The port as seen from the workers; read and cleared on the GUI thread only.
 struct PortAnchor {
     TVaCustomComm* port = nullptr;
+    // Set by ReleaseGuiCalls: the hand-overs of this port's workers no longer run (under
+    // the hand-over's lock).
+    bool callsReleased = false;
 };
 
 // Notes the application whose thread runs the hand-overs (called on the GUI thread by
@@ -35,9 +59,26 @@ void RegisterGuiThread();
 
 // Runs routine on the GUI thread and blocks the caller until it has run; routines run in
 // the order they were handed over. An exception escaping the routine is raised again in
-// the caller. Must not be called on the GUI thread. Once the application has gone, routines
-// are no longer run and the call returns at once.
-void RunOnGuiThread(const std::function<void()>& routine);
+// the caller. Must not be called on the GUI thread. Once the application has gone, or the
+// calls of owner (a port's workers) have been released, the routine is not run and the
+// call returns at once.
+void RunOnGuiThread(const std::function<void()>& routine, PortAnchor* owner = nullptr);
+// GUI thread: the calls of owner no longer run; those pending are dropped and their
+// workers go on. True when a call of owner is running right now (further up this stack):
+// its worker is still waiting for it.
+bool ReleaseGuiCalls(PortAnchor* owner);
+// Hand-overs waiting to be run by the GUI thread.
+int PendingGuiCalls();
+
+// GUI thread: joins every worker whose thread has finished.
+void ReapFinishedWorkers();
+// GUI thread: terminates and joins every worker of owner, after releasing their calls
+// (see above for the one case where they are left to ReapFinishedWorkers).
+void JoinWorkersOf(PortAnchor* owner);
+
+// The nice value a thread of the given priority runs at (raising a priority above normal
+// needs privileges; the worker then stays where it was).
+int NiceOf(TVaThreadPriority priority);
 
 // Milliseconds tick counter (32 bits, wraps).
 uint32_t TickCount();
@@ -62,26 +103,39 @@ class TVaCommBuffer {
     size_t count_ = 0;
 };
 
-// Common part: the detached thread, its priority and the live-thread count.
+// Common part: the thread, its priority, its port and the count of workers not yet
+// joined.
 class TVaWorker : public std::enable_shared_from_this<TVaWorker> {
   public:
-    virtual ~TVaWorker() = default;
+    virtual ~TVaWorker();
     void SetPriority(TVaThreadPriority priority);
     TVaThreadPriority Priority() const { return priority_.load(); }
     bool Terminated() const { return terminated_.load(); }
+    // The thread has left its loop (it may not have been joined yet).
     bool Finished() const { return finished_.load(); }
+    // The system's id of the running thread (0 before it runs).
+    int ThreadId() const { return tid_.load(); }
+    // The port this worker serves.
+    PortAnchor* Owner() const { return anchor_.get(); }
+    // Tells the worker to end and wakes it wherever it waits; does not wait.
+    virtual void Terminate() = 0;
+    // Workers started and not yet joined.
     static int Live();
 
   protected:
+    explicit TVaWorker(std::shared_ptr<PortAnchor> anchor) : anchor_(std::move(anchor)) {}
     void StartThread();
     virtual void Execute() = 0;
     std::atomic<bool> terminated_{false};
+    const std::shared_ptr<PortAnchor> anchor_;
 
   private:
+    friend struct WorkerList;
     void ApplyPriority();
     std::atomic<TVaThreadPriority> priority_;
     std::atomic<int> tid_{0};
     std::atomic<bool> finished_{false};
+    std::thread thread_;  // started and joined on the GUI thread
 };
 
 class TVaCommEventThread : public TVaWorker {
@@ -91,7 +145,7 @@ class TVaCommEventThread : public TVaWorker {
                                                       std::shared_ptr<CommDevice> device);
     void Start();
     // Marks the thread terminated and wakes it; does not wait.
-    void Terminate();
+    void Terminate() override;
 
     uint32_t EventMask = 0;
     TVaWaitEvent WakeEvent;
@@ -103,7 +157,6 @@ class TVaCommEventThread : public TVaWorker {
     TVaCommEventThread(std::shared_ptr<PortAnchor> anchor, std::shared_ptr<CommDevice> device);
     void Dispatch();
     void DispatchEvents();  // GUI thread
-    std::shared_ptr<PortAnchor> anchor_;
     std::shared_ptr<CommDevice> device_;
 };
 
@@ -115,7 +168,7 @@ class TVaCommWriteThread : public TVaWorker {
                                                       size_t capacity);
     void Start();
     // Sets StopEvent and cancels a write in progress; does not wait.
-    void Terminate();
+    void Terminate() override;
     // GUI thread: appends n bytes, waiting (busy) up to writeTimeoutMs for room below
     // writeSize. False when there was no room in time.
     bool Queue(const uint8_t* bytes, size_t n, size_t writeSize, uint32_t writeTimeoutMs);
@@ -133,7 +186,6 @@ class TVaCommWriteThread : public TVaWorker {
                        std::shared_ptr<TVaCriticalSection> lock, size_t capacity);
     void AfterWrite(size_t n);
     void RunDoEvents(uint32_t mask);
-    std::shared_ptr<PortAnchor> anchor_;
     std::shared_ptr<CommDevice> device_;
     std::shared_ptr<TVaCriticalSection> lock_;
     TVaCommBuffer queue_;

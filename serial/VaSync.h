@@ -1,11 +1,17 @@
 #pragma once
 // Small synchronisation wrappers used by the port and its threads: wait handles with a
 // signalled state (TVaHandleObject, TVaEvent, TVaWaitEvent) and a critical section.
+//
+// Each handle keeps its own lock and the list of the waits registered on it. A wait
+// (WaitFor, WaitForAny) registers one waiter with every handle it waits on; signalling a
+// handle wakes only the waiters registered on that handle, so setting one port's event
+// never disturbs the threads of another. A handle must outlive every wait on it.
 
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace trelmo::serial {
 
@@ -28,14 +34,23 @@ class TVaHandleObject {
     bool Signaled() const;
 
     // Waits until one of handles is signalled; returns its index, -1 on time-out. The
-    // first signalled handle in the list wins when several are.
+    // handles are tested in list order, so the first signalled one wins when several are.
     static int WaitForAny(std::initializer_list<TVaHandleObject*> handles, uint32_t ms);
+
+    // Waits registered on this handle right now.
+    int Waiters() const;
+    // How many signals the waits of the calling thread have received from the handles
+    // they wait on (a wait that finds a handle already signalled receives none).
+    static uint64_t ThreadWakeUps();
 
   protected:
     void SetState(bool signalled);
 
   private:
-    bool signalled_ = false;  // guarded by the shared wait mutex
+    struct Waiter;
+    mutable std::mutex mutex_;
+    bool signalled_ = false;        // under mutex_
+    std::vector<Waiter*> waiters_;  // under mutex_
     int lastError_ = 0;
 };
 

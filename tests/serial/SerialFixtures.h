@@ -15,7 +15,10 @@
 #include <QStringList>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"
@@ -123,6 +126,18 @@ class PtyPair {
 // blocked in are run by the pump).
 inline bool WorkersGone(int timeoutMs = 15000) {
     return pumpUntil([] { return TVaCustomComm::LiveWorkerThreads() == 0; }, timeoutMs);
+}
+
+// Waits until cond() holds without running the event loop, so hand-overs to the GUI thread
+// stay pending; the deadline only bounds a failing wait.
+inline bool WaitWithoutEvents(const std::function<bool()>& cond, int timeoutMs = 15000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!cond()) {
+        if (deadline.hasExpired())
+            return cond();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
 }
 
 inline QByteArray Pattern(int size, int seed = 0) {

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "serial/CommDevice.h"
 #include "serial/VaComm.h"
@@ -43,6 +44,93 @@ TEST(SerialSync, WaitForAnyWakesOnTheFirstSignalledHandle) {
     EXPECT_EQ(woke.load(), 0);
 }
 
+TEST(SerialSync, WaitForAnyReturnsTheFirstSignalledInListOrder) {
+    TVaWaitEvent a, b, c, d;
+    c.SetEvent();
+    EXPECT_EQ(TVaHandleObject::WaitForAny({&a, &b, &c, &d}, INFINITE), 2);
+    d.SetEvent();
+    b.SetEvent();
+    EXPECT_EQ(TVaHandleObject::WaitForAny({&a, &b, &c, &d}, 0), 1);
+    EXPECT_EQ(TVaHandleObject::WaitForAny({&d, &c}, 0), 0);
+    b.ResetEvent();
+    c.ResetEvent();
+    EXPECT_EQ(TVaHandleObject::WaitForAny({&a, &b, &c, &d}, INFINITE), 3);
+    d.ResetEvent();
+    EXPECT_EQ(TVaHandleObject::WaitForAny({&a, &b, &c, &d}, 5), -1);
+    // A wait in progress returns the index of the handle that woke it.
+    std::atomic<int> woke{-2};
+    std::thread waiter([&] { woke = TVaHandleObject::WaitForAny({&a, &b, &c, &d}, INFINITE); });
+    ASSERT_TRUE(trelmo::test::WaitWithoutEvents([&] { return c.Waiters() == 1; }));
+    c.SetEvent();
+    waiter.join();
+    EXPECT_EQ(woke.load(), 2);
+    for (TVaHandleObject* h : {&a, &b, &c, &d})
+        EXPECT_EQ(h->Waiters(), 0);  // every registration went with the wait
+}
+
+TEST(SerialSync, AHandleWakesOnlyTheWaitsRegisteredOnIt) {
+    // The stop and data events of many ports, each waited on by several threads as the
+    // writer thread waits on them.
+    constexpr int kPorts = 24;
+    constexpr int kWaitersPerPort = 3;
+    struct Port {
+        TVaWaitEvent stop, data;
+    };
+    std::vector<Port> ports(kPorts);
+    struct Result {
+        std::atomic<int> index{-2};
+        std::atomic<uint64_t> wakeUps{0};
+    };
+    std::vector<Result> results(kPorts * kWaitersPerPort);
+    std::vector<std::thread> waiters;
+    for (int p = 0; p < kPorts; ++p) {
+        for (int w = 0; w < kWaitersPerPort; ++w) {
+            waiters.emplace_back([&, p, w] {
+                Result& r = results[p * kWaitersPerPort + w];
+                const uint64_t before = TVaHandleObject::ThreadWakeUps();
+                r.index = TVaHandleObject::WaitForAny({&ports[p].stop, &ports[p].data}, INFINITE);
+                r.wakeUps = TVaHandleObject::ThreadWakeUps() - before;
+            });
+        }
+    }
+    ASSERT_TRUE(trelmo::test::WaitWithoutEvents([&] {
+        for (const Port& port : ports) {
+            if (port.stop.Waiters() != kWaitersPerPort || port.data.Waiters() != kWaitersPerPort)
+                return false;
+        }
+        return true;
+    }));
+    // One port after the other: odd ports are stopped, even ones get data.
+    for (int p = 0; p < kPorts; ++p) {
+        if (p % 2)
+            ports[p].stop.SetEvent();
+        else
+            ports[p].data.SetEvent();
+    }
+    for (auto& t : waiters)
+        t.join();
+    for (int p = 0; p < kPorts; ++p) {
+        for (int w = 0; w < kWaitersPerPort; ++w) {
+            const Result& r = results[p * kWaitersPerPort + w];
+            EXPECT_EQ(r.index.load(), p % 2 ? 0 : 1) << "port " << p;
+            // Woken once, by its own port's event, not by the events of the other ports.
+            EXPECT_EQ(r.wakeUps.load(), 1u) << "port " << p;
+        }
+        EXPECT_EQ(ports[p].stop.Waiters(), 0);
+        EXPECT_EQ(ports[p].data.Waiters(), 0);
+    }
+}
+
+TEST(SerialSync, AWaitForASignalledHandleIsNotWoken) {
+    TVaWaitEvent event, other;
+    const uint64_t before = TVaHandleObject::ThreadWakeUps();
+    event.SetEvent();
+    EXPECT_EQ(event.WaitFor(INFINITE), wrSignaled);
+    EXPECT_EQ(other.WaitFor(1), wrTimeout);
+    EXPECT_EQ(TVaHandleObject::ThreadWakeUps(), before);
+    EXPECT_EQ(other.Waiters(), 0);
+}
+
 TEST(SerialSync, CriticalSectionIsReentrantAndExcludesOtherThreads) {
     TVaCriticalSection cs;
     int shared = 0;
@@ -60,6 +148,16 @@ TEST(SerialSync, CriticalSectionIsReentrantAndExcludesOtherThreads) {
     cs.Leave();
     other.join();
     EXPECT_EQ(shared, 11);
+}
+
+TEST(SerialPriority, NiceValuesOfThePriorities) {
+    EXPECT_EQ(NiceOf(tpIdle), 19);
+    EXPECT_EQ(NiceOf(tpLowest), 10);
+    EXPECT_EQ(NiceOf(tpLower), 5);
+    EXPECT_EQ(NiceOf(tpNormal), 0);
+    EXPECT_EQ(NiceOf(tpHigher), -5);
+    EXPECT_EQ(NiceOf(tpHighest), -10);
+    EXPECT_EQ(NiceOf(tpTimeCritical), -20);
 }
 
 TEST(SerialTicks, ElapsedTimeSurvivesTheWrap) {

@@ -263,6 +263,25 @@ TYPED_TEST(PortInterface, CloseAndDestroyWhileBytesFlow) {
     EXPECT_TRUE(trelmo::test::WorkersGone());
 }
 
+TYPED_TEST(PortInterface, CancelBeforeAWriteStartsEndsThatWrite) {
+    // The writer thread may be told to stop just before it starts a write: that write must
+    // end too, or the thread could not be joined.
+    int err = 0;
+    auto device = OpenCommDevice(MapDeviceName(this->backend.Device()), err);
+    ASSERT_NE(device, nullptr) << err;
+    device->CancelIo();
+    const QByteArray data = trelmo::test::Pattern(64);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+    size_t written = 99;
+    EXPECT_EQ(device->Write(bytes, static_cast<size_t>(data.size()), written, -1), ECANCELED);
+    EXPECT_EQ(written, 0u);
+    // One cancel ends one write.
+    EXPECT_EQ(device->Write(bytes, static_cast<size_t>(data.size()), written, 10000), 0);
+    EXPECT_EQ(written, static_cast<size_t>(data.size()));
+    EXPECT_EQ(this->ReceivedByPeer(data.size()), data);
+    device->Close();
+}
+
 TYPED_TEST(PortInterface, HandOverQueuedForADestroyedPortRunsNoHandler) {
     bool called = false;
     this->port->OnRxChar = [&](TVaComm*, int) { called = true; };

@@ -79,10 +79,6 @@ TEST_F(SimPort, DefaultsAreTheConstructorValues) {
     EXPECT_TRUE(p.UpdateDCB());
     EXPECT_EQ(p.UserBaudrate(), 0);
     EXPECT_FALSE(p.Active());
-    EXPECT_EQ(PlatformPriority(tpIdle), -15);
-    EXPECT_EQ(PlatformPriority(tpLowest), -2);
-    EXPECT_EQ(PlatformPriority(tpHighest), 2);
-    EXPECT_EQ(PlatformPriority(tpTimeCritical), 15);
 }
 
 TEST_F(SimPort, ControlBlockFollowsTheProperties) {

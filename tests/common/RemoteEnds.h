@@ -1,5 +1,5 @@
 #pragma once
-// Support for the fault tests: remote ends that run on threads of their own over plain
+// Remote ends for the fault and soak tests: peers that run on threads of their own over plain
 // sockets (so they keep writing, resetting or connecting while the GUI thread is busy or
 // gone), a position-dependent byte stream with frequent line breaks and its running hash,
 // and the process's resident memory.

@@ -13,20 +13,11 @@
 #include <memory>
 #include <random>
 
-#include "app/Windows.h"
 #include "core/IniFile.h"
-#include "terminal/PaneModel.h"
-#include "terminal/Terminal.h"
-#include "tests/common/DialogRecorder.h"
-#include "tests/common/TempDir.h"
+#include "tests/common/WindowFixture.h"
 
 using trelmo::IniFile;
-using trelmo::test::DialogRecorder;
-using trelmo::test::TempDir;
-
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.left(80).toStdString() << (s.size() > 80 ? "...\"" : "\"");
-}
+using trelmo::test::WindowTest;
 
 namespace {
 
@@ -85,23 +76,19 @@ void expectWrittenAs(const QString& path, const Shown& s) {
     EXPECT_EQ(hostKeys, 1);
 }
 
-class BadSettings : public ::testing::Test {
+// The windows started by each test on a settings file of its own.
+class BadSettings : public WindowTest {
   protected:
+    BadSettings() : WindowTest(std::nullopt, false) {}
     // Starts the program on a file with these bytes.
-    void start(const QByteArray& contents) {
-        dir.write("trelmo.ini", contents);
-        windows = std::make_unique<Windows>(path());
-        form = windows->form1();
-    }
+    void start(const QByteArray& contents) { startWith(contents); }
     // Closes the main window (which writes the settings) and ends the program.
     Shown quit() {
         const Shown s = shownBy(form);
-        form->close();
-        windows.reset();
-        form = nullptr;
+        WindowTest::quit();
         return s;
     }
-    QString path() const { return dir.path("trelmo.ini"); }
+    QString path() const { return settingsPath(); }
 
     // The state a start without usable settings must give: the defaults of the file reads.
     void expectDefaults() {
@@ -119,11 +106,6 @@ class BadSettings : public ::testing::Test {
         EXPECT_FALSE(form->Check_Rts->isChecked());
         EXPECT_FALSE(form->Check_hex->isChecked());
     }
-
-    DialogRecorder dialogs;
-    TempDir dir;
-    std::unique_ptr<Windows> windows;
-    TForm1* form = nullptr;
 };
 
 }  // namespace
@@ -146,8 +128,7 @@ TEST_F(BadSettings, RandomBytes) {
         EXPECT_GE(f.size(), junk.size());
 
         // The next start reads what was written.
-        windows = std::make_unique<Windows>(path());
-        form = windows->form1();
+        WindowTest::start();
         expectDefaults();
         windows.reset();
     }
@@ -225,8 +206,7 @@ TEST_F(BadSettings, HundredThousandCharacterValues) {
     EXPECT_EQ(back.readString("Misc", "Calc crc16", "?"), "0");
 
     // The next start gives the same sound values.
-    windows = std::make_unique<Windows>(path());
-    form = windows->form1();
+    WindowTest::start();
     EXPECT_EQ(form->Speed, 9600);
     EXPECT_EQ(form->StopBits, 1);
     EXPECT_EQ(form->UD_ipTime->value(), 30);

@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QRandomGenerator>
 
-#include "../common/TempDir.h"
 #include "core/IniFile.h"
+#include "tests/common/TempDir.h"
 
 using trelmo::IniFile;
 using trelmo::IniWriteError;

@@ -7,11 +7,7 @@
 #include <ostream>
 
 #include "core/LocaleText.h"
-
-// Readable QString values in failure output.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
+#include "tests/common/QtPrint.h"
 
 namespace trelmo::test {
 

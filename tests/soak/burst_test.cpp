@@ -3,13 +3,13 @@
 // and in hex mode.
 #include <QCheckBox>
 
-#include "tests/terminal/serialterm_fixture.h"
+#include "tests/common/WindowFixture.h"
 
 using namespace trelmo::test;
 
 namespace {
 
-class Burst : public PtyTerm, public ::testing::WithParamInterface<bool> {};
+class Burst : public PtyWindow, public ::testing::WithParamInterface<bool> {};
 
 }  // namespace
 
@@ -17,13 +17,13 @@ TEST_P(Burst, SixteenMebibytesArriveWhole) {
     const bool hex = GetParam();
     form->Check_hex->setChecked(hex);
     const QByteArray data = numberedLines(16 * 1024 * 1024);
-    ASSERT_TRUE(feedHeldBack(pty, data, 600000)) << received();
+    ASSERT_TRUE(feedHeldBack(pty, data, 600000)) << tableRows();
     EXPECT_EQ(form->Recv.ReceivedCount, data.size());
     EXPECT_EQ(form->Table->gridRowCount(), data.size() + 2);
     EXPECT_TRUE(form->Table->bytes() == data);
     EXPECT_EQ(form->Table->gridCell(2, static_cast<int>(data.size())), QStringLiteral("0x0A"));
     EXPECT_EQ(form->Pane->lineCount(), data.count('\n') + 1);
-    EXPECT_TRUE(rec.messages.empty()) << rec.texts().join("|").toStdString();
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().join("|").toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(TextAndHex, Burst, ::testing::Bool());

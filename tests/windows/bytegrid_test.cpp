@@ -12,7 +12,7 @@
 #include <climits>
 #include <memory>
 
-#include "../common/Pump.h"
+#include "tests/common/Pump.h"
 #include "widgets/ByteGridView.h"
 #include "widgets/ByteTableModel.h"
 

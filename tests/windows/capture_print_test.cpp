@@ -6,11 +6,9 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPrinter>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
 
 #include "terminal/PrintLayout.h"
+#include "tests/common/PdfWords.h"
 #include "tests/common/TempDir.h"
 
 using namespace trelmo;
@@ -155,38 +153,8 @@ TEST(PrintDrawing, OneRunPerLineWithItsTopAtY) {
     }
 }
 
-namespace {
-
-struct PdfWord {
-    double xMin, yMin, yMax;
-    QString text;
-};
-
-// The words of a PDF file with their boxes in points, from pdftotext -bbox.
-QList<PdfWord> pdfWords(const QString& pdf, const QString& html) {
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {"-bbox", pdf, html});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        return {};
-    QFile f(html);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QString text = QString::fromUtf8(f.readAll());
-    static const QRegularExpression word(QString::fromLatin1(
-        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="[\d.]+" yMax="([\d.]+)">([^<]*)</word>)re"));
-    QList<PdfWord> words;
-    for (auto it = word.globalMatch(text); it.hasNext();) {
-        const auto m = it.next();
-        words.append({m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
-                      m.captured(4)});
-    }
-    return words;
-}
-
-}  // namespace
-
 TEST(PrintDrawing, RealPrinterPlacesTheLinesInDeviceUnits) {
-    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+    if (!test::havePdfToText())
         GTEST_SKIP() << "pdftotext is not installed";
     test::TempDir dir;
     constexpr int dpi = 600;
@@ -197,14 +165,10 @@ TEST(PrintDrawing, RealPrinterPlacesTheLinesInDeviceUnits) {
     printer.setFullPage(true);  // device origin at the paper's corner
     printLayout(printer, makePrintLayout(header(), AsciiTable(lettered(120))));
 
-    const QList<PdfWord> words = pdfWords(dir.path("capture.pdf"), dir.path("capture.html"));
+    using test::PdfWord;
+    const QList<PdfWord> words = test::pdfWords(dir.path("capture.pdf"), dir.path("capture.html"));
     ASSERT_FALSE(words.isEmpty());
-    auto find = [&](const QString& text) -> const PdfWord* {
-        for (const PdfWord& w : words)
-            if (w.text == text)
-                return &w;
-        return nullptr;
-    };
+    const auto find = [&](const QString& text) { return test::findPdfWord(words, text); };
     const auto units = [](double points) { return points * dpi / 72.0; };
     // The top of each word's box stands at its y, give or take the font's inner leading.
     const struct {

@@ -12,22 +12,17 @@
 #include <QPageLayout>
 #include <QPlainTextEdit>
 #include <QPrinter>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolButton>
 
-#include "tests/terminal/files_support.h"
+#include "tests/common/CaptureSamples.h"
+#include "tests/common/PdfWords.h"
+#include "tests/common/WindowFixture.h"
 
 using namespace trelmo;
 using namespace trelmo::test;
 
 namespace {
-
-const QByteArray kRule = QByteArray(72, '-') + "|\r\n";
-const QByteArray kHeading = "No.\t|\tASCII\t|\tHex\t|\tDec.\t|\tParity\r\n";
-const QByteArray kEmptyRow = "\t|\t\t|\t\t|\t\t|\t\t|\t\r\n";
 
 // The files in the folder other than the settings file.
 QStringList writtenFiles(const TempDir& dir) {
@@ -301,34 +296,8 @@ TEST_F(CaptureFiles, TheSaveDialogOffersTheLastChosenName) {
     EXPECT_EQ(dir.read("third.txt"), "AT\r\n");
 }
 
-namespace {
-
-struct PdfWord {
-    double xMin, yMin;
-    QString text;
-};
-
-// The words of a PDF with their boxes in points, from pdftotext -bbox.
-QList<PdfWord> pdfWords(const QString& pdf, const QString& html) {
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {"-bbox", pdf, html});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        return {};
-    const QString text = QString::fromUtf8(readFile(html));
-    static const QRegularExpression word(QString::fromLatin1(
-        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="[\d.]+" yMax="[\d.]+">([^<]*)</word>)re"));
-    QList<PdfWord> words;
-    for (auto it = word.globalMatch(text); it.hasNext();) {
-        const auto m = it.next();
-        words.append({m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3)});
-    }
-    return words;
-}
-
-}  // namespace
-
 TEST_F(CaptureFiles, PrintoutOf120CharactersOnAPdfPrinter) {
-    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+    if (!havePdfToText())
         GTEST_SKIP() << "pdftotext is not installed";
     ASSERT_TRUE(connectTcp());
     QByteArray data = QByteArray(50, 'a') + QByteArray(50, 'b') + QByteArray(20, 'c');
@@ -353,12 +322,7 @@ TEST_F(CaptureFiles, PrintoutOf120CharactersOnAPdfPrinter) {
 
     const QList<PdfWord> words = pdfWords(dir.path("capture.pdf"), dir.path("capture.html"));
     ASSERT_FALSE(words.isEmpty());
-    auto find = [&](const QString& text) -> const PdfWord* {
-        for (const PdfWord& w : words)
-            if (w.text == text)
-                return &w;
-        return nullptr;
-    };
+    const auto find = [&](const QString& text) { return findPdfWord(words, text); };
     const struct {
         QString text;
         int y;

@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "mbus/Unit5.h"
-#include "tests/terminal/serialterm_fixture.h"
+#include "tests/common/WindowFixture.h"
 
 using namespace trelmo::test;
 using trelmo::serial::sim::SimPeer;
@@ -14,16 +14,16 @@ TEST_F(SerialTerm, MbusSendCaptureAndDecode) {
     trelmo::TForm5* mbus = windows->form5();
     // Without an open port the M-Bus window refuses.
     mbus->BitBtn1->click();
-    EXPECT_EQ(rec.texts(), QStringList{"You are not connected to COM port."});
+    EXPECT_EQ(dialogs.texts(), QStringList{"You are not connected to COM port."});
     EXPECT_FALSE(form->MbusCapture);
 
     auto peer = SimPeer::Create("meter");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     EXPECT_TRUE(form->portOpen());
-    rec.clear();
+    dialogs.clear();
     mbus->BitBtn1->click();
-    EXPECT_TRUE(rec.messages.empty()) << rec.texts().join("|").toStdString();
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().join("|").toStdString();
     const QByteArray telegram = mbus->telegram().Telegram_bytes;
     ASSERT_FALSE(telegram.isEmpty());
     EXPECT_EQ(peer->Written().toHex(), telegram.toHex());
@@ -32,7 +32,7 @@ TEST_F(SerialTerm, MbusSendCaptureAndDecode) {
     const QByteArray reply = QByteArray::fromHex(
         "68404068 08FD72 78563412 2ED901 07 2A000000 04131027 0000 8110AABB 050FAABB 039CFF55 16");
     ASSERT_TRUE(peer->Inject(reply));
-    ASSERT_TRUE(pumpUntil([&] { return received() == reply.size(); }));
+    ASSERT_TRUE(pumpUntil([&] { return tableRows() == reply.size(); }));
     // The caption reaches its label a moment after the bytes.
     ASSERT_TRUE(pumpUntil([&] { return mbus->Label_receive->text() == mbus->receivedCaption(); }));
     EXPECT_EQ(mbus->Label_receive->text(),
@@ -49,7 +49,7 @@ TEST_F(SerialTerm, MbusSendCaptureAndDecode) {
     mbus->close();
     EXPECT_FALSE(form->MbusCapture);
     ASSERT_TRUE(peer->Inject("\x68"));
-    ASSERT_TRUE(pumpUntil([&] { return received() == reply.size() + 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return tableRows() == reply.size() + 1; }));
     mbus->flushReceivedLabels();
     EXPECT_EQ(mbus->receivedCaption(), "Received: " + QString::fromLatin1(reply.toHex().toUpper()));
     EXPECT_EQ(mbus->Label_receive->text(),
@@ -58,13 +58,13 @@ TEST_F(SerialTerm, MbusSendCaptureAndDecode) {
 
 TEST_F(SerialTerm, MbusWindowGoneBeforeTheMainWindow) {
     auto peer = SimPeer::Create("gone");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     form->setMbusCapture(true);
     auto* spare = new trelmo::TForm5;
     form->setMbusWindow(spare);
     delete spare;
     ASSERT_TRUE(peer->Inject("\x10\x16"));
-    ASSERT_TRUE(pumpUntil([&] { return received() == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return tableRows() == 2; }));
     EXPECT_EQ(pane(), "\x10\x16");
 }

@@ -12,19 +12,18 @@
 #include <thread>
 
 #include "links/WinSocket.h"
-#include "tests/terminal/serialterm_fixture.h"
+#include "tests/common/WindowFixture.h"
 
 using namespace trelmo::test;
 using trelmo::serial::sim::SimPeer;
 
 namespace {
 
-class SendSerial : public SerialTerm {
+class SerialSend : public SerialTerm {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Ok());
-        connectTo(pty.SlavePath());
-        ASSERT_TRUE(form->PortOpen);
+        ASSERT_TRUE(connectSerial(pty.SlavePath()));
     }
     // Types the command and presses Enter.
     void typeAndEnter(const QString& command) {
@@ -47,18 +46,12 @@ class SendSerial : public SerialTerm {
         got += pty.ReadAvailable();
         return got;
     }
-    QStringList history() const {
-        QStringList out;
-        for (int i = 0; i < form->Edit_send->count(); ++i)
-            out << form->Edit_send->itemText(i);
-        return out;
-    }
     PtyPair pty;
 };
 
 }  // namespace
 
-TEST_F(SendSerial, EnterFromTheKeyboardSendsExactlyWhatWasTypedOnce) {
+TEST_F(SerialSend, EnterFromTheKeyboardSendsExactlyWhatWasTypedOnce) {
     typeAndEnter("AT+CGMI");
     EXPECT_EQ(arrived(7), QByteArray("AT+CGMI"));
     // A keyboard's keys reach the combo box (the focus widget), which hands them to its line
@@ -69,11 +62,11 @@ TEST_F(SendSerial, EnterFromTheKeyboardSendsExactlyWhatWasTypedOnce) {
     QTest::keyClicks(box, "AT");
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(arrived(2), QByteArray("AT"));
-    EXPECT_EQ(history(), (QStringList{"AT+CGMI", "AT"}));
+    EXPECT_EQ(commandList(), (QStringList{"AT+CGMI", "AT"}));
     EXPECT_EQ(form->Label_send->text(), "Total send: 2");
 }
 
-TEST_F(SendSerial, CommandStringsArriveByteExact) {
+TEST_F(SerialSend, CommandStringsArriveByteExact) {
     const struct {
         const char* command;
         QByteArray bytes;
@@ -91,8 +84,8 @@ TEST_F(SendSerial, CommandStringsArriveByteExact) {
         EXPECT_EQ(arrived(c.bytes.size()).toHex(' '), c.bytes.toHex(' ')) << c.command;
         EXPECT_EQ(form->Label_send->text(), "Total send: " + QString::number(c.bytes.size()));
     }
-    EXPECT_TRUE(rec.messages.empty()) << rec.texts().join("|").toStdString();
-    EXPECT_EQ(history(), typed) << "Enter adds the command once, by the send only";
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().join("|").toStdString();
+    EXPECT_EQ(commandList(), typed) << "Enter adds the command once, by the send only";
     EXPECT_EQ(form->StatusBar1Panel2->text(), "Total send: 2   " + form->Label_rec->text());
 
     // The same command twice is listed twice; a batch run adds nothing.
@@ -100,15 +93,15 @@ TEST_F(SendSerial, CommandStringsArriveByteExact) {
     form->BitBtn4->click();
     form->BitBtn4->click();
     EXPECT_EQ(arrived(2), "11");
-    EXPECT_EQ(history().mid(typed.size()), QStringList({"#31", "#31"}));
+    EXPECT_EQ(commandList().mid(typed.size()), QStringList({"#31", "#31"}));
     form->BatchSending = true;
     form->BitBtn4->click();
     form->BatchSending = false;
     EXPECT_EQ(arrived(1), "1");
-    EXPECT_EQ(history().size(), typed.size() + 2);
+    EXPECT_EQ(commandList().size(), typed.size() + 2);
 }
 
-TEST_F(SendSerial, LongCommandsAreSentInFull) {
+TEST_F(SerialSend, LongCommandsAreSentInFull) {
     QString command(1024, 'k');
     form->Edit_send->setEditText(command);
     form->BitBtn4->click();
@@ -146,38 +139,38 @@ TEST_F(SendSerial, LongCommandsAreSentInFull) {
     EXPECT_EQ(edit->text(), QString(1499, 'z'));
 }
 
-TEST_F(SendSerial, Refusals) {
+TEST_F(SerialSend, Refusals) {
     // Something received makes the sum non-zero.
     ASSERT_TRUE(pty.Write("\x05"));
-    ASSERT_TRUE(pumpUntil([&] { return received() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return tableRows() == 1; }));
     EXPECT_EQ(form->lab_crc->text(), "CRC: 0x05");
 
     form->Edit_send->setEditText(QString());
     form->BitBtn4->click();
-    EXPECT_EQ(rec.texts(), QStringList{"Please enter command string"});
+    EXPECT_EQ(dialogs.texts(), QStringList{"Please enter command string"});
     EXPECT_EQ(form->Recv.CheckSum, 5);
 
     for (const char* bad : {"#4", "abc#", "#", "#zz", "#4g"}) {
-        rec.clear();
+        dialogs.clear();
         form->Recv.CheckSum = 9;
         typeAndEnter(bad);
-        EXPECT_EQ(rec.texts(), QStringList{"Wrong send string. Please correct it"}) << bad;
+        EXPECT_EQ(dialogs.texts(), QStringList{"Wrong send string. Please correct it"}) << bad;
         EXPECT_EQ(form->Recv.CheckSum, 0) << bad;
         EXPECT_EQ(form->lab_crc->text(), "CRC: 0x00");
     }
-    EXPECT_TRUE(history().isEmpty());
+    EXPECT_TRUE(commandList().isEmpty());
     EXPECT_TRUE(arrived(0).isEmpty());
 
     form->BitBtn2->click();  // disconnect
-    rec.clear();
+    dialogs.clear();
     form->Recv.CheckSum = 7;
     typeAndEnter("AT");
-    EXPECT_EQ(rec.texts(), QStringList{"You are not connected to serial port or TCP/IP"});
+    EXPECT_EQ(dialogs.texts(), QStringList{"You are not connected to serial port or TCP/IP"});
     EXPECT_EQ(form->Recv.CheckSum, 7);
-    EXPECT_TRUE(history().isEmpty());
+    EXPECT_TRUE(commandList().isEmpty());
 }
 
-TEST_F(SendSerial, PauseAfterEachByte) {
+TEST_F(SerialSend, PauseAfterEachByte) {
     form->CharDelay = 40;
     form->Edit_send->setEditText("12345");
     QElapsedTimer t;
@@ -191,7 +184,7 @@ TEST_F(SendSerial, PauseAfterEachByte) {
 // "Control RTS" raises RTS for the duration of the write, on the simulated device.
 TEST_F(SerialTerm, ControlRtsAroundTheWrite) {
     auto peer = SimPeer::Create("rts");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     form->Check_Rts->setChecked(true);
     form->CharDelay = 15;
@@ -230,7 +223,7 @@ TEST_F(SerialTerm, ControlRtsAroundTheWrite) {
 // the status bar is left alone and the command still goes to the history.
 TEST_F(SerialTerm, ExceptionWhileSending) {
     auto peer = SimPeer::Create("fail");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     form->TcpConnected = true;  // the client socket is not connected: its send fails
     const QString panel2 = form->StatusBar1Panel2->text();
@@ -242,7 +235,7 @@ TEST_F(SerialTerm, ExceptionWhileSending) {
     EXPECT_TRUE(pane().startsWith("Exception sending - ")) << pane().toStdString();
     EXPECT_EQ(form->Recv.LineIndex, 1);
     EXPECT_EQ(form->Edit_send->count(), 1);
-    EXPECT_TRUE(rec.messages.empty());
+    EXPECT_TRUE(dialogs.messages.empty());
     form->TcpConnected = false;
 }
 

@@ -10,21 +10,12 @@
 #include <thread>
 
 #include "links/WinSocket.h"
-#include "tests/terminal/serialterm_fixture.h"
+#include "tests/common/WindowFixture.h"
 
 using namespace trelmo::test;
 using namespace trelmo::serial;
 using trelmo::serial::sim::SimOp;
 using trelmo::serial::sim::SimPeer;
-
-namespace {
-
-QList<QWidget*> settingsControls(TForm1* f) {
-    return {f->Combo_com,      f->Combo_speed,   f->Combo_parity,
-            f->Combo_databits, f->Combo_stopbit, f->Edit_delay};
-}
-
-}  // namespace
 
 TEST_F(SerialTerm, PortCarriesItsFixedSettings) {
     TVaComm* port = form->Com_Port;
@@ -52,15 +43,15 @@ TEST_F(SerialTerm, ConnectAndDisconnectAPseudoTerminal) {
     ASSERT_TRUE(pty.Ok());
     typeInto(form->Combo_parity, "None");
     typeInto(form->Combo_databits, "8");
-    connectTo(pty.SlavePath());
-    ASSERT_TRUE(form->PortOpen) << rec.texts().join("|").toStdString();
+    connectSerial(pty.SlavePath());
+    ASSERT_TRUE(form->PortOpen) << dialogs.texts().join("|").toStdString();
     EXPECT_EQ(form->ComName, pty.SlavePath());
     const QString open = pty.SlavePath() + ", 9600, 8, None, 1 - OPEN";
     EXPECT_EQ(form->StatusBar1Panel0->text(), open);
     EXPECT_EQ(form->Label_com_status->text(), open);
     EXPECT_EQ(form->Com_Port->DeviceName(), "\\\\.\\" + pty.SlavePath());
     EXPECT_EQ(form->Com_Port->Baudrate(), br9600);
-    for (QWidget* w : settingsControls(form))
+    for (QWidget* w : settingsControls())
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_TRUE(form->UpDown_delay->isEnabled());
 
@@ -69,9 +60,9 @@ TEST_F(SerialTerm, ConnectAndDisconnectAPseudoTerminal) {
     EXPECT_FALSE(form->Com_Port->Active());
     EXPECT_EQ(form->StatusBar1Panel0->text(), pty.SlavePath() + " - status: CLOSED");
     EXPECT_EQ(form->Label_com_status->text(), pty.SlavePath() + " - status: CLOSED");
-    for (QWidget* w : settingsControls(form))
+    for (QWidget* w : settingsControls())
         EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
-    EXPECT_TRUE(rec.messages.empty());
+    EXPECT_TRUE(dialogs.messages.empty());
 
     // The menu item does the same as the button.
     form->Connecttoserial1->trigger();
@@ -88,7 +79,7 @@ TEST_F(SerialTerm, SettingsMapToThePort) {
     typeInto(form->Combo_parity, "Mark");
     typeInto(form->Combo_databits, "7");
     typeInto(form->Combo_stopbit, "2");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     EXPECT_EQ(form->Com_Port->Baudrate(), brUser);
     EXPECT_EQ(form->Com_Port->UserBaudrate(), 921600);
@@ -113,7 +104,7 @@ TEST_F(SerialTerm, SettingsMapToThePort) {
     EXPECT_EQ(form->Com_Port->Stopbits(), sb2);
     EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:map, 9600, 6, even, 3 - OPEN");
     form->BitBtn2->click();
-    EXPECT_TRUE(rec.messages.empty());
+    EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(SerialTerm, ConnectRefusals) {
@@ -126,20 +117,20 @@ TEST_F(SerialTerm, ConnectRefusals) {
     TVaComm other;
     other.SetDeviceName(peer->DeviceName());
     other.Open();
-    connectTo(peer->DeviceName());
-    EXPECT_EQ(rec.texts(), QStringList(3, "This COM port is in use by another program!"));
+    connectSerial(peer->DeviceName());
+    EXPECT_EQ(dialogs.texts(), QStringList(3, "This COM port is in use by another program!"));
     EXPECT_FALSE(form->PortOpen);
     EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:busy - status: CLOSED");
     other.Close();
-    rec.clear();
+    dialogs.clear();
 
     // Open fails after a good probe: the default error display shows the port's message
     // and the window is left as it was.
     const QString before = form->StatusBar1Panel0->text();
     peer->FailNext(SimOp::SetState, EIO);
     form->BitBtn2->click();
-    ASSERT_EQ(rec.messages.size(), 1u);
-    EXPECT_FALSE(rec.lastText().isEmpty());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_FALSE(dialogs.lastText().isEmpty());
     EXPECT_FALSE(form->PortOpen);
     EXPECT_FALSE(form->Com_Port->Active());
     EXPECT_EQ(form->StatusBar1Panel0->text(), before);
@@ -168,7 +159,7 @@ TEST_F(SerialTerm, TcpLinksComeFirst) {
     form->Socket1->Close();
     EXPECT_FALSE(peer->IsOpen());
     EXPECT_EQ(peer->OpenCount(), 0);
-    EXPECT_TRUE(rec.messages.empty());
+    EXPECT_TRUE(dialogs.messages.empty());
 
     // The test comes before the disconnect: an open port stays open.
     form->BitBtn2->click();
@@ -217,19 +208,19 @@ TEST_F(SerialTerm, NumericSettingsBoxes) {
     EXPECT_EQ(speed->text(), "fast");
     QTest::keyClicks(speed, "1");
     EXPECT_EQ(speed->text(), "fast1");
-    rec.clear();
+    dialogs.clear();
 
     // Emptied: the conversion error is shown and the value kept.
     speed->selectAll();
     QTest::keyClick(speed, Qt::Key_Backspace);
-    EXPECT_EQ(rec.texts(), QStringList{"'' is not a valid integer value"});
+    EXPECT_EQ(dialogs.texts(), QStringList{"'' is not a valid integer value"});
     EXPECT_EQ(form->Speed, 5760012);
-    rec.clear();
+    dialogs.clear();
     const int dataBits = form->DataBits;
     typeInto(form->Combo_databits, "x");
     typeInto(form->Combo_stopbit, "two");
     EXPECT_EQ(
-        rec.texts(),
+        dialogs.texts(),
         QStringList({"'x' is not a valid integer value", "'t' is not a valid integer value",
                      "'tw' is not a valid integer value", "'two' is not a valid integer value"}));
     EXPECT_EQ(form->DataBits, dataBits);
@@ -241,12 +232,12 @@ TEST_F(SerialTerm, NumericSettingsBoxes) {
     EXPECT_EQ(form->StopBits, 2);
 
     // A change of the port name while open shows the note first.
-    rec.clear();
+    dialogs.clear();
     form->PortOpen = true;
     form->Combo_com->setEditText("COM7");
     form->Combo_comChange();
     form->PortOpen = false;
-    EXPECT_EQ(rec.texts(),
+    EXPECT_EQ(dialogs.texts(),
               QStringList{"Note: You must disconnect and then CONNECT changes to take effect"});
     EXPECT_EQ(form->ComName, "COM7");
 }
@@ -256,7 +247,7 @@ TEST_F(SerialTerm, LineBoxesAndLamps) {
     // Ticked while closed: nothing happens, and the connect does not apply it.
     form->CheckBox1->setChecked(true);
     EXPECT_FALSE(lit(form->led_RTS));
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     EXPECT_FALSE(peer->Rts());
     EXPECT_FALSE(peer->Dtr());
@@ -277,21 +268,21 @@ TEST_F(SerialTerm, LineBoxesAndLamps) {
     form->BitBtn2->click();
     EXPECT_FALSE(peer->IsOpen());
     EXPECT_TRUE(lit(form->led_DTR));
-    EXPECT_TRUE(rec.messages.empty());
+    EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(SerialTerm, RingParityErrorAndTransmitEmpty) {
     auto peer = SimPeer::Create("events");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     EXPECT_FALSE(lit(form->led_RI));
     peer->Ring();
     EXPECT_TRUE(pumpUntil([&] { return lit(form->led_RI); }));
 
     peer->RaiseErrors(CE_RXPARITY);
-    EXPECT_TRUE(pumpUntil([&] { return !rec.messages.empty(); }));
+    EXPECT_TRUE(pumpUntil([&] { return !dialogs.messages.empty(); }));
     pumpFor(100);
-    EXPECT_EQ(rec.texts(), QStringList{"Parity Error"});
+    EXPECT_EQ(dialogs.texts(), QStringList{"Parity Error"});
 
     form->led_TxD->setLedOn(true);
     peer->RaiseEvents(EV_TXEMPTY);
@@ -301,23 +292,23 @@ TEST_F(SerialTerm, RingParityErrorAndTransmitEmpty) {
 
 TEST_F(SerialTerm, PulledDeviceClosesThePortOnce) {
     auto peer = SimPeer::Create("usb");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     peer->Pull();
-    ASSERT_TRUE(pumpUntil([&] { return !rec.messages.empty(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !dialogs.messages.empty(); }));
     pumpFor(200);
-    ASSERT_EQ(rec.messages.size(), 1u);
-    EXPECT_TRUE(rec.lastText().contains("sim:usb")) << rec.lastText().toStdString();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.lastText().contains("sim:usb")) << dialogs.lastText().toStdString();
     EXPECT_FALSE(form->PortOpen);
     EXPECT_FALSE(form->Com_Port->Active());
     EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:usb - status: CLOSED");
-    for (QWidget* w : settingsControls(form))
+    for (QWidget* w : settingsControls())
         EXPECT_TRUE(w->isEnabled());
 
     // While it is away the probe refuses; back again, connecting works.
-    rec.clear();
+    dialogs.clear();
     form->BitBtn2->click();
-    EXPECT_EQ(rec.texts(), QStringList{"This COM port is in use by another program!"});
+    EXPECT_EQ(dialogs.texts(), QStringList{"This COM port is in use by another program!"});
     peer->Plug();
     form->BitBtn2->click();
     ASSERT_TRUE(form->PortOpen);
@@ -327,7 +318,7 @@ TEST_F(SerialTerm, PulledDeviceClosesThePortOnce) {
 
 TEST_F(SerialTerm, ClosingTheWindowClosesThePort) {
     auto peer = SimPeer::Create("exit");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     form->close();
     EXPECT_FALSE(peer->IsOpen());
@@ -341,7 +332,7 @@ TEST_F(SerialTerm, WindowsDestroyedWhileBytesArrive) {
     const int drain = ::open(pty.SlavePath().toLocal8Bit().constData(),
                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(drain, 0);
-    connectTo(pty.SlavePath());
+    connectSerial(pty.SlavePath());
     ASSERT_TRUE(form->PortOpen);
     std::atomic<bool> stop{false};
     std::atomic<bool> done{false};
@@ -351,7 +342,7 @@ TEST_F(SerialTerm, WindowsDestroyedWhileBytesArrive) {
             pty.Write(chunk);
         done = true;
     });
-    EXPECT_TRUE(pumpUntil([&] { return received() > 2000; }));
+    EXPECT_TRUE(pumpUntil([&] { return tableRows() > 2000; }));
     windows.reset();  // the M-Bus window goes first, then the main window with its port
     form = nullptr;
     pumpFor(200);  // queued hand-overs of the port must find nothing to call

@@ -3,19 +3,19 @@
 
 #include <QCheckBox>
 
-#include "tests/terminal/serialterm_fixture.h"
+#include "tests/common/WindowFixture.h"
 
 using namespace trelmo::test;
 using trelmo::serial::sim::SimPeer;
 
 namespace {
 
-class SerialReceive : public PtyTerm {
+class SerialReceive : public PtyWindow {
   protected:
     // Writes at the far end and waits until the table holds `total` bytes.
     void feed(const QByteArray& bytes, int total) {
         ASSERT_TRUE(pty.Write(bytes));
-        ASSERT_TRUE(pumpUntil([&] { return received() >= total; })) << received();
+        ASSERT_TRUE(pumpUntil([&] { return tableRows() >= total; })) << tableRows();
     }
 };
 
@@ -85,7 +85,7 @@ TEST_F(SerialReceive, LargeBurstArrivesInFullAndInOrder) {
     for (int i = 0; i < 40000; ++i)
         burst.append(static_cast<char>((i * 7 + i / 256) & 0xFF));
     feed(burst, burst.size());
-    ASSERT_EQ(received(), burst.size());
+    ASSERT_EQ(tableRows(), burst.size());
     const QStringList dec = column(3);
     for (int i = 0; i < burst.size(); ++i) {
         ASSERT_EQ(dec[i].toInt(), static_cast<uint8_t>(burst[i])) << "byte " << i;
@@ -107,11 +107,11 @@ TEST_F(SerialTerm, LastByteParity) {
     int total = 0;
     for (const auto& c : cases) {
         typeInto(form->Combo_parity, c.parity);
-        connectTo(peer->DeviceName());
+        connectSerial(peer->DeviceName());
         ASSERT_TRUE(form->PortOpen) << c.parity;
         ASSERT_TRUE(peer->Inject("A"));
         ++total;
-        ASSERT_TRUE(pumpUntil([&] { return received() == total; }));
+        ASSERT_TRUE(pumpUntil([&] { return tableRows() == total; }));
         EXPECT_EQ(form->StatusBar1Panel1->text(), c.expected) << c.parity;
         EXPECT_EQ(form->Lab_Parity->text(), c.expected) << c.parity;
         form->BitBtn2->click();
@@ -122,7 +122,7 @@ TEST_F(SerialTerm, LastByteParity) {
 // One event reporting more than 10000 bytes takes 10000; the rest comes with the next event.
 TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
     auto peer = SimPeer::Create("big");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     struct Call {
         int count;
@@ -139,7 +139,7 @@ TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(i % 251);
     ASSERT_TRUE(peer->Inject(bytes));
-    ASSERT_TRUE(pumpUntil([&] { return received() == 25000; }));
+    ASSERT_TRUE(pumpUntil([&] { return tableRows() == 25000; }));
     ASSERT_FALSE(calls.isEmpty());
     EXPECT_GT(calls.first().count, 10000);
     int sum = 0;
@@ -158,15 +158,15 @@ TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
 // count, in the pane where the gap is; the bytes around the gap are all there.
 TEST_F(SerialTerm, LossBelowTheProgramIsShownOnceWithItsCount) {
     auto peer = SimPeer::Create("overrun");
-    connectTo(peer->DeviceName());
+    connectSerial(peer->DeviceName());
     ASSERT_TRUE(form->PortOpen);
     ASSERT_TRUE(peer->Inject("before\n"));
-    ASSERT_TRUE(pumpUntil([&] { return received() == 7; }));
+    ASSERT_TRUE(pumpUntil([&] { return tableRows() == 7; }));
     // The overrun arrives together with the next bytes, in one batch.
     ASSERT_TRUE(peer->Deliver("after", 0, trelmo::serial::CE_OVERRUN, 17));
-    ASSERT_TRUE(pumpUntil([&] { return received() == 12; }));
+    ASSERT_TRUE(pumpUntil([&] { return tableRows() == 12; }));
     ASSERT_TRUE(peer->Inject(" and more\n"));
-    ASSERT_TRUE(pumpUntil([&] { return received() == 22; }));
+    ASSERT_TRUE(pumpUntil([&] { return tableRows() == 22; }));
     const QStringList lines = form->Pane->lines();
     int reports = 0;
     for (const QString& line : lines)
@@ -179,14 +179,14 @@ TEST_F(SerialTerm, LossBelowTheProgramIsShownOnceWithItsCount) {
     EXPECT_TRUE(lines[2].startsWith("Receive overrun at ")) << lines[2].toStdString();
     EXPECT_TRUE(lines[2].endsWith("before the program could read them and more"));
     EXPECT_EQ(form->Table->bytes(), QByteArray("before\nafter and more\n"));
-    EXPECT_TRUE(rec.messages.empty()) << rec.texts().join("|").toStdString();
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().join("|").toStdString();
 }
 
 // A pty writer that outruns the window is held back, never dropped: more than the serial
 // layer's own buffer arrives whole, in order, in the table and the pane.
 TEST_F(SerialReceive, BurstLargerThanEveryBufferArrivesWhole) {
     const QByteArray data = numberedLines(3 * 1024 * 1024 + 17, false);
-    ASSERT_TRUE(feedHeldBack(pty, data)) << received();
+    ASSERT_TRUE(feedHeldBack(pty, data)) << tableRows();
     EXPECT_EQ(form->Recv.ReceivedCount, data.size());
     EXPECT_TRUE(form->Table->bytes() == data);
     EXPECT_EQ(form->Pane->lineCount(), data.count('\n') + 1);
@@ -199,7 +199,7 @@ TEST_F(SerialReceive, BurstLargerThanEveryBufferArrivesWhole) {
 // it whole and the view measures it and reaches its far end.
 TEST_F(SerialReceive, UnendingLineIsHeldWholeAndReachable) {
     const QByteArray data = numberedLines(1024 * 1024, true);
-    ASSERT_TRUE(feedHeldBack(pty, data)) << received();
+    ASSERT_TRUE(feedHeldBack(pty, data)) << tableRows();
     form->Memo_receive->flush();
     ASSERT_EQ(form->Pane->lineCount(), 1);
     EXPECT_EQ(form->Memo_receive->lineLength(0), data.size());

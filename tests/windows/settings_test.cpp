@@ -12,19 +12,15 @@
 #include <QSpinBox>
 #include <memory>
 
-#include "../common/DialogRecorder.h"
-#include "../common/TempDir.h"
 #include "core/IniFile.h"
 #include "terminal/Terminal.h"
+#include "tests/common/DialogRecorder.h"
+#include "tests/common/QtPrint.h"
+#include "tests/common/TempDir.h"
 #include "widgets/dsLeds.h"
 
 using trelmo::test::DialogRecorder;
 using trelmo::test::TempDir;
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 

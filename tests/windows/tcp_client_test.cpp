@@ -1,12 +1,13 @@
 // The TCP client link of the main window, end to end over real sockets on 127.0.0.1.
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
-#include "tcp_support.h"
+#include "tests/common/WindowFixture.h"
 
 using namespace trelmo::test;
 

@@ -9,7 +9,7 @@
 #include <QStandardItemModel>
 #include <QStatusBar>
 
-#include "../common/Pump.h"
+#include "tests/common/Pump.h"
 #include "widgets/ByteGridView.h"
 #include "widgets/ByteTableModel.h"
 #include "widgets/Unit4.h"

@@ -23,21 +23,17 @@
 #include <QValidator>
 #include <QWindow>
 
-#include "../common/DialogRecorder.h"
-#include "../common/Pump.h"
-#include "../common/TempDir.h"
-#include "core/LocaleText.h"
 #include "app/Windows.h"
+#include "core/LocaleText.h"
 #include "terminal/ReceivePaneView.h"
+#include "tests/common/DialogRecorder.h"
+#include "tests/common/Pump.h"
+#include "tests/common/QtPrint.h"
+#include "tests/common/TempDir.h"
 #include "widgets/dsLeds.h"
 
 using trelmo::test::DialogRecorder;
 using trelmo::test::TempDir;
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 

@@ -323,6 +323,9 @@ void TForm1::buildLineArea(QWidget* top) {
     Check_crc->hide();
     Check_crc16->hide();
     lab_crc = label(top, QStringLiteral("CRC: "), 765, y, "lab_crc");
+    // Wide enough for the sum it shows ("CRC: 0xFF"), not only for its first text.
+    lab_crc->resize(lab_crc->fontMetrics().horizontalAdvance(QStringLiteral("CRC: 0xWW")) + 4,
+                    lab_crc->height());
     lab_crc->hide();
 }
 

@@ -61,6 +61,9 @@ TEST_F(SerialReceive, LineOverTwoBlocksAndSum) {
     EXPECT_EQ(form->lab_crc->text(), "CRC: 0x01");
     feed(QByteArray("\x80\x90", 2), 9);
     EXPECT_EQ(form->lab_crc->text(), "CRC: 0x11");
+    // Shown whole, not clipped to the label's first text "CRC: ".
+    EXPECT_GE(form->lab_crc->width(),
+              form->lab_crc->fontMetrics().horizontalAdvance(form->lab_crc->text()));
 }
 
 TEST_F(SerialReceive, MessageLinesAndReceivedText) {

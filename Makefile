@@ -2,7 +2,7 @@
 PRESET ?= debug
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build release run test test-asan test-tsan check-subproject bench fuzz fuzz-ci format clean
+.PHONY: deps build release run test test-asan test-tsan check-subproject package check-package bench fuzz fuzz-ci format clean
 
 deps:
 	@scripts/install-deps.sh
@@ -34,6 +34,16 @@ test-tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS) --target threads_tests
 	ctest --preset tsan -j $(JOBS) -R serial -LE soak
+
+# The Debian package: build/package/trelmo_<version>_<arch>.deb
+package: deps
+	cmake --preset package >/dev/null
+	cmake --build --preset package -j $(JOBS)
+	cd build/package && cpack -G DEB
+
+# The package's dependencies and contents.
+check-package: package
+	scripts/check-package.sh
 
 # A plain Release build of the program as another CMake project embeds it (add_subdirectory,
 # no presets, no tests, no warnings-as-errors).

@@ -5,7 +5,7 @@ pkgs=(build-essential cmake ninja-build pkg-config
       qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl1-mesa-dev
       libjpeg-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
       clang libclang-rt-14-dev clang-format
-      socat poppler-utils xvfb xauth imagemagick)
+      socat poppler-utils xvfb xauth imagemagick desktop-file-utils appstream)
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

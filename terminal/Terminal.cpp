@@ -24,6 +24,7 @@
 
 #include "core/Guard.h"
 #include "core/LocaleText.h"
+#include "terminal/PortList.h"
 #include "terminal/ReceivePaneView.h"
 #include "widgets/Dialogs.h"
 #include "widgets/FramePacer.h"
@@ -260,10 +261,10 @@ TForm1::~TForm1() {
 
 void TForm1::buildSerialArea(QWidget* top) {
     label(top, QStringLiteral("COM name"), 8, 4, "Label1");
-    QStringList ports;
-    for (int i = 1; i <= 24; ++i)
-        ports << QStringLiteral("COM%1").arg(i);
-    Combo_com = combo(top, "Combo_com", ports, 8, 20, 81);
+    // COM1..COM24, then the serial devices present whenever the list is opened.
+    auto* ports = named(new trelmo::PortComboBox(top), "Combo_com");
+    ports->setGeometry(8, 20, 81, 22);
+    Combo_com = ports;
 
     label(top, QStringLiteral("COM speed"), 100, 4, "Label2");
     Combo_speed = combo(top, "Combo_speed",

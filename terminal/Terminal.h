@@ -175,6 +175,10 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     // Runs when the window closes, whatever started it: saves the settings, then closes
     // the serial port through ClosePortOnExit().
     void FormClose();
+    // Whether this user may open a device path: 0, or the errno that says why not (the
+    // machine's access rights unless a test puts its own). A refused connect names a
+    // permission problem and what to do about it.
+    std::function<int(const QString& path)> deviceAccess;
     // Closes the serial port at the end. Calls closePortHook when set.
     virtual void ClosePortOnExit();
     std::function<void()> closePortHook;
@@ -245,6 +249,10 @@ class TForm1 : public QMainWindow, public trelmo::MbusHost {
     // The disconnect: release the device at once, pause 20 ms, closed status, PortOpen false,
     // Close, settings controls enabled. Does nothing while the port is closed.
     void DisconnectSerial();
+    // What follows "This COM port is in use by another program!" when the device could not
+    // be opened: for a device this user may not open, the reason and what to do; otherwise
+    // nothing.
+    QString refusalReason(const QString& path) const;
     // ComName, Speed, DataBits, ParityName, StopBits + " - OPEN".
     QString OpenStatusText() const;
 

@@ -1,23 +1,27 @@
 // The serial connection of the main window: the port's fixed settings, connect and
 // disconnect, the settings boxes, the RTS/DTR boxes and the port's line events.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QThread>
 #include <QToolButton>
 
-#include "core/Guard.h"
 #include "core/Convert.h"
-#include "widgets/Dialogs.h"
+#include "core/Guard.h"
 #include "core/LocaleText.h"
 #include "links/WinSocket.h"
 #include "serial/VaComm.h"
 #include "terminal/Terminal.h"
 #include "terminal/TerminalInput.h"
+#include "widgets/Dialogs.h"
 #include "widgets/dsLeds.h"
 
 namespace {
@@ -91,13 +95,10 @@ void TForm1::connectSerialHandlers() {
         Com_PortDataLost(sender, count);
     };
     closePortHook = [this] { DisconnectSerial(); };
-
-    // COM1..COM24 are in the list already; the serial devices of this machine follow.
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QString path = info.systemLocation();
-        if (!path.isEmpty() && Combo_com->findText(path) < 0)
-            Combo_com->addItem(path);
-    }
+    // Whether this user may open a device: 0, or the reason (errno) why not.
+    deviceAccess = [](const QString& path) {
+        return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0 ? 0 : errno;
+    };
 
     // The key rule of Combo_speed holds for whatever is typed or pasted, whatever the box
     // holds already (a loaded "fast" does not let letters in); a paste of a number and Enter
@@ -143,7 +144,8 @@ void TForm1::BitBtn2Click() {
     const QString device = QStringLiteral("\\\\.\\") + Combo_com->currentText();
     Com_Port->SetDeviceName(device);
     if (!TVaCustomComm::ProbeDevice(device)) {
-        trelmo::showMessage(QStringLiteral("This COM port is in use by another program!"));
+        trelmo::showMessage(QStringLiteral("This COM port is in use by another program!") +
+                            refusalReason(MapDeviceName(device)));
         ShowClosedStatus();
         return;
     }
@@ -185,6 +187,29 @@ void TForm1::BitBtn2Click() {
                        static_cast<QWidget*>(Combo_parity), static_cast<QWidget*>(Combo_databits),
                        static_cast<QWidget*>(Combo_stopbit), static_cast<QWidget*>(Edit_delay)})
         w->setEnabled(false);
+}
+
+QString TForm1::refusalReason(const QString& path) const {
+    const int code = deviceAccess ? deviceAccess(path) : 0;
+    if (code != EACCES && code != EPERM)
+        return QString();
+    // Serial devices belong to a group (dialout on Debian, uucp elsewhere) whose members may
+    // open them; a new member's login sessions learn of it only when they start again.
+    QString group = QStringLiteral("dialout");
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        const struct group* g = ::getgrgid(st.st_gid);
+        if (st.st_gid == 0 || !g)
+            return QStringLiteral(
+                       "\n\nPermission denied \u2014 this user may not open %1; ask "
+                       "the administrator for read and write access to it.")
+                .arg(path);
+        group = QString::fromLocal8Bit(g->gr_name);
+    }
+    return QStringLiteral(
+               "\n\nPermission denied \u2014 add your user to the '%1' group and log in "
+               "again.")
+        .arg(group);
 }
 
 void TForm1::DisconnectSerial() {

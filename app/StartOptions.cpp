@@ -23,8 +23,10 @@ QString settingsLocation(const QString& executable, const QString& configHome,
     const QString folder = exe.absolutePath();
     if (folderWritable(folder))
         return QDir(folder).filePath(name);
-    const QString home =
-        configHome.isEmpty() ? QDir::home().filePath(QStringLiteral(".config")) : configHome;
+    // A relative $XDG_CONFIG_HOME is invalid and ignored, as the base directory rules say.
+    const QString home = QDir::isAbsolutePath(configHome)
+                             ? configHome
+                             : QDir::home().filePath(QStringLiteral(".config"));
     return QDir(home).filePath(QStringLiteral("trelmo/") + name);
 }
 

@@ -24,7 +24,7 @@ void onTerminate(int) {
 }
 
 void closeOnTerminate(QWidget* window) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gTermPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gTermPipe) != 0)
         return;  // SIGTERM then ends the program as it always does
     auto* notifier = new QSocketNotifier(gTermPipe[0], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window, notifier] {

@@ -54,6 +54,9 @@ TEST(SettingsLocation, BesideTheProgramWhenItsFolderIsWritableElseInTheConfigFol
     // Without XDG_CONFIG_HOME: ~/.config.
     EXPECT_EQ(settingsLocation("/usr/bin/trelmo", "", readOnly),
               QDir::home().filePath(".config/trelmo/trelmo.ini"));
+    // A relative XDG_CONFIG_HOME is not a place.
+    EXPECT_EQ(settingsLocation("/usr/bin/trelmo", "cfg", readOnly),
+              QDir::home().filePath(".config/trelmo/trelmo.ini"));
     // The folder asked about is the program's.
     QString asked;
     settingsLocation("/usr/local/bin/trelmo", "", [&](const QString& folder) {
@@ -200,7 +203,11 @@ TEST(StartProgram, VersionAndHelpNeedNoWindowSystem) {
     EXPECT_TRUE(wrong.readAllStandardError().contains("--speed wants a number"));
 }
 
-TEST(SerialStartProgram, PortAndConnectOpenTheDeviceAtStart) {
+// Not a Serial... suite, though it opens a port: the port's threads run in the child, and
+// ThreadSanitizer loses track of this process's locks once Qt has started a child (its
+// clone-based spawn is not one the sanitizer follows), reporting races that are not there
+// in whatever test comes next.
+TEST(StartProgram, PortAndConnectOpenTheDeviceAtStart) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     TempDir dir;

@@ -45,34 +45,16 @@ TEST_F(SerialCloseWhileReceiving, PseudoTerminal) {
     form->UD_ipTime->setValue(10);
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    // A second reader of the device, so the far end's writer can be drained once the port
-    // is gone.
-    const int drain = ::open(pty.SlavePath().toLocal8Bit().constData(),
-                             O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(drain, 0);
+    PtyFlood flood(pty);
+    ASSERT_TRUE(flood.Ok());
     ASSERT_TRUE(connectSerial(pty.SlavePath()));
     form->Edit_ip->setText("10.0.0.7");
     form->Edit_port->setText("4001");
-    std::atomic<bool> stop{false};
-    std::atomic<bool> done{false};
-    std::thread writer([&] {
-        const QByteArray chunk = Pattern(512, 9);
-        while (!stop)
-            pty.Write(chunk);
-        done = true;
-    });
+    flood.Start(Pattern(512, 9));
     EXPECT_TRUE(pumpUntil([&] { return tableRows() > 5000; }));
     closeProgram();
     EXPECT_TRUE(WorkersGone());
-    stop = true;
-    char sink[4096];
-    while (!done) {
-        while (::read(drain, sink, sizeof sink) > 0) {
-        }
-        std::this_thread::yield();
-    }
-    writer.join();
-    ::close(drain);
+    flood.Stop();
     expectSettingsWritten("10.0.0.7", "4001", pty.SlavePath());
 }
 

@@ -3,17 +3,12 @@
 
 #include "core/Codec.h"
 #include "terminal/CommandString.h"
+#include "tests/common/Bytes.h"
 
 using namespace trelmo;
+using trelmo::test::bytesOf;
 
 namespace {
-
-QByteArray bytesOf(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(static_cast<char>(v));
-    return out;
-}
 
 // Parses and fails the test when the string is refused.
 QByteArray parsed(const QString& command) {

@@ -10,18 +10,13 @@
 #include "terminal/CheckSum.h"
 #include "terminal/PaneModel.h"
 #include "terminal/ReceiveFormatter.h"
+#include "tests/common/Bytes.h"
 #include "widgets/ByteTableModel.h"
 
 using namespace trelmo;
+using trelmo::test::bytesOf;
 
 namespace {
-
-QByteArray bytesOf(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(static_cast<char>(v));
-    return out;
-}
 
 struct Rx {
     PaneModel pane;

@@ -122,6 +122,53 @@ class PtyPair {
     QString slave_;
 };
 
+// A far end that writes a chunk into the pty over and over until stopped, with a second reader
+// of the slave end that drains what the port leaves unread once it has gone (else the writer
+// would block in the full pty for good).
+class PtyFlood {
+  public:
+    explicit PtyFlood(PtyPair& pty)
+        : pty_(pty),
+          drain_(::open(pty.SlavePath().toLocal8Bit().constData(),
+                        O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
+    ~PtyFlood() {
+        Stop();
+        if (drain_ >= 0)
+            ::close(drain_);
+    }
+    PtyFlood(const PtyFlood&) = delete;
+    PtyFlood& operator=(const PtyFlood&) = delete;
+
+    bool Ok() const { return drain_ >= 0; }
+    void Start(const QByteArray& chunk) {
+        writer_ = std::thread([this, chunk] {
+            while (!stop_)
+                pty_.Write(chunk);
+            done_ = true;
+        });
+    }
+    // Stops the writer, draining the slave end until it has stopped.
+    void Stop() {
+        if (!writer_.joinable())
+            return;
+        stop_ = true;
+        char sink[4096];
+        while (!done_) {
+            while (::read(drain_, sink, sizeof sink) > 0) {
+            }
+            std::this_thread::yield();
+        }
+        writer_.join();
+    }
+
+  private:
+    PtyPair& pty_;
+    const int drain_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
+    std::thread writer_;
+};
+
 // Waits until every worker thread of every port has ended (the hand-overs they may be
 // blocked in are run by the pump).
 inline bool WorkersGone(int timeoutMs = 15000) {

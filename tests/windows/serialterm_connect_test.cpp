@@ -328,31 +328,14 @@ TEST_F(SerialTerm, ClosingTheWindowClosesThePort) {
 TEST_F(SerialTerm, WindowsDestroyedWhileBytesArrive) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    // A second reader of the slave end, so the writer can be drained once the port is gone.
-    const int drain = ::open(pty.SlavePath().toLocal8Bit().constData(),
-                             O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(drain, 0);
+    PtyFlood flood(pty);
+    ASSERT_TRUE(flood.Ok());
     connectSerial(pty.SlavePath());
     ASSERT_TRUE(form->PortOpen);
-    std::atomic<bool> stop{false};
-    std::atomic<bool> done{false};
-    std::thread writer([&] {
-        const QByteArray chunk(256, 'x');
-        while (!stop)
-            pty.Write(chunk);
-        done = true;
-    });
+    flood.Start(QByteArray(256, 'x'));
     EXPECT_TRUE(pumpUntil([&] { return tableRows() > 2000; }));
     windows.reset();  // the M-Bus window goes first, then the main window with its port
     form = nullptr;
     pumpFor(200);  // queued hand-overs of the port must find nothing to call
-    stop = true;
-    char sink[4096];
-    while (!done) {
-        while (::read(drain, sink, sizeof sink) > 0) {
-        }
-        std::this_thread::yield();
-    }
-    writer.join();
-    ::close(drain);
+    flood.Stop();
 }

@@ -30,11 +30,6 @@ QString singleLine(QString text) {
 
 }  // namespace
 
-int32_t iniTextToInt(const QString& text, int32_t fallback) {
-    // The conversion reads "0x"/"0X" and more as hexadecimal, as the settings file wants.
-    return StrToIntDef(text, fallback);
-}
-
 IniFile::IniFile(const QString& path) : path_(path) {
     QFile f(path_);
     QByteArray data;
@@ -127,7 +122,7 @@ QString IniFile::readString(const QString& section, const QString& key,
 
 int32_t IniFile::readInteger(const QString& section, const QString& key, int32_t fallback) const {
     const Found f = find(section, key);
-    return f.keyLine < 0 ? fallback : iniTextToInt(valueAt(f.keyLine), fallback);
+    return f.keyLine < 0 ? fallback : StrToIntDef(valueAt(f.keyLine), fallback);
 }
 
 bool IniFile::readBool(const QString& section, const QString& key, bool fallback) const {

@@ -94,7 +94,4 @@ class IniFile {
     bool pending_ = false;  // held writes not yet on disk
 };
 
-// The parsing rule of readInteger, on a text already read.
-int32_t iniTextToInt(const QString& text, int32_t fallback);
-
 }  // namespace trelmo

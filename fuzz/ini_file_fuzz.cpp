@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "core/Codec.h"
-#include "fuzz/FuzzCheck.h"
+#include "core/Convert.h"
 #include "core/IniFile.h"
+#include "fuzz/FuzzCheck.h"
 
 namespace {
 
@@ -114,9 +115,9 @@ std::vector<QString> readAll(const trelmo::IniFile& ini, const std::vector<Key>&
             FUZZ_CHECK(value.size() <= trelmo::IniFile::kReadLimit);
             FUZZ_CHECK(!value.contains(QLatin1Char('\n')));
             const int32_t number = ini.readInteger(k.section, k.key, -7);
-            FUZZ_CHECK(number == trelmo::iniTextToInt(value, -7));
+            FUZZ_CHECK(number == trelmo::StrToIntDef(value, -7));
             FUZZ_CHECK(ini.readBool(k.section, k.key, true) ==
-                       (trelmo::iniTextToInt(value, 1) != 0));
+                       (trelmo::StrToIntDef(value, 1) != 0));
         } else {
             FUZZ_CHECK(ini.readInteger(k.section, k.key, 12345) == 12345);
             FUZZ_CHECK(ini.readBool(k.section, k.key, true));

@@ -81,21 +81,6 @@ PaneModel::PaneModel(QObject* parent) : QObject(parent) {}
 
 PaneModel::~PaneModel() = default;
 
-int PaneModel::byteKindIndex(Kind kind) {
-    switch (kind) {
-        case Kind::Literal:
-            return 0;
-        case Kind::Text:
-            return 1;
-        case Kind::HexEvery:
-            return 2;
-        case Kind::HexNamed:
-        case Kind::Wide:  // not an 8-bit kind; callers never ask
-            break;
-    }
-    return 3;
-}
-
 QStringView PaneModel::unitText(Kind kind, uint8_t byte) {
     const Tokens& t = tokens();
     const int r = PaneModel::byteKindIndex(kind);

@@ -139,7 +139,20 @@ class PaneModel : public QObject {
     // The 8-bit kinds, in the order of tables kept per kind, and a kind's place in it.
     static constexpr Kind kByteKinds[4] = {Kind::Literal, Kind::Text, Kind::HexEvery,
                                            Kind::HexNamed};
-    static int byteKindIndex(Kind kind);
+    static constexpr int byteKindIndex(Kind kind) {
+        switch (kind) {
+            case Kind::Literal:
+                return 0;
+            case Kind::Text:
+                return 1;
+            case Kind::HexEvery:
+                return 2;
+            case Kind::HexNamed:
+            case Kind::Wide:  // not an 8-bit kind; callers never ask
+                break;
+        }
+        return 3;
+    }
     // Calls f(kind, data, n) for each stretch of stored units of one kind and in one piece of
     // memory within the offsets [from, to) of line `line` (a Wide stretch holds n / 2 units,
     // low byte first). Offsets must fall on unit starts.

@@ -61,9 +61,10 @@ PortComboBox::PortComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     setItemDelegate(new DescribedItem(this));
+    // The devices are looked up when the list is opened, not here: start-up does not wait
+    // for the system's device enumeration, which every opening repeats anyway.
     for (int i = 1; i <= kComPorts; ++i)
         addItem(QStringLiteral("COM%1").arg(i));
-    refresh();
     setEditText(QString());
 }
 

@@ -22,7 +22,7 @@ QList<SerialDeviceInfo> presentSerialDevices();
 class PortComboBox : public QComboBox {
     Q_OBJECT
   public:
-    // An editable box holding COM1..COM24 and the devices present now.
+    // An editable box holding COM1..COM24 (the devices follow when the list is opened).
     explicit PortComboBox(QWidget* parent = nullptr);
 
     // Where the devices come from (the machine's, unless a test puts its own).

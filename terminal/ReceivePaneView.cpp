@@ -723,6 +723,10 @@ void ReceivePaneView::mouseReleaseEvent(QMouseEvent* e) {
     }
     selecting_ = false;
     autoScrollTimer_.stop();
+    offerSelection();
+}
+
+void ReceivePaneView::offerSelection() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (hasSelection() && clipboard->supportsSelection())
         clipboard->setText(selectedText(), QClipboard::Selection);
@@ -735,9 +739,7 @@ void ReceivePaneView::mouseDoubleClickEvent(QMouseEvent* e) {
     }
     selectWordAt(positionAt(e->position().toPoint()));
     selecting_ = false;
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (hasSelection() && clipboard->supportsSelection())
-        clipboard->setText(selectedText(), QClipboard::Selection);
+    offerSelection();
 }
 
 void ReceivePaneView::autoScroll() {

@@ -136,6 +136,8 @@ class ReceivePaneView : public QAbstractScrollArea {
     void moveCaret(Position to, bool extend);
     void autoScroll();
     void selectWordAt(Position p);
+    // Puts a selection made with the mouse into the X11 selection (middle-click paste).
+    void offerSelection();
     Width scrollX() const;
 
     static constexpr qsizetype kMarkEvery = 4096;

@@ -62,4 +62,12 @@ QValidator::State TypedInputValidator::validate(QString& input, int& pos) const 
     return Acceptable;
 }
 
+void applyInputRules(QLineEdit* edit, int limit, const std::function<void(QChar&)>& rule) {
+    edit->installEventFilter(new KeyRuleFilter(edit, rule));
+    new TypedInputValidator(edit, limit, [rule](QChar c) {
+        rule(c);
+        return c.unicode() != 27;
+    });
+}
+
 }  // namespace trelmo

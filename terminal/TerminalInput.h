@@ -56,4 +56,9 @@ class TypedInputValidator : public QValidator {
     QString before_;  // the edit's text as last accepted
 };
 
+// Puts one key rule on an edit both ways: a KeyRuleFilter for typed keys and a
+// TypedInputValidator (with `limit`) for pastes and drops. The rule turns a refused character
+// into 27 (Escape).
+void applyInputRules(QLineEdit* edit, int limit, const std::function<void(QChar&)>& rule);
+
 }  // namespace trelmo

@@ -103,15 +103,10 @@ void TForm1::connectSerialHandlers() {
     // The key rule of Combo_speed holds for whatever is typed or pasted, whatever the box
     // holds already (a loaded "fast" does not let letters in); a paste of a number and Enter
     // keep working.
-    Combo_speed->lineEdit()->installEventFilter(new trelmo::KeyRuleFilter(this, [](QChar& c) {
+    trelmo::applyInputRules(Combo_speed->lineEdit(), 7, [](QChar& c) {
         char16_t key = c.unicode();
         Combo_speedKeyPress(key);
         c = QChar(key);
-    }));
-    new trelmo::TypedInputValidator(Combo_speed->lineEdit(), 7, [](QChar c) {
-        char16_t key = c.unicode();
-        Combo_speedKeyPress(key);
-        return key != 27;
     });
 
     connect(BitBtn2, &QToolButton::clicked, this, guarded([this] { BitBtn2Click(); }));

@@ -15,8 +15,8 @@
 #include <array>
 #include <functional>
 
-#include "core/Guard.h"
 #include "core/Convert.h"
+#include "core/Guard.h"
 #include "core/LocaleText.h"
 #include "links/WinSocket.h"
 #include "terminal/Terminal.h"
@@ -265,18 +265,8 @@ void TForm1::connectTcpHandlers() {
 
     // Typing is filtered key by key; a paste must hold only what typing could have given, and
     // what the user inserts stops at 15 and 5 characters (a loaded host or port stays whole).
-    auto passes = [this](void (TForm1::*keyRule)(QChar&)) {
-        return [this, keyRule](QChar c) {
-            (this->*keyRule)(c);
-            return c != QChar(27);
-        };
-    };
-    new trelmo::TypedInputValidator(Edit_ip, 15, passes(&TForm1::Edit_ipKeyPress));
-    new trelmo::TypedInputValidator(Edit_port, 5, passes(&TForm1::Edit_portKeyPress));
-    Edit_ip->installEventFilter(
-        new trelmo::KeyRuleFilter(Edit_ip, [this](QChar& k) { Edit_ipKeyPress(k); }));
-    Edit_port->installEventFilter(
-        new trelmo::KeyRuleFilter(Edit_port, [this](QChar& k) { Edit_portKeyPress(k); }));
+    trelmo::applyInputRules(Edit_ip, 15, [this](QChar& k) { Edit_ipKeyPress(k); });
+    trelmo::applyInputRules(Edit_port, 5, [this](QChar& k) { Edit_portKeyPress(k); });
     // The up-down box takes the keys and hands them to its edit; its own validator (digits in
     // range) checks a paste.
     UD_ipTime->installEventFilter(

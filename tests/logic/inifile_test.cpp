@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include "core/Convert.h"
 #include "core/IniFile.h"
 #include "tests/common/TempDir.h"
 
@@ -76,8 +77,8 @@ TEST(IniFileRead, IntegersAndBooleans) {
     EXPECT_TRUE(ini.readBool("N", "minus", false));
     EXPECT_FALSE(ini.readBool("N", "word", false));
     EXPECT_TRUE(ini.readBool("N", "word", true));
-    EXPECT_EQ(trelmo::iniTextToInt("0x10", 0), 16);
-    EXPECT_EQ(trelmo::iniTextToInt("0xZZ", 5), 5);
+    EXPECT_EQ(trelmo::StrToIntDef("0x10", 0), 16);
+    EXPECT_EQ(trelmo::StrToIntDef("0xZZ", 5), 5);
 }
 
 TEST(IniFileRead, ValuesAreCutAtTheReadLimitAndHugeFilesDoNotHang) {

@@ -3,7 +3,7 @@
 #include "app/About.h"
 #include "mbus/Unit5.h"
 #include "terminal/Terminal.h"
-#include "widgets/Unit4.h"
+#include "widgets/ByteTableWindow.h"
 
 namespace {
 

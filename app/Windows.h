@@ -10,7 +10,7 @@
 #include "app/About.h"
 #include "mbus/Unit5.h"
 #include "terminal/Terminal.h"
-#include "widgets/Unit4.h"
+#include "widgets/ByteTableWindow.h"
 
 using trelmo::TForm5;
 

@@ -54,7 +54,7 @@
 #include "widgets/Application.h"
 #include "app/Windows.h"
 #include "terminal/ReceivePaneView.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/ByteTableModel.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <QCoreApplication>
 #include <random>
 
-#include "terminal/PaneModel.h"
-#include "terminal/ReceiveFormatter.h"
-#include "widgets/ByteStore.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/PaneModel.h"
+#include "core/receive/ReceiveFormatter.h"
+#include "core/receive/ByteStore.h"
+#include "core/receive/ByteTableModel.h"
 
 using namespace trelmo;
 

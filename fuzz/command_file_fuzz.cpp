@@ -14,7 +14,7 @@
 
 #include "core/Codec.h"
 #include "fuzz/FuzzCheck.h"
-#include "terminal/CommandFile.h"
+#include "core/commands/CommandFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArrayView contents(reinterpret_cast<const char*>(data),

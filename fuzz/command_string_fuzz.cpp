@@ -15,7 +15,7 @@
 
 #include "core/Codec.h"
 #include "fuzz/FuzzCheck.h"
-#include "terminal/CommandString.h"
+#include "core/commands/CommandString.h"
 
 namespace {
 

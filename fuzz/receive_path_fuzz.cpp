@@ -16,9 +16,9 @@
 
 #include "core/Codec.h"
 #include "fuzz/FuzzCheck.h"
-#include "terminal/PaneModel.h"
-#include "terminal/ReceiveFormatter.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/PaneModel.h"
+#include "core/receive/ReceiveFormatter.h"
+#include "core/receive/ByteTableModel.h"
 
 namespace {
 

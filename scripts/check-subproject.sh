@@ -20,7 +20,7 @@ cat > "$WORK/outer/main.cpp" <<'CPP'
 #include <QString>
 
 #include "core/Codec.h"
-#include "terminal/CommandString.h"
+#include "core/commands/CommandString.h"
 
 // Parses a command string with the terminal's own rules: "#41#42C" is the bytes A, B, C.
 int main() {

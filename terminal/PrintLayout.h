@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-#include "terminal/CaptureFiles.h"
+#include "core/capture/CaptureFiles.h"
 
 class QPainter;
 class QPaintDevice;

@@ -22,7 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "terminal/PaneModel.h"
+#include "core/receive/PaneModel.h"
 
 namespace trelmo {
 

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "mbus/MbusHost.h"
-#include "terminal/ReceiveFormatter.h"
+#include "core/receive/ReceiveFormatter.h"
 
 class QAction;
 class QComboBox;

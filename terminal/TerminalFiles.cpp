@@ -19,12 +19,12 @@
 
 #include "core/Guard.h"
 #include "widgets/Dialogs.h"
-#include "terminal/CaptureFiles.h"
-#include "terminal/CommandFile.h"
-#include "terminal/PaneModel.h"
+#include "core/capture/CaptureFiles.h"
+#include "core/commands/CommandFile.h"
+#include "core/receive/PaneModel.h"
 #include "terminal/PrintLayout.h"
 #include "terminal/Terminal.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/ByteTableModel.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include "links/WinSocket.h"
 #include "serial/VaComm.h"
-#include "terminal/PaneModel.h"
+#include "core/receive/PaneModel.h"
 #include "terminal/ReceivePaneView.h"
 #include "terminal/Terminal.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/ByteTableModel.h"
 
 void TForm1::createLinksAndModels() {
     Com_Port = new TVaComm(this);

@@ -6,7 +6,7 @@
 #include <QString>
 
 #include "core/Codec.h"
-#include "terminal/CaptureFiles.h"
+#include "core/capture/CaptureFiles.h"
 
 namespace trelmo::test {
 

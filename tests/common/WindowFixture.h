@@ -25,7 +25,7 @@
 #include "links/WinSocket.h"
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"
-#include "terminal/PaneModel.h"
+#include "core/receive/PaneModel.h"
 #include "terminal/ReceivePaneView.h"
 #include "terminal/Terminal.h"
 #include "tests/common/DialogRecorder.h"
@@ -34,7 +34,7 @@
 #include "tests/common/TempDir.h"
 #include "tests/links/LinkTestSupport.h"
 #include "tests/serial/SerialFixtures.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/ByteTableModel.h"
 #include "widgets/dsLeds.h"
 
 namespace trelmo::test {

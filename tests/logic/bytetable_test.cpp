@@ -7,8 +7,8 @@
 #include <random>
 
 #include "core/Codec.h"
-#include "widgets/ByteStore.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/ByteStore.h"
+#include "core/receive/ByteTableModel.h"
 
 using namespace trelmo;
 

@@ -9,7 +9,7 @@
 #include <QFile>
 
 #include "core/Codec.h"
-#include "terminal/CaptureFiles.h"
+#include "core/capture/CaptureFiles.h"
 #include "tests/common/CaptureSamples.h"
 #include "tests/common/TempDir.h"
 

@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QFile>
 
-#include "terminal/CommandFile.h"
+#include "core/commands/CommandFile.h"
 #include "tests/common/TempDir.h"
 
 using namespace trelmo;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Codec.h"
-#include "terminal/CommandString.h"
+#include "core/commands/CommandString.h"
 #include "tests/common/Bytes.h"
 
 using namespace trelmo;

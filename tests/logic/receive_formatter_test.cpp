@@ -7,11 +7,11 @@
 #include <random>
 
 #include "core/Codec.h"
-#include "terminal/CheckSum.h"
-#include "terminal/PaneModel.h"
-#include "terminal/ReceiveFormatter.h"
+#include "core/receive/CheckSum.h"
+#include "core/receive/PaneModel.h"
+#include "core/receive/ReceiveFormatter.h"
 #include "tests/common/Bytes.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/ByteTableModel.h"
 
 using namespace trelmo;
 using trelmo::test::bytesOf;

@@ -5,7 +5,7 @@
 #include <QSignalSpy>
 #include <random>
 
-#include "terminal/PaneModel.h"
+#include "core/receive/PaneModel.h"
 
 using namespace trelmo;
 

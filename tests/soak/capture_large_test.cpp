@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "terminal/CaptureFiles.h"
+#include "core/capture/CaptureFiles.h"
 #include "tests/common/CaptureSamples.h"
 #include "tests/common/Sanitizers.h"
 #include "tests/common/TempDir.h"

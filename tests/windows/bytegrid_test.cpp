@@ -14,7 +14,7 @@
 
 #include "tests/common/Pump.h"
 #include "widgets/ByteGridView.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/ByteTableModel.h"
 
 using namespace trelmo;
 

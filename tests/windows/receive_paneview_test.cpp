@@ -9,11 +9,11 @@
 #include <QTest>
 #include <random>
 
-#include "terminal/PaneModel.h"
-#include "terminal/ReceiveFormatter.h"
+#include "core/receive/PaneModel.h"
+#include "core/receive/ReceiveFormatter.h"
 #include "terminal/ReceivePaneView.h"
 #include "tests/common/Pump.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/ByteTableModel.h"
 
 using namespace trelmo;
 using Pos = ReceivePaneView::Position;

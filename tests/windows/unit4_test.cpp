@@ -11,8 +11,8 @@
 
 #include "tests/common/Pump.h"
 #include "widgets/ByteGridView.h"
-#include "widgets/ByteTableModel.h"
-#include "widgets/Unit4.h"
+#include "core/receive/ByteTableModel.h"
+#include "widgets/ByteTableWindow.h"
 
 using trelmo::ByteGridView;
 

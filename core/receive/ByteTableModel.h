@@ -8,7 +8,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-#include "widgets/ByteStore.h"
+#include "core/receive/ByteStore.h"
 
 namespace trelmo {
 

@@ -1,10 +1,10 @@
-#include "terminal/PaneModel.h"
+#include "core/receive/PaneModel.h"
 
 #include <climits>
 #include <cstring>
 
 #include "core/Codec.h"
-#include "widgets/ByteStore.h"
+#include "core/receive/ByteStore.h"
 
 namespace trelmo {
 namespace {

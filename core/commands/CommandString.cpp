@@ -1,4 +1,4 @@
-#include "terminal/CommandString.h"
+#include "core/commands/CommandString.h"
 
 #include "core/Codec.h"
 #include "core/Convert.h"

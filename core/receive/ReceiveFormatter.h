@@ -8,10 +8,10 @@
 #include <QString>
 #include <cstdint>
 
-#include "terminal/CheckSum.h"
-#include "terminal/PaneModel.h"
-#include "widgets/ByteStore.h"
-#include "widgets/ByteTableModel.h"
+#include "core/receive/CheckSum.h"
+#include "core/receive/PaneModel.h"
+#include "core/receive/ByteStore.h"
+#include "core/receive/ByteTableModel.h"
 
 namespace trelmo {
 

@@ -1,4 +1,4 @@
-#include "widgets/ByteStore.h"
+#include "core/receive/ByteStore.h"
 
 #include "core/Codec.h"
 

@@ -1,4 +1,4 @@
-#include "terminal/CaptureFiles.h"
+#include "core/capture/CaptureFiles.h"
 
 #include <QIODevice>
 #include <QSaveFile>

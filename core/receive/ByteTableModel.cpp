@@ -1,4 +1,4 @@
-#include "widgets/ByteTableModel.h"
+#include "core/receive/ByteTableModel.h"
 
 namespace trelmo {
 

@@ -1,4 +1,4 @@
-#include "widgets/Unit4.h"
+#include "widgets/ByteTableWindow.h"
 
 #include <QCloseEvent>
 #include <QStatusBar>

@@ -1,4 +1,4 @@
-#include "terminal/CommandFile.h"
+#include "core/commands/CommandFile.h"
 
 #include <QFile>
 #include <QSaveFile>

@@ -1,4 +1,4 @@
-#include "terminal/ReceiveFormatter.h"
+#include "core/receive/ReceiveFormatter.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config
       qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl1-mesa-dev
       libjpeg-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
-      clang libclang-rt-14-dev clang-format
+      clang libclang-rt-14-dev clang-format ccache
       socat poppler-utils xvfb xauth imagemagick desktop-file-utils appstream)
 missing=()
 for p in "${pkgs[@]}"; do

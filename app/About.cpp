@@ -7,10 +7,13 @@
 #include "app/JpegImage.h"
 #include "core/Guard.h"
 
-// The logo lives in a static library's resources, which must be registered by hand.
+// The logo lives in a static library's resources, which must be registered by hand (outside
+// any namespace).
 static void registerLogo() {
     Q_INIT_RESOURCE(logo);
 }
+
+namespace trelmo {
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
     registerLogo();
@@ -58,3 +61,5 @@ QString TForm2::logoPath() {
 void TForm2::Button1Click() {
     close();
 }
+
+}  // namespace trelmo

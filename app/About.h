@@ -7,6 +7,8 @@
 class QLabel;
 class QPushButton;
 
+namespace trelmo {
+
 class TForm2 : public QWidget {
     Q_OBJECT
   public:
@@ -22,3 +24,5 @@ class TForm2 : public QWidget {
 
     void Button1Click();
 };
+
+}  // namespace trelmo

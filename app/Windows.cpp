@@ -1,10 +1,10 @@
 #include "app/Windows.h"
 
-#include "app/About.h"
-#include "mbus/Unit5.h"
-#include "terminal/Terminal.h"
-#include "widgets/ByteTableWindow.h"
+#include "mbus/MbusHost.h"
+#include "terminal/control/ReceivePath.h"
+#include "terminal/control/SerialLink.h"
 
+namespace trelmo {
 namespace {
 
 void secondary(QWidget* w) {
@@ -14,6 +14,15 @@ void secondary(QWidget* w) {
 }
 
 }  // namespace
+
+// The M-Bus window's view of the main window's serial link.
+struct Windows::MbusLink : MbusHost {
+    explicit MbusLink(SerialLinkController& serial) : serial(serial) {}
+    bool portOpen() const override { return serial.portOpen(); }
+    void writeTelegram(const QByteArray& bytes) override { serial.writeTelegram(bytes); }
+    void setMbusCapture(bool on) override { serial.setMbusCapture(on); }
+    SerialLinkController& serial;
+};
 
 Windows::Windows(const QString& settingsPath) {
     form1_ = std::make_unique<TForm1>(settingsPath);
@@ -26,16 +35,20 @@ Windows::Windows(const QString& settingsPath) {
 
     TForm1* main = form1_.get();
     main->setTableWindow(form4_.get());
-    form4_->setTableModel(main->Table);
-    form5_->setHost(main);
-    main->setMbusWindow(form5_.get());
-    QObject::connect(form4_.get(), &TForm4::closed, main, [main] { main->TableWindowClosed(); });
+    form4_->setTableModel(&main->receivePath()->table());
+    QObject::connect(form4_.get(), &TForm4::closed, main, [main] { main->tableWindowClosed(); });
+
+    mbusLink_ = std::make_unique<MbusLink>(*main->serialLink());
+    form5_->setHost(mbusLink_.get());
+    TForm5* mbus = form5_.get();
+    QObject::connect(main->serialLink(), &SerialLinkController::captured, mbus,
+                     [mbus](const QByteArray& bytes) { mbus->captureBytes(bytes); });
+
     QWidget* about = form2_.get();
     QObject::connect(main, &TForm1::aboutRequested, about, [about] {
         about->show();
         about->raise();
     });
-    QWidget* mbus = form5_.get();
     QObject::connect(main, &TForm1::mbusRequested, mbus, [mbus] {
         mbus->show();
         mbus->raise();
@@ -44,7 +57,11 @@ Windows::Windows(const QString& settingsPath) {
 
 Windows::~Windows() {
     form2_.reset();
+    form5_->setHost(nullptr);
     form5_.reset();
+    mbusLink_.reset();
     form4_.reset();
     form1_.reset();
 }
+
+}  // namespace trelmo

@@ -4,7 +4,6 @@
 // Closing the main window ends the program whatever else is shown.
 
 #include <QString>
-#include <QWidget>
 #include <memory>
 
 #include "app/About.h"
@@ -12,7 +11,7 @@
 #include "terminal/Terminal.h"
 #include "widgets/ByteTableWindow.h"
 
-using trelmo::TForm5;
+namespace trelmo {
 
 class Windows {
   public:
@@ -27,9 +26,13 @@ class Windows {
     TForm2* form2() const { return form2_.get(); }
 
   private:
+    struct MbusLink;
     // Destroyed in reverse order: the About, M-Bus and table windows before the main one.
     std::unique_ptr<TForm1> form1_;
     std::unique_ptr<TForm4> form4_;
     std::unique_ptr<TForm5> form5_;
     std::unique_ptr<TForm2> form2_;
+    std::unique_ptr<MbusLink> mbusLink_;
 };
+
+}  // namespace trelmo

@@ -8,7 +8,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "app/StartOptions.h"
+#include "app/CommandLine.h"
 #include "app/Windows.h"
 #include "widgets/Application.h"
 
@@ -67,9 +67,9 @@ int main(int argc, char** argv) {
     }
     const QString ini = line.options.settings.value_or(trelmo::settingsLocation());
     QDir().mkpath(QFileInfo(ini).absolutePath());
-    Windows windows(ini);
+    trelmo::Windows windows(ini);
     windows.form1()->show();
     closeOnTerminate(windows.form1());
-    trelmo::applyStartOptions(line.options, *windows.form1());
+    windows.form1()->applyStartOptions(line.options);
     return app.exec();
 }

@@ -51,10 +51,13 @@
 #include <thread>
 #include <vector>
 
-#include "widgets/Application.h"
 #include "app/Windows.h"
-#include "terminal/ReceivePaneView.h"
 #include "core/receive/ByteTableModel.h"
+#include "terminal/ReceivePaneView.h"
+#include "widgets/Application.h"
+
+using namespace trelmo;
+using trelmo::test::ui;
 
 namespace {
 
@@ -215,14 +218,14 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     TForm1* form = windows.form1();
     form->show();
     if (scenario == QLatin1String("table"))
-        form->Butt_additional->click();
+        ui(form).Butt_additional->click();
     if (scenario == QLatin1String("hex"))
-        form->Check_hex->setChecked(true);
-    form->Combo_com->setEditText(pty.slave);
-    form->Combo_comChange();
-    form->BitBtn2->click();
+        ui(form).Check_hex->setChecked(true);
+    ui(form).Combo_com->setEditText(pty.slave);
+    form->serialLink()->chooseComName(ui(form).Combo_com->currentText());
+    ui(form).BitBtn2->click();
     QJsonObject r;
-    if (!form->PortOpen) {
+    if (!form->serialLink()->portOpen()) {
         r["error"] = QStringLiteral("the port did not open");
         return r;
     }
@@ -257,7 +260,7 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     QTimer prober;
     QObject::connect(&prober, &QTimer::timeout, [&] {
         // As keys arrive from the window system: queued behind whatever the loop has.
-        QWidget* edit = form->Edit_send;
+        QWidget* edit = ui(form).Edit_send;
         {
             std::lock_guard l(probeMutex);
             typed.push_back(Clock::now());
@@ -298,10 +301,10 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     }
     QElapsedTimer limit;
     limit.start();
-    while (form->Recv.ReceivedCount < size && limit.elapsed() < 600000)
+    while (form->receivePath()->state().ReceivedCount < size && limit.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     // The pane catches up on its next update.
-    while (form->Memo_receive->hasPending() && limit.elapsed() < 600000)
+    while (ui(form).Memo_receive->hasPending() && limit.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     const double s = seconds(Clock::now() - t0);
     const QJsonObject cpu = threadTimesSince(cpu0);
@@ -330,7 +333,7 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
         r["probe_median_ms"] = lat.empty() ? -1.0 : lat[lat.size() / 2];
         r["probe_max_ms"] = lat.empty() ? -1.0 : lat.back();
     }
-    const trelmo::ByteTableModel* table = form->Table;
+    const trelmo::ByteTableModel* table = (&form->receivePath()->table());
     const bool lastCellRight =
         table->receivedCount() == size &&
         table->gridCell(2, static_cast<int>(size)) ==
@@ -341,10 +344,10 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     r["mibps"] = double(size) / kMiB / s;
     r["rss_per_byte"] = double(rss1 - rss0) / double(size);
     r["worst_gap_ms"] = worstGap * 1000;
-    r["received"] = form->Recv.ReceivedCount;
-    r["kept_all"] = form->Recv.ReceivedCount == size && lastCellRight;
+    r["received"] = form->receivePath()->state().ReceivedCount;
+    r["kept_all"] = form->receivePath()->state().ReceivedCount == size && lastCellRight;
     r["cpu_s"] = cpu;
-    form->BitBtn2->click();  // disconnect
+    ui(form).BitBtn2->click();  // disconnect
     return r;
 }
 

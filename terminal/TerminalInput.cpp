@@ -70,4 +70,44 @@ void applyInputRules(QLineEdit* edit, int limit, const std::function<void(QChar&
     });
 }
 
+namespace {
+
+constexpr char16_t kEscape = 27;
+
+bool isEditKey(QChar c) {
+    return c.unicode() == 8 || c.unicode() == 10 || c.unicode() == 13;
+}
+
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+void digitsOnly(QChar& key) {
+    if (!isDigit(key) && !isEditKey(key))
+        key = QChar(kEscape);
+}
+
+}  // namespace
+
+void Edit_ipKeyPress(QChar& Key) {
+    if (!isDigit(Key) && Key != QLatin1Char('.') && !isEditKey(Key))
+        Key = QChar(kEscape);
+}
+
+void Edit_portKeyPress(QChar& Key) {
+    digitsOnly(Key);
+}
+
+void Edit_ipTimeKeyPress(QChar& Key) {
+    digitsOnly(Key);
+}
+
+void Edit_delay_commandKeyPress(QChar& Key) {
+    digitsOnly(Key);
+}
+
+void Combo_speedKeyPress(QChar& Key) {
+    digitsOnly(Key);
+}
+
 }  // namespace trelmo

@@ -61,4 +61,15 @@ class TypedInputValidator : public QValidator {
 // into 27 (Escape).
 void applyInputRules(QLineEdit* edit, int limit, const std::function<void(QChar&)>& rule);
 
+// The key rules of the main window's fields: a key other than those passed becomes 27 (the
+// escape character), which the field does not insert. Every rule passes backspace (8), line
+// feed (10) and carriage return (13).
+// Edit_ip: digits and ".".
+void Edit_ipKeyPress(QChar& Key);
+// Edit_port, Edit_ipTime, Edit_delay_command and Combo_speed: digits.
+void Edit_portKeyPress(QChar& Key);
+void Edit_ipTimeKeyPress(QChar& Key);
+void Edit_delay_commandKeyPress(QChar& Key);
+void Combo_speedKeyPress(QChar& Key);
+
 }  // namespace trelmo

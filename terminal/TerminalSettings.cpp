@@ -1,14 +1,20 @@
-// Start-up and shutdown of the main window: the settings file.
+// Start-up and shutdown of the main window: the settings file, and the command line's options.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
 
 #include "core/Convert.h"
-#include "widgets/Dialogs.h"
+#include "core/Guard.h"
 #include "core/IniFile.h"
+#include "terminal/PortList.h"
+#include "terminal/StartOptions.h"
 #include "terminal/Terminal.h"
+#include "terminal/TerminalControls.h"
+#include "terminal/control/Controllers.h"
+#include "widgets/Dialogs.h"
 
+namespace trelmo {
 namespace {
 const QString kCom = QStringLiteral("Com port");
 const QString kMisc = QStringLiteral("Misc");
@@ -16,87 +22,96 @@ const QString kTcp = QStringLiteral("TCPConn");
 }  // namespace
 
 void TForm1::LoadSettings() {
+    TerminalControls& ui = *ui_;
+    SerialLinkController& serial = *c_->serial;
+    QString comName = serial.comName();
+    QString parityName = serial.parityName();
+    int speed = serial.speed();
+    int stopBits = serial.stopBits();
+    int dataBits = serial.dataBits();
     try {
-        const trelmo::IniFile ini(settingsPath_);
+        const IniFile ini(settingsPath_);
 
-        ComName = ini.readString(kCom, QStringLiteral("Number"), QString());
-        ParityName = ini.readString(kCom, QStringLiteral("Parity"), QString());
-        Combo_com->setEditText(ComName);
+        comName = ini.readString(kCom, QStringLiteral("Number"), QString());
+        parityName = ini.readString(kCom, QStringLiteral("Parity"), QString());
+        ui.Combo_com->setEditText(comName);
 
-        Combo_speed->setEditText(
+        ui.Combo_speed->setEditText(
             ini.readString(kCom, QStringLiteral("Speed, bps"), QStringLiteral("9600")));
-        const QString speed = Combo_speed->currentText();
-        Speed = speed.isEmpty() ? 9600 : trelmo::StrToIntDef(speed, 9600);
-        Combo_parity->setEditText(ParityName);
+        const QString speedText = ui.Combo_speed->currentText();
+        speed = speedText.isEmpty() ? 9600 : StrToIntDef(speedText, 9600);
+        ui.Combo_parity->setEditText(parityName);
 
-        Combo_stopbit->setEditText(
+        ui.Combo_stopbit->setEditText(
             ini.readString(kCom, QStringLiteral("Stop bits"), QStringLiteral("1")));
-        const QString stop = Combo_stopbit->currentText();
-        StopBits = stop.isEmpty() ? 1 : trelmo::StrToIntDef(stop, 1);
+        const QString stop = ui.Combo_stopbit->currentText();
+        stopBits = stop.isEmpty() ? 1 : StrToIntDef(stop, 1);
 
-        Combo_databits->setEditText(
+        ui.Combo_databits->setEditText(
             ini.readString(kCom, QStringLiteral("Data bits"), QStringLiteral("7")));
-        const QString data = Combo_databits->currentText();
-        DataBits = data.isEmpty() ? 8 : trelmo::StrToIntDef(data, 8);
+        const QString data = ui.Combo_databits->currentText();
+        dataBits = data.isEmpty() ? 8 : StrToIntDef(data, 8);
 
-        Check_Rts->setChecked(ini.readBool(kCom, QStringLiteral("RTS control"), false));
-        Check_dtr->setChecked(ini.readBool(kCom, QStringLiteral("DTR control"), false));
+        ui.Check_Rts->setChecked(ini.readBool(kCom, QStringLiteral("RTS control"), false));
+        ui.Check_dtr->setChecked(ini.readBool(kCom, QStringLiteral("DTR control"), false));
 
-        // The up-down keeps its own range; CharDelay keeps the value as read.
-        CharDelay = ini.readInteger(kMisc, QStringLiteral("Delay"), 0);
-        UpDown_delay->setValue(CharDelay);
+        // The up-down keeps its own range; the pause after each byte keeps the value as read.
+        const int charDelay = ini.readInteger(kMisc, QStringLiteral("Delay"), 0);
+        c_->commands->setCharDelay(charDelay);
+        ui.UpDown_delay->setValue(charDelay);
 
-        Check_hex->setChecked(ini.readBool(kMisc, QStringLiteral("Data in hex"), false));
-        Check_crc->setChecked(ini.readBool(kMisc, QStringLiteral("Calc crc"), false));
-        Check_crc16->setChecked(ini.readBool(kMisc, QStringLiteral("Calc crc16"), false));
+        ui.Check_hex->setChecked(ini.readBool(kMisc, QStringLiteral("Data in hex"), false));
+        ui.Check_crc->setChecked(ini.readBool(kMisc, QStringLiteral("Calc crc"), false));
+        ui.Check_crc16->setChecked(ini.readBool(kMisc, QStringLiteral("Calc crc16"), false));
 
-        UpDown_delay_command->setValue(ini.readInteger(kMisc, QStringLiteral("Command delay"), 0));
+        ui.UpDown_delay_command->setValue(
+            ini.readInteger(kMisc, QStringLiteral("Command delay"), 0));
 
-        Edit_ip->setText(
+        ui.Edit_ip->setText(
             ini.readString(kTcp, QStringLiteral("Host"), QStringLiteral("192.168.0.1")));
-        Edit_port->setText(ini.readString(kTcp, QStringLiteral("Port"), QStringLiteral("502")));
-        UD_ipTime->setValue(ini.readInteger(kTcp, QStringLiteral("Timeout"), 30));
-
-        AutoSave = ini.readBool(QStringLiteral("Save data"), QStringLiteral("Autosave"), false);
+        ui.Edit_port->setText(ini.readString(kTcp, QStringLiteral("Port"), QStringLiteral("502")));
+        ui.UD_ipTime->setValue(ini.readInteger(kTcp, QStringLiteral("Timeout"), 30));
     } catch (...) {
-        Edit_ip->setText(QStringLiteral("192.168.0.1"));
-        Edit_port->setText(QStringLiteral("502"));
-        UD_ipTime->setValue(30);
-        ComName = QStringLiteral("COM1");
-        Combo_com->setEditText(ComName);
-        Combo_speed->setEditText(QStringLiteral("9600"));
-        Speed = 9600;
-        StopBits = 1;
-        DataBits = 8;
-        ParityName = QStringLiteral("None");
-        Combo_parity->setEditText(ParityName);
+        ui.Edit_ip->setText(QStringLiteral("192.168.0.1"));
+        ui.Edit_port->setText(QStringLiteral("502"));
+        ui.UD_ipTime->setValue(30);
+        comName = QStringLiteral("COM1");
+        ui.Combo_com->setEditText(comName);
+        ui.Combo_speed->setEditText(QStringLiteral("9600"));
+        speed = 9600;
+        stopBits = 1;
+        dataBits = 8;
+        parityName = QStringLiteral("None");
+        ui.Combo_parity->setEditText(parityName);
     }
+    serial.loadSettings(comName, parityName, speed, dataBits, stopBits);
 }
 
 bool TForm1::SaveSettings() {
+    const TerminalControls& ui = *ui_;
     try {
         // Every key set first, then the file written once.
-        trelmo::IniFile ini(settingsPath_);
+        IniFile ini(settingsPath_);
         ini.holdWrites();
-        ini.writeString(kCom, QStringLiteral("Number"), Combo_com->currentText());
-        ini.writeString(kCom, QStringLiteral("Speed, bps"), Combo_speed->currentText());
-        ini.writeString(kCom, QStringLiteral("Parity"), Combo_parity->currentText());
-        ini.writeString(kCom, QStringLiteral("Stop bits"), Combo_stopbit->currentText());
-        ini.writeString(kCom, QStringLiteral("Data bits"), Combo_databits->currentText());
-        ini.writeBool(kCom, QStringLiteral("RTS control"), Check_Rts->isChecked());
-        ini.writeBool(kCom, QStringLiteral("DTR control"), Check_dtr->isChecked());
-        ini.writeBool(kMisc, QStringLiteral("Data in hex"), Check_hex->isChecked());
-        ini.writeBool(kMisc, QStringLiteral("Calc crc"), Check_crc->isChecked());
-        ini.writeBool(kMisc, QStringLiteral("Calc crc16"), Check_crc16->isChecked());
-        ini.writeInteger(kMisc, QStringLiteral("Delay"), UpDown_delay->value());
-        ini.writeInteger(kMisc, QStringLiteral("Command delay"), UpDown_delay_command->value());
-        ini.writeString(kTcp, QStringLiteral("Host"), Edit_ip->text());
-        ini.writeString(kTcp, QStringLiteral("Port"), Edit_port->text());
-        ini.writeInteger(kTcp, QStringLiteral("Timeout"), UD_ipTime->value());
+        ini.writeString(kCom, QStringLiteral("Number"), ui.Combo_com->currentText());
+        ini.writeString(kCom, QStringLiteral("Speed, bps"), ui.Combo_speed->currentText());
+        ini.writeString(kCom, QStringLiteral("Parity"), ui.Combo_parity->currentText());
+        ini.writeString(kCom, QStringLiteral("Stop bits"), ui.Combo_stopbit->currentText());
+        ini.writeString(kCom, QStringLiteral("Data bits"), ui.Combo_databits->currentText());
+        ini.writeBool(kCom, QStringLiteral("RTS control"), ui.Check_Rts->isChecked());
+        ini.writeBool(kCom, QStringLiteral("DTR control"), ui.Check_dtr->isChecked());
+        ini.writeBool(kMisc, QStringLiteral("Data in hex"), ui.Check_hex->isChecked());
+        ini.writeBool(kMisc, QStringLiteral("Calc crc"), ui.Check_crc->isChecked());
+        ini.writeBool(kMisc, QStringLiteral("Calc crc16"), ui.Check_crc16->isChecked());
+        ini.writeInteger(kMisc, QStringLiteral("Delay"), ui.UpDown_delay->value());
+        ini.writeInteger(kMisc, QStringLiteral("Command delay"), ui.UpDown_delay_command->value());
+        ini.writeString(kTcp, QStringLiteral("Host"), ui.Edit_ip->text());
+        ini.writeString(kTcp, QStringLiteral("Port"), ui.Edit_port->text());
+        ini.writeInteger(kTcp, QStringLiteral("Timeout"), ui.UD_ipTime->value());
         ini.commit();
         return true;
     } catch (...) {
-        trelmo::showMessage(QStringLiteral("Unable to save current settings!"));
+        showMessage(QStringLiteral("Unable to save current settings!"));
         return false;
     }
 }
@@ -105,11 +120,36 @@ void TForm1::FormClose() {
     SaveSettings();
     // The port is closed even when the settings could not be written, so the device is
     // never left open behind a closed window.
-    if (PortOpen)
-        ClosePortOnExit();
+    if (c_->serial->portOpen())
+        c_->serial->closeOnExit();
 }
 
-void TForm1::ClosePortOnExit() {
-    if (closePortHook)
-        closePortHook();
+void TForm1::applyStartOptions(const StartOptions& o) {
+    TerminalControls& ui = *ui_;
+    SerialLinkController& serial = *c_->serial;
+    // As typed into the boxes: the change handlers keep the controllers' state in step.
+    auto set = [](QComboBox* box, const std::optional<QString>& value, auto handler) {
+        if (!value)
+            return;
+        box->setEditText(*value);
+        runGuarded([&] { handler(box->currentText()); });
+    };
+    set(ui.Combo_com, o.port, [&](const QString& t) { serial.chooseComName(t); });
+    set(ui.Combo_speed, o.speed, [&](const QString& t) { serial.chooseSpeed(t); });
+    set(ui.Combo_parity, o.parity, [&](const QString& t) { serial.chooseParity(t); });
+    set(ui.Combo_databits, o.dataBits, [&](const QString& t) { serial.chooseDataBits(t); });
+    set(ui.Combo_stopbit, o.stopBits, [&](const QString& t) { serial.chooseStopBits(t); });
+    if (o.connect)
+        runGuarded([&] { BitBtn2Click(); });
+    if (o.tcpHost) {
+        ui.Edit_ip->setText(*o.tcpHost);
+        ui.Edit_port->setText(QString::number(*o.tcpPort));
+        runGuarded([&] { c_->tcp->toggleClient(); });
+    }
+    if (o.listenPort) {
+        ui.Edit_port->setText(QString::number(*o.listenPort));
+        runGuarded([&] { c_->tcp->toggleListener(); });
+    }
 }
+
+}  // namespace trelmo

@@ -7,6 +7,8 @@
 #include "widgets/ByteGridView.h"
 #include "widgets/FramePacer.h"
 
+namespace trelmo {
+
 namespace {
 constexpr int kGridLeft = 8;
 constexpr int kGridWidth = 241;
@@ -60,3 +62,5 @@ void TForm4::resizeEvent(QResizeEvent* event) {
     const int bottomGap = kFormHeight - kGridHeight;
     StringGrid1->setGeometry(kGridLeft, 0, kGridWidth, std::max(0, height() - bottomGap));
 }
+
+}  // namespace trelmo

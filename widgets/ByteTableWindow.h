@@ -8,8 +8,8 @@ class QAbstractItemModel;
 class QStatusBar;
 
 namespace trelmo {
+
 class ByteGridView;
-}
 
 class TForm4 : public QWidget {
     Q_OBJECT
@@ -31,3 +31,5 @@ class TForm4 : public QWidget {
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 };
+
+}  // namespace trelmo

@@ -6,6 +6,8 @@
 #include <QPolygon>
 #include <cmath>
 
+namespace trelmo {
+
 QColor colorFromTColor(TColor color) {
     return QColor(int(color & 0xFF), int((color >> 8) & 0xFF), int((color >> 16) & 0xFF));
 }
@@ -277,3 +279,5 @@ void TdsLed::paintTriangle(QPainter& p, QColor color) {
             break;
     }
 }
+
+}  // namespace trelmo

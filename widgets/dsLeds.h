@@ -12,6 +12,8 @@
 class QPainter;
 
 // A colour as 0x00BBGGRR.
+namespace trelmo {
+
 using TColor = uint32_t;
 constexpr TColor clRed = 0x0000FF;
 constexpr TColor clLime = 0x00FF00;
@@ -95,3 +97,5 @@ class TdsLed : public QWidget {
     bool litSincePaint_ = false;  // switched on since the last paint (coalesced switching)
     QElapsedTimer lastPaint_;
 };
+
+}  // namespace trelmo

@@ -65,7 +65,6 @@ ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView
 
     ReceiveResult result;
     result.moreThan10k = policy.reportsFullBlock && bytes.size() >= policy.maxBlockBytes;
-    state.PendingLine.clear();
 
     const auto* const begin = reinterpret_cast<const uint8_t*>(bytes.data());
     const auto* const end = begin + bytes.size();
@@ -106,7 +105,6 @@ ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView
     if (begin != end && lineParity != LineParity::None)
         lastParity = parityValue(end[-1], lineParity);
 
-    result.bytesHandled = static_cast<int>(bytes.size());
     result.labelRec = receivedLabel(state.ReceivedCount);
     result.crcText = checkSumText(state.CheckSum);
     if (policy.hasParity) {

@@ -8,16 +8,17 @@
 #include <QString>
 #include <cstdint>
 
-#include "core/receive/CheckSum.h"
-#include "core/receive/PaneModel.h"
 #include "core/receive/ByteStore.h"
 #include "core/receive/ByteTableModel.h"
+#include "core/receive/CheckSum.h"
+#include "core/receive/PaneModel.h"
 
 namespace trelmo {
 
 // The receive state the main window owns and every receive path shares.
+// (A block's pane text goes to the pane at each line break and at the block's end, so no
+// text is ever pending between blocks.)
 struct ReceiveState {
-    QString PendingLine;    // pane text of the current block not yet written (empty between blocks)
     int LineIndex = 0;      // pane line that written text is appended to
     int ReceivedCount = 0;  // bytes received since the last clear
     uint8_t CheckSum = 0;   // 8-bit sum of the bytes received since the last send
@@ -36,7 +37,7 @@ struct LinkPolicy {
     bool tableNamesInHexMode;
     // Parity values are computed and shown (serial only).
     bool hasParity;
-    // Bytes the link's handler takes per block; a larger read waits for the next event.
+    // Bytes the link's handler reads per event; the rest waits for the next event.
     int maxBlockBytes;
     // A read that fills the whole block is reported as "More than 10k bytes" (TCP client).
     bool reportsFullBlock;
@@ -48,12 +49,12 @@ struct LinkPolicy {
 
 // What the window shows after a block.
 struct ReceiveResult {
-    int bytesHandled = 0;
-    QString labelRec;          // Label_rec: "Total received: " + ReceivedCount
-    QString crcText;           // lab_crc: "CRC: 0x" + CheckSum in two upper-case hex digits
-    bool showParity = false;   // serial: Lab_Parity and status panel 1 take parityText
-    QString parityText;        // "Last byte parity: None", "...: 0" or "...: 1"
-    bool moreThan10k = false;  // TCP client read a full block: panel 1 := kMoreThan10kText
+    QString labelRec;         // Label_rec: "Total received: " + ReceivedCount
+    QString crcText;          // lab_crc: "CRC: 0x" + CheckSum in two upper-case hex digits
+    bool showParity = false;  // serial: Lab_Parity and status panel 1 take parityText
+    QString parityText;       // "Last byte parity: None", "...: 0" or "...: 1"
+    bool moreThan10k =
+        false;  // a link that reports it read a full block: panel 1 := kMoreThan10kText
 };
 
 inline constexpr char kMoreThan10kText[] = "More than 10k bytes";

@@ -22,19 +22,20 @@
 
 #include "app/Windows.h"
 #include "core/LocaleText.h"
+#include "core/receive/ByteTableModel.h"
+#include "core/receive/PaneModel.h"
 #include "links/WinSocket.h"
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"
-#include "core/receive/PaneModel.h"
 #include "terminal/ReceivePaneView.h"
 #include "terminal/Terminal.h"
 #include "tests/common/DialogRecorder.h"
+#include "tests/common/Form1Ui.h"
 #include "tests/common/Pump.h"
 #include "tests/common/QtPrint.h"
 #include "tests/common/TempDir.h"
 #include "tests/links/LinkTestSupport.h"
 #include "tests/serial/SerialFixtures.h"
-#include "core/receive/ByteTableModel.h"
 #include "widgets/dsLeds.h"
 
 namespace trelmo::test {
@@ -125,33 +126,33 @@ class WindowTest : public ::testing::Test {
     }
     // Puts the command into the command line and presses the send button.
     void send(const QString& command) {
-        form->Edit_send->setEditText(command);
-        form->BitBtn4->click();
+        ui(form).Edit_send->setEditText(command);
+        ui(form).BitBtn4->click();
     }
     // Types the settings the capture headers show into their boxes.
     void chooseSettings(const QString& port, const QString& speed, const QString& bits,
                         const QString& parity, const QString& stop) {
-        form->Combo_com->setEditText(port);
-        form->Combo_speed->setEditText(speed);
-        form->Combo_databits->setEditText(bits);
-        form->Combo_parity->setEditText(parity);
-        form->Combo_stopbit->setEditText(stop);
+        ui(form).Combo_com->setEditText(port);
+        ui(form).Combo_speed->setEditText(speed);
+        ui(form).Combo_databits->setEditText(bits);
+        ui(form).Combo_parity->setEditText(parity);
+        ui(form).Combo_stopbit->setEditText(stop);
     }
 
     // ---- The serial port -------------------------------------------------------------------
 
     // The boxes of the port's settings, usable only while the port is closed.
     QList<QWidget*> settingsControls() const {
-        return {form->Combo_com,      form->Combo_speed,   form->Combo_parity,
-                form->Combo_databits, form->Combo_stopbit, form->Edit_delay};
+        return {ui(form).Combo_com,      ui(form).Combo_speed,   ui(form).Combo_parity,
+                ui(form).Combo_databits, ui(form).Combo_stopbit, ui(form).Edit_delay};
     }
 
     // Types the device's name into Combo_com and presses the connect button; true when the
     // port is open then.
     bool connectSerial(const QString& device) {
-        typeInto(form->Combo_com, device);
-        form->BitBtn2->click();
-        return form->PortOpen;
+        typeInto(ui(form).Combo_com, device);
+        ui(form).BitBtn2->click();
+        return form->serialLink()->portOpen();
     }
     // Writes data into the pty's far end from a thread of its own, as fast as the window lets
     // it, and waits until the byte table holds all of it; false when the writer gave up or the
@@ -169,22 +170,22 @@ class WindowTest : public ::testing::Test {
 
     // Points the client link at 127.0.0.1:port and clicks "Connect to host".
     void connectClient(int port) {
-        form->Edit_ip->setText(QStringLiteral("127.0.0.1"));
-        form->Edit_port->setText(QString::number(port));
-        form->Butt_connect->click();
+        ui(form).Edit_ip->setText(QStringLiteral("127.0.0.1"));
+        ui(form).Edit_port->setText(QString::number(port));
+        ui(form).Butt_connect->click();
     }
     // Opens the listener on a port nobody uses and returns the port.
     int listen() {
         const int port = unusedPort();
-        form->Edit_port->setText(QString::number(port));
-        form->BitBtn3->click();
+        ui(form).Edit_port->setText(QString::number(port));
+        ui(form).BitBtn3->click();
         return port;
     }
     // Connects the client link to a new loopback peer (`peer`); true once both ends see it.
     bool connectTcp() {
         peer = std::make_unique<Peer>();
         connectClient(peer->port());
-        return peer->waitForClient() && pumpUntil([&] { return form->TcpConnected; });
+        return peer->waitForClient() && pumpUntil([&] { return form->tcpLinks()->tcpConnected(); });
     }
     // Sends bytes from the peer and waits until the window has counted them all.
     bool receiveTcp(const QByteArray& bytes) {
@@ -201,9 +202,9 @@ class WindowTest : public ::testing::Test {
     // ---- What the windows show -------------------------------------------------------------
 
     // The pane's text as Memo_receive gives it (its plainText reads the pane's lines).
-    QString pane() const { return form->Memo_receive->property("plainText").toString(); }
+    QString pane() const { return ui(form).Memo_receive->property("plainText").toString(); }
     // The pane's lines, and those without a trailing empty one.
-    QStringList lines() const { return form->Pane->lines(); }
+    QStringList lines() const { return (&form->receivePath()->pane())->lines(); }
     QStringList shownLines() const {
         QStringList l = lines();
         if (!l.isEmpty() && l.last().isEmpty())
@@ -213,18 +214,19 @@ class WindowTest : public ::testing::Test {
     bool hasLine(const QString& text) const { return lines().contains(text); }
     int countLines(const QString& text) const { return int(lines().count(text)); }
     // The received-bytes counter.
-    int received() const { return form->Recv.ReceivedCount; }
+    int received() const { return form->receivePath()->state().ReceivedCount; }
     // The byte table holds as many bytes as the counter and its label say.
     void expectCountsAgree() const {
-        EXPECT_EQ(form->Table->receivedCount(), form->Recv.ReceivedCount);
-        EXPECT_EQ(form->Label_rec->text(),
-                  "Total received: " + QString::number(form->Recv.ReceivedCount));
+        EXPECT_EQ((&form->receivePath()->table())->receivedCount(),
+                  form->receivePath()->state().ReceivedCount);
+        EXPECT_EQ(ui(form).Label_rec->text(),
+                  "Total received: " + QString::number(form->receivePath()->state().ReceivedCount));
     }
     // The byte table's rows of received bytes, and one column of them.
-    int tableRows() const { return form->Table->rowCount() - 1; }
+    int tableRows() const { return (&form->receivePath()->table())->rowCount() - 1; }
     QStringList column(int col) const {
         QStringList out;
-        const ByteTableModel* model = form->Table;
+        const ByteTableModel* model = (&form->receivePath()->table());
         for (int r = 0; r + 1 < model->rowCount(); ++r)
             out << model->data(model->index(r, col), Qt::DisplayRole).toString();
         return out;
@@ -232,8 +234,8 @@ class WindowTest : public ::testing::Test {
     // The entries of the command list.
     QStringList commandList() const {
         QStringList out;
-        for (int i = 0; i < form->Edit_send->count(); ++i)
-            out << form->Edit_send->itemText(i);
+        for (int i = 0; i < ui(form).Edit_send->count(); ++i)
+            out << ui(form).Edit_send->itemText(i);
         return out;
     }
     static bool lit(const TdsLed* led) { return led->LedOn(); }
@@ -259,7 +261,7 @@ class PtyWindow : public WindowTest {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Ok());
-        typeInto(form->Combo_parity, "None");
+        typeInto(ui(form).Combo_parity, "None");
         ASSERT_TRUE(connectSerial(pty.SlavePath()));
     }
     PtyPair pty;
@@ -279,7 +281,7 @@ inline QString dateText() {
 // The windows for the TCP links: the clock fixed at fixedMoment(), a TCP timeout of 10 s.
 class TcpWindow : public WindowTest {
   protected:
-    TcpWindow() : WindowTest(fixedMoment()) { form->UD_ipTime->setValue(10); }
+    TcpWindow() : WindowTest(fixedMoment()) { ui(form).UD_ipTime->setValue(10); }
 };
 
 // The windows for the file tests: the clock fixed at 2025-11-03 08:07:06 and shown in the
@@ -287,8 +289,7 @@ class TcpWindow : public WindowTest {
 class FilesWindow : public WindowTest {
   protected:
     FilesWindow() : WindowTest(QDateTime(QDate(2025, 11, 3), QTime(8, 7, 6))) {
-        form->UD_ipTime->setValue(10);
-        form->Timer_TimeTimer();
+        ui(form).UD_ipTime->setValue(10);
     }
 };
 

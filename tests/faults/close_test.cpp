@@ -13,6 +13,8 @@
 #include "tests/common/RemoteEnds.h"
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo;
+
 using namespace trelmo::test;
 
 namespace {
@@ -42,14 +44,14 @@ using SerialCloseWhileReceiving = CloseWhileReceiving;
 }  // namespace
 
 TEST_F(SerialCloseWhileReceiving, PseudoTerminal) {
-    form->UD_ipTime->setValue(10);
+    ui(form).UD_ipTime->setValue(10);
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     PtyFlood flood(pty);
     ASSERT_TRUE(flood.Ok());
     ASSERT_TRUE(connectSerial(pty.SlavePath()));
-    form->Edit_ip->setText("10.0.0.7");
-    form->Edit_port->setText("4001");
+    ui(form).Edit_ip->setText("10.0.0.7");
+    ui(form).Edit_port->setText("4001");
     flood.Start(Pattern(512, 9));
     EXPECT_TRUE(pumpUntil([&] { return tableRows() > 5000; }));
     closeProgram();
@@ -59,7 +61,7 @@ TEST_F(SerialCloseWhileReceiving, PseudoTerminal) {
 }
 
 TEST_F(CloseWhileReceiving, TcpClientLink) {
-    form->UD_ipTime->setValue(10);
+    ui(form).UD_ipTime->setValue(10);
     ThreadedServer peer;
     std::atomic<bool> stop{false};
     std::atomic<qint64> sent{0};
@@ -70,12 +72,12 @@ TEST_F(CloseWhileReceiving, TcpClientLink) {
         ::close(fd);
         finished = true;
     });
-    form->Edit_ip->setText("127.0.0.1");
-    form->Edit_port->setText(QString::number(peer.port()));
-    form->Butt_connect->click();
-    ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
-    ASSERT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount > 100000; }));
-    const QString com = form->Combo_com->currentText();
+    ui(form).Edit_ip->setText("127.0.0.1");
+    ui(form).Edit_port->setText(QString::number(peer.port()));
+    ui(form).Butt_connect->click();
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->tcpConnected(); }));
+    ASSERT_TRUE(pumpUntil([&] { return form->receivePath()->state().ReceivedCount > 100000; }));
+    const QString com = ui(form).Combo_com->currentText();
     closeProgram();
     // The stream ends by itself: the window's socket was closed with the window.
     const bool ended = pumpUntil([&] { return finished.load(); }, 20000);
@@ -86,11 +88,11 @@ TEST_F(CloseWhileReceiving, TcpClientLink) {
 }
 
 TEST_F(CloseWhileReceiving, TcpListenerLink) {
-    form->UD_ipTime->setValue(10);
+    ui(form).UD_ipTime->setValue(10);
     const int port = unusedPort();
-    form->Edit_port->setText(QString::number(port));
-    form->BitBtn3->click();
-    ASSERT_EQ(form->BitBtn3->text(), "Close socket");
+    ui(form).Edit_port->setText(QString::number(port));
+    ui(form).BitBtn3->click();
+    ASSERT_EQ(ui(form).BitBtn3->text(), "Close socket");
     std::atomic<bool> stop{false};
     std::atomic<qint64> sent{0};
     std::atomic<bool> finished{false};
@@ -99,10 +101,10 @@ TEST_F(CloseWhileReceiving, TcpListenerLink) {
         ::close(fd);
         finished = true;
     });
-    ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
-    ASSERT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount > 100000; }));
-    const QString host = form->Edit_ip->text();
-    const QString com = form->Combo_com->currentText();
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+    ASSERT_TRUE(pumpUntil([&] { return form->receivePath()->state().ReceivedCount > 100000; }));
+    const QString host = ui(form).Edit_ip->text();
+    const QString com = ui(form).Combo_com->currentText();
     closeProgram();
     const bool ended = pumpUntil([&] { return finished.load(); }, 20000);
     stop = true;

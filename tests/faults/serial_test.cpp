@@ -10,6 +10,8 @@
 
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo;
+
 using namespace trelmo::test;
 using trelmo::serial::sim::SimPeer;
 
@@ -25,11 +27,11 @@ class SerialFaults : public SerialTerm {
         pumpFor(300);  // a stream of boxes would show now
         EXPECT_EQ(dialogs.messages.size(), 1u) << dialogs.texts().join(" | ").toStdString();
         EXPECT_TRUE(dialogs.lastText().contains(comName)) << dialogs.lastText().toStdString();
-        EXPECT_FALSE(form->PortOpen);
-        EXPECT_FALSE(form->Com_Port->Active());
+        EXPECT_FALSE(form->serialLink()->portOpen());
+        EXPECT_FALSE(form->serialLink()->port()->Active());
         const QString closed = comName + " - status: CLOSED";
-        EXPECT_EQ(form->StatusBar1Panel0->text(), closed);
-        EXPECT_EQ(form->Label_com_status->text(), closed);
+        EXPECT_EQ(ui(form).StatusBar1Panel0->text(), closed);
+        EXPECT_EQ(ui(form).Label_com_status->text(), closed);
         for (QWidget* w : settingsControls())
             EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
         EXPECT_TRUE(pumpUntil([] { return TVaComm::LiveWorkerThreads() == 0; }, 10000))
@@ -46,13 +48,13 @@ TEST_F(SerialFaults, PseudoTerminalClosedWhileOpen) {
         ASSERT_TRUE(pty.Ok());
         firstPath = pty.SlavePath();
         connectSerial(firstPath);
-        ASSERT_TRUE(form->PortOpen);
+        ASSERT_TRUE(form->serialLink()->portOpen());
         ASSERT_TRUE(pty.Write("before\n"));
         ASSERT_TRUE(pumpUntil([&] { return tableRows() == 7; }));
         pty.CloseMaster();
         expectCleanlyClosed(firstPath);
         // The bytes that came before the loss are kept.
-        EXPECT_EQ(form->Table->bytes(), QByteArray("before\n"));
+        EXPECT_EQ((&form->receivePath()->table())->bytes(), QByteArray("before\n"));
     }
 
     // The device is back (a new pseudo-terminal): connecting works and bytes flow both ways.
@@ -60,23 +62,23 @@ TEST_F(SerialFaults, PseudoTerminalClosedWhileOpen) {
     PtyPair again;
     ASSERT_TRUE(again.Ok());
     connectSerial(again.SlavePath());
-    ASSERT_TRUE(form->PortOpen) << dialogs.texts().join(" | ").toStdString();
+    ASSERT_TRUE(form->serialLink()->portOpen()) << dialogs.texts().join(" | ").toStdString();
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
-    EXPECT_EQ(form->StatusBar1Panel0->text(), form->OpenStatusText());
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), form->serialLink()->openStatusText());
     EXPECT_GT(TVaComm::LiveWorkerThreads(), 0);
     ASSERT_TRUE(again.Write("after"));
     EXPECT_TRUE(pumpUntil([&] { return tableRows() == 12; }));
-    EXPECT_EQ(form->Table->bytes(), QByteArray("before\nafter"));
-    form->Edit_send->setEditText("ping");
-    form->BitBtn4->click();
+    EXPECT_EQ((&form->receivePath()->table())->bytes(), QByteArray("before\nafter"));
+    ui(form).Edit_send->setEditText("ping");
+    ui(form).BitBtn4->click();
     QByteArray echoed;
     EXPECT_TRUE(pumpUntil([&] {
         echoed += again.ReadAvailable();
         return echoed == "ping";
     })) << echoed.toStdString();
 
-    form->BitBtn2->click();
-    EXPECT_FALSE(form->PortOpen);
+    ui(form).BitBtn2->click();
+    EXPECT_FALSE(form->serialLink()->portOpen());
     EXPECT_TRUE(pumpUntil([] { return TVaComm::LiveWorkerThreads() == 0; }, 10000));
 }
 
@@ -84,45 +86,46 @@ TEST_F(SerialFaults, PseudoTerminalClosedWhileBytesArrive) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     connectSerial(pty.SlavePath());
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(form->serialLink()->portOpen());
     const QByteArray data = Pattern(3000);
     ASSERT_TRUE(pty.Write(data));
     ASSERT_TRUE(pumpUntil([&] { return tableRows() >= 3000; }));
     pty.CloseMaster();
     expectCleanlyClosed(pty.SlavePath());
-    EXPECT_EQ(form->Table->bytes(), data);
-    EXPECT_EQ(form->Recv.ReceivedCount, 3000);
+    EXPECT_EQ((&form->receivePath()->table())->bytes(), data);
+    EXPECT_EQ(form->receivePath()->state().ReceivedCount, 3000);
 }
 
 TEST_F(SerialFaults, SimulatedDevicePulledAndPluggedAgain) {
     auto peer = SimPeer::Create("faults");
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(form->serialLink()->portOpen());
     ASSERT_TRUE(peer->Inject("abc"));
     ASSERT_TRUE(pumpUntil([&] { return tableRows() == 3; }));
     peer->Pull();
-    expectCleanlyClosed(form->ComName);
-    EXPECT_TRUE(form->ComName.contains("faults")) << form->ComName.toStdString();
+    expectCleanlyClosed(form->serialLink()->comName());
+    EXPECT_TRUE(form->serialLink()->comName().contains("faults"))
+        << form->serialLink()->comName().toStdString();
 
     dialogs.clear();
     peer->Plug();
-    form->BitBtn2->click();
-    ASSERT_TRUE(form->PortOpen) << dialogs.texts().join(" | ").toStdString();
+    ui(form).BitBtn2->click();
+    ASSERT_TRUE(form->serialLink()->portOpen()) << dialogs.texts().join(" | ").toStdString();
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
     ASSERT_TRUE(peer->Inject("def"));
     EXPECT_TRUE(pumpUntil([&] { return tableRows() == 6; }));
-    EXPECT_EQ(form->Table->bytes(), QByteArray("abcdef"));
+    EXPECT_EQ((&form->receivePath()->table())->bytes(), QByteArray("abcdef"));
 
     // Pulled a second time: again exactly one message.
     peer->Pull();
-    expectCleanlyClosed(form->ComName);
+    expectCleanlyClosed(form->serialLink()->comName());
 }
 
 TEST_F(SerialFaults, MegabyteArrivesWhileTheGuiThreadIsSending) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     connectSerial(pty.SlavePath());
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(form->serialLink()->portOpen());
 
     const QByteArray incoming = Pattern(1000000, 3);
     const QByteArray command(30, 'S');
@@ -146,10 +149,10 @@ TEST_F(SerialFaults, MegabyteArrivesWhileTheGuiThreadIsSending) {
         }
     });
 
-    form->CharDelay = 50;
-    form->Edit_send->setEditText(QString::fromLatin1(command));
-    form->BitBtn4->click();  // a second and a half without the event loop
-    EXPECT_EQ(form->Label_send->text(), "Total send: 30");
+    form->commands()->setCharDelay(50);
+    ui(form).Edit_send->setEditText(QString::fromLatin1(command));
+    ui(form).BitBtn4->click();  // a second and a half without the event loop
+    EXPECT_EQ(ui(form).Label_send->text(), "Total send: 30");
 
     EXPECT_TRUE(pumpUntil([&] { return tableRows() >= incoming.size(); }, 60000))
         << tableRows() << " of " << incoming.size();
@@ -158,9 +161,9 @@ TEST_F(SerialFaults, MegabyteArrivesWhileTheGuiThreadIsSending) {
     EXPECT_EQ(echoed, command);
     pumpFor(100);
     EXPECT_EQ(tableRows(), incoming.size());
-    EXPECT_EQ(form->Recv.ReceivedCount, incoming.size());
-    EXPECT_EQ(form->Label_rec->text(), "Total received: " + QString::number(incoming.size()));
-    const QByteArray table = form->Table->bytes();
+    EXPECT_EQ(form->receivePath()->state().ReceivedCount, incoming.size());
+    EXPECT_EQ(ui(form).Label_rec->text(), "Total received: " + QString::number(incoming.size()));
+    const QByteArray table = (&form->receivePath()->table())->bytes();
     ASSERT_EQ(table.size(), incoming.size());
     qsizetype firstDiff = 0;
     while (firstDiff < table.size() && table[firstDiff] == incoming[firstDiff])

@@ -16,6 +16,9 @@
 #include "core/IniFile.h"
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo;
+using trelmo::test::ui;
+
 using trelmo::IniFile;
 using trelmo::test::WindowTest;
 
@@ -29,19 +32,19 @@ struct Shown {
 };
 
 Shown shownBy(const TForm1* f) {
-    return {f->Combo_com->currentText(),
-            f->Combo_speed->currentText(),
-            f->Combo_parity->currentText(),
-            f->Combo_stopbit->currentText(),
-            f->Combo_databits->currentText(),
-            f->Edit_ip->text(),
-            f->Edit_port->text(),
-            f->UpDown_delay->value(),
-            f->UpDown_delay_command->value(),
-            f->UD_ipTime->value(),
-            f->Check_Rts->isChecked(),
-            f->Check_dtr->isChecked(),
-            f->Check_hex->isChecked()};
+    return {ui(f).Combo_com->currentText(),
+            ui(f).Combo_speed->currentText(),
+            ui(f).Combo_parity->currentText(),
+            ui(f).Combo_stopbit->currentText(),
+            ui(f).Combo_databits->currentText(),
+            ui(f).Edit_ip->text(),
+            ui(f).Edit_port->text(),
+            ui(f).UpDown_delay->value(),
+            ui(f).UpDown_delay_command->value(),
+            ui(f).UD_ipTime->value(),
+            ui(f).Check_Rts->isChecked(),
+            ui(f).Check_dtr->isChecked(),
+            ui(f).Check_hex->isChecked()};
 }
 
 // The file written at exit holds every key once, with the values the controls held.
@@ -92,19 +95,19 @@ class BadSettings : public WindowTest {
 
     // The state a start without usable settings must give: the defaults of the file reads.
     void expectDefaults() {
-        EXPECT_EQ(form->Speed, 9600);
-        EXPECT_EQ(form->StopBits, 1);
-        EXPECT_EQ(form->DataBits, 7);
-        EXPECT_EQ(form->CharDelay, 0);
-        EXPECT_EQ(form->Combo_speed->currentText(), "9600");
-        EXPECT_EQ(form->Combo_stopbit->currentText(), "1");
-        EXPECT_EQ(form->Edit_ip->text(), "192.168.0.1");
-        EXPECT_EQ(form->Edit_port->text(), "502");
-        EXPECT_EQ(form->TcpPortNumber(), 502);
-        EXPECT_EQ(form->UD_ipTime->value(), 30);
-        EXPECT_EQ(form->UpDown_delay_command->value(), 0);
-        EXPECT_FALSE(form->Check_Rts->isChecked());
-        EXPECT_FALSE(form->Check_hex->isChecked());
+        EXPECT_EQ(form->serialLink()->speed(), 9600);
+        EXPECT_EQ(form->serialLink()->stopBits(), 1);
+        EXPECT_EQ(form->serialLink()->dataBits(), 7);
+        EXPECT_EQ(form->commands()->charDelay(), 0);
+        EXPECT_EQ(ui(form).Combo_speed->currentText(), "9600");
+        EXPECT_EQ(ui(form).Combo_stopbit->currentText(), "1");
+        EXPECT_EQ(ui(form).Edit_ip->text(), "192.168.0.1");
+        EXPECT_EQ(ui(form).Edit_port->text(), "502");
+        EXPECT_EQ(form->tcpLinks()->portNumber(), 502);
+        EXPECT_EQ(ui(form).UD_ipTime->value(), 30);
+        EXPECT_EQ(ui(form).UpDown_delay_command->value(), 0);
+        EXPECT_FALSE(ui(form).Check_Rts->isChecked());
+        EXPECT_FALSE(ui(form).Check_hex->isChecked());
     }
 };
 
@@ -145,12 +148,12 @@ TEST_F(BadSettings, TenMegabytes) {
         "[Com port]\nSpeed, bps=19200\nData bits=8\n[TCPConn]\nHost=10.1.2.3\nPort=4002\n"
         "Timeout=12\n";
     start(big);
-    EXPECT_EQ(form->Speed, 19200);
-    EXPECT_EQ(form->DataBits, 8);
-    EXPECT_EQ(form->Edit_ip->text(), "10.1.2.3");
-    EXPECT_EQ(form->TcpPortNumber(), 4002);
-    EXPECT_EQ(form->UD_ipTime->value(), 12);
-    form->Edit_port->setText("4003");
+    EXPECT_EQ(form->serialLink()->speed(), 19200);
+    EXPECT_EQ(form->serialLink()->dataBits(), 8);
+    EXPECT_EQ(ui(form).Edit_ip->text(), "10.1.2.3");
+    EXPECT_EQ(form->tcpLinks()->portNumber(), 4002);
+    EXPECT_EQ(ui(form).UD_ipTime->value(), 12);
+    ui(form).Edit_port->setText("4003");
     const Shown s = quit();
     EXPECT_EQ(s.port, "4003");
     expectWrittenAs(path(), s);
@@ -180,24 +183,24 @@ TEST_F(BadSettings, HundredThousandCharacterValues) {
     // Numbers too large for any setting are not numbers: the fallbacks hold. Texts come back
     // whole up to the read limit (the edits' own limits are for typing only).
     const QString read(IniFile::kReadLimit, '9');
-    EXPECT_EQ(form->Combo_speed->currentText(), read);
-    EXPECT_EQ(form->Speed, 9600);
-    EXPECT_EQ(form->StopBits, 1);
-    EXPECT_EQ(form->DataBits, 8);
-    EXPECT_EQ(form->CharDelay, 0);
-    EXPECT_EQ(form->UpDown_delay->value(), 0);
-    EXPECT_EQ(form->UpDown_delay_command->value(), 0);
-    EXPECT_EQ(form->UD_ipTime->value(), 30);
-    EXPECT_EQ(form->Edit_ip->text(), read);
-    EXPECT_EQ(form->Edit_port->text(), read);
-    EXPECT_FALSE(form->Check_Rts->isChecked());
-    EXPECT_FALSE(form->Check_hex->isChecked());
+    EXPECT_EQ(ui(form).Combo_speed->currentText(), read);
+    EXPECT_EQ(form->serialLink()->speed(), 9600);
+    EXPECT_EQ(form->serialLink()->stopBits(), 1);
+    EXPECT_EQ(form->serialLink()->dataBits(), 8);
+    EXPECT_EQ(form->commands()->charDelay(), 0);
+    EXPECT_EQ(ui(form).UpDown_delay->value(), 0);
+    EXPECT_EQ(ui(form).UpDown_delay_command->value(), 0);
+    EXPECT_EQ(ui(form).UD_ipTime->value(), 30);
+    EXPECT_EQ(ui(form).Edit_ip->text(), read);
+    EXPECT_EQ(ui(form).Edit_port->text(), read);
+    EXPECT_FALSE(ui(form).Check_Rts->isChecked());
+    EXPECT_FALSE(ui(form).Check_hex->isChecked());
     // Texts without a limit of their own are cut to the read limit.
-    EXPECT_EQ(form->ComName.size(), IniFile::kReadLimit);
-    EXPECT_EQ(form->Combo_com->currentText().size(), IniFile::kReadLimit);
-    EXPECT_EQ(form->ParityName.size(), IniFile::kReadLimit);
+    EXPECT_EQ(form->serialLink()->comName().size(), IniFile::kReadLimit);
+    EXPECT_EQ(ui(form).Combo_com->currentText().size(), IniFile::kReadLimit);
+    EXPECT_EQ(form->serialLink()->parityName().size(), IniFile::kReadLimit);
     // A port that is not a number gives the default port.
-    EXPECT_EQ(form->TcpPortNumber(), 502);
+    EXPECT_EQ(form->tcpLinks()->portNumber(), 502);
     const Shown s = quit();
     expectWrittenAs(path(), s);
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
@@ -207,9 +210,9 @@ TEST_F(BadSettings, HundredThousandCharacterValues) {
 
     // The next start gives the same sound values.
     WindowTest::start();
-    EXPECT_EQ(form->Speed, 9600);
-    EXPECT_EQ(form->StopBits, 1);
-    EXPECT_EQ(form->UD_ipTime->value(), 30);
-    EXPECT_EQ(form->Edit_port->text(), read);
+    EXPECT_EQ(form->serialLink()->speed(), 9600);
+    EXPECT_EQ(form->serialLink()->stopBits(), 1);
+    EXPECT_EQ(ui(form).UD_ipTime->value(), 30);
+    EXPECT_EQ(ui(form).Edit_port->text(), read);
     windows.reset();
 }

@@ -12,6 +12,8 @@
 #include "tests/common/RemoteEnds.h"
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo;
+
 using namespace trelmo::test;
 
 namespace {
@@ -20,7 +22,7 @@ class TcpFaults : public TcpWindow {
   protected:
     // The first `n` bytes of the table are the stream's first `n` bytes.
     bool tableHoldsStreamPrefix() const {
-        const trelmo::ByteStore& store = form->Table->store();
+        const trelmo::ByteStore& store = (&form->receivePath()->table())->store();
         for (qsizetype i = 0; i < store.size(); ++i)
             if (store.value(i) != streamByte(i))
                 return false;
@@ -42,11 +44,11 @@ TEST_F(TcpFaults, ClientLinkResetWhileReceiving) {
             resetRaw(fd);
         });
         connectClient(peer.port());
-        ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
-        ASSERT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount > 200000; }));
+        ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->tcpConnected(); }));
+        ASSERT_TRUE(pumpUntil([&] { return form->receivePath()->state().ReceivedCount > 200000; }));
         stop = true;
         peer.join();
-        ASSERT_TRUE(pumpUntil([&] { return !form->TcpConnected; }));
+        ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
         pumpFor(200);
         const QStringList l = shownLines();
         // Bytes still buffered when the error comes are read after it and go on its line.
@@ -56,12 +58,12 @@ TEST_F(TcpFaults, ClientLinkResetWhileReceiving) {
         EXPECT_EQ(l.filter("Socket error #").size(),
                   l.filter(QRegularExpression("^Socket error #10054")).size())
             << l.filter("Socket error #").join("|").toStdString();
-        EXPECT_EQ(form->Butt_connect->text(), "Connect to host");
+        EXPECT_EQ(ui(form).Butt_connect->text(), "Connect to host");
         if (l.contains("Disconnected TCP/IP connection at " + timeText())) {
-            EXPECT_EQ(form->StatusBar1Panel0->text(), "Disconnected TCP");
+            EXPECT_EQ(ui(form).StatusBar1Panel0->text(), "Disconnected TCP");
         }
-        EXPECT_FALSE(form->Xport_socket->Active());
-        EXPECT_LE(form->Recv.ReceivedCount, sent.load());
+        EXPECT_FALSE(form->tcpLinks()->client()->Active());
+        EXPECT_LE(form->receivePath()->state().ReceivedCount, sent.load());
         expectCountsAgree();
         EXPECT_TRUE(tableHoldsStreamPrefix()) << "a received byte was altered or lost";
         EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
@@ -69,12 +71,13 @@ TEST_F(TcpFaults, ClientLinkResetWhileReceiving) {
 
     // A new connection works.
     Peer next;
-    const int before = form->Recv.ReceivedCount;
+    const int before = form->receivePath()->state().ReceivedCount;
     connectClient(next.port());
     ASSERT_TRUE(next.waitForClient());
-    ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->tcpConnected(); }));
     ASSERT_TRUE(writeAll(next.client(), "fresh"));
-    EXPECT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount == before + 5; }));
+    EXPECT_TRUE(
+        pumpUntil([&] { return form->receivePath()->state().ReceivedCount == before + 5; }));
     send("pong");
     EXPECT_TRUE(pumpUntil([&] { return next.client().bytesAvailable() >= 4; }));
     EXPECT_EQ(next.client().readAll(), "pong");
@@ -92,37 +95,37 @@ TEST_F(TcpFaults, ClientLinkResetWhileSending) {
             resetRaw(fd);
         });
         connectClient(peer.port());
-        ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
-        form->CharDelay = 50;
+        ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->tcpConnected(); }));
+        form->commands()->setCharDelay(50);
         send(QString(40, 'x'));  // two seconds of sending, during which the peer resets
         peer.join();
         EXPECT_GT(gotBeforeReset.load(), 0);
-        ASSERT_TRUE(pumpUntil([&] { return !form->TcpConnected; }));
+        ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
         pumpFor(200);
         const QStringList l = shownLines();
         EXPECT_EQ(l.filter("Exception sending - ").size(), 1) << l.join("|").toStdString();
-        const int sentCount = form->Label_send->text().section(' ', 2).toInt();
+        const int sentCount = ui(form).Label_send->text().section(' ', 2).toInt();
         EXPECT_GT(sentCount, 0);
         EXPECT_LT(sentCount, 40) << "the send went on after the reset";
-        EXPECT_EQ(form->Butt_connect->text(), "Connect to host");
-        EXPECT_FALSE(form->Xport_socket->Active());
+        EXPECT_EQ(ui(form).Butt_connect->text(), "Connect to host");
+        EXPECT_FALSE(form->tcpLinks()->client()->Active());
         EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
-        form->CharDelay = 0;
+        form->commands()->setCharDelay(0);
     }
 
     Peer next;
     connectClient(next.port());
     ASSERT_TRUE(next.waitForClient());
-    ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->tcpConnected(); }));
     send("again");
     EXPECT_TRUE(pumpUntil([&] { return next.client().bytesAvailable() >= 5; }));
     EXPECT_EQ(next.client().readAll(), "again");
-    EXPECT_EQ(form->Label_send->text(), "Total send: 5");
+    EXPECT_EQ(ui(form).Label_send->text(), "Total send: 5");
 }
 
 TEST_F(TcpFaults, ListenerClientResetWhileReceivingAndWhileSending) {
     const int port = listen();
-    ASSERT_EQ(form->BitBtn3->text(), "Close socket");
+    ASSERT_EQ(ui(form).BitBtn3->text(), "Close socket");
     {
         std::atomic<bool> stop{false};
         std::atomic<qint64> sent{0};
@@ -130,20 +133,20 @@ TEST_F(TcpFaults, ListenerClientResetWhileReceivingAndWhileSending) {
             streamUntilStopped(fd, stop, sent);
             resetRaw(fd);
         });
-        ASSERT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount > 200000; }));
-        EXPECT_TRUE(form->ListenerClientConnected);
+        ASSERT_TRUE(pumpUntil([&] { return form->receivePath()->state().ReceivedCount > 200000; }));
+        EXPECT_TRUE(form->tcpLinks()->listenerClientConnected());
         stop = true;
         peer.join();
-        ASSERT_TRUE(pumpUntil([&] { return !form->ListenerClientConnected; }));
+        ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->listenerClientConnected(); }));
         pumpFor(200);
         const QStringList l = shownLines();
         EXPECT_TRUE(l.contains("Connection closed at " + timeText()) ||
                     !l.filter(QRegularExpression("^Socket error #10054")).isEmpty())
             << l.mid(std::max<qsizetype>(0, l.size() - 5)).join("|").toStdString();
-        EXPECT_EQ(form->Socket1->ActiveConnections(), 0);
-        EXPECT_TRUE(form->Socket1->Active());
+        EXPECT_EQ(form->tcpLinks()->listener()->ActiveConnections(), 0);
+        EXPECT_TRUE(form->tcpLinks()->listener()->Active());
         expectCountsAgree();
-        EXPECT_LE(form->Recv.ReceivedCount, sent.load());
+        EXPECT_LE(form->receivePath()->state().ReceivedCount, sent.load());
         EXPECT_TRUE(tableHoldsStreamPrefix()) << "a received byte was altered or lost";
         EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
     }
@@ -154,25 +157,26 @@ TEST_F(TcpFaults, ListenerClientResetWhileReceivingAndWhileSending) {
             got = int(::recv(fd, b, sizeof b, 0));
             resetRaw(fd);
         });
-        ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
-        form->CharDelay = 50;
+        ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+        form->commands()->setCharDelay(50);
         send(QString(40, 'y'));
         peer.join();
         EXPECT_GT(got.load(), 0);
-        ASSERT_TRUE(pumpUntil([&] { return !form->ListenerClientConnected; }));
+        ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->listenerClientConnected(); }));
         pumpFor(200);
         EXPECT_EQ(shownLines().filter("Exception sending - ").size(), 1)
             << shownLines().join("|").toStdString();
-        EXPECT_LT(form->Label_send->text().section(' ', 2).toInt(), 40);
+        EXPECT_LT(ui(form).Label_send->text().section(' ', 2).toInt(), 40);
         EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
-        form->CharDelay = 0;
+        form->commands()->setCharDelay(0);
     }
     // The listener serves the next client.
     auto next = connectTo(port);
-    ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
-    const int before = form->Recv.ReceivedCount;
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+    const int before = form->receivePath()->state().ReceivedCount;
     ASSERT_TRUE(writeAll(*next, "hello"));
-    EXPECT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount == before + 5; }));
+    EXPECT_TRUE(
+        pumpUntil([&] { return form->receivePath()->state().ReceivedCount == before + 5; }));
     send("back");
     EXPECT_TRUE(pumpUntil([&] { return next->bytesAvailable() >= 4; }));
     EXPECT_EQ(next->readAll(), "back");
@@ -185,15 +189,15 @@ TEST_F(TcpFaults, TwoHundredClientsAtOnce) {
     {
         const int port = listen();
         auto c = connectTo(port);
-        ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
-        form->BitBtn3->click();
+        ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+        ui(form).BitBtn3->click();
         c.reset();
         pumpFor(200);
     }
     const int fdsBefore = openDescriptorCount();
 
     const int port = listen();
-    const int countBefore = form->Recv.ReceivedCount;
+    const int countBefore = form->receivePath()->state().ReceivedCount;
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     for (int i = 0; i < 200; ++i)
         clients.push_back(connectTo(port));
@@ -205,7 +209,7 @@ TEST_F(TcpFaults, TwoHundredClientsAtOnce) {
             });
         },
         30000));
-    ASSERT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
     // Every other client is reported and closed.
     ASSERT_TRUE(pumpUntil(
         [&] {
@@ -215,7 +219,7 @@ TEST_F(TcpFaults, TwoHundredClientsAtOnce) {
         << countLines("New connection will be ignored, still active connection...");
 
     // Which client is served: the one whose port the listener names.
-    trelmo::TCustomWinSocket* served = form->Socket1->ServedClient();
+    trelmo::TCustomWinSocket* served = form->tcpLinks()->listener()->ServedClient();
     ASSERT_NE(served, nullptr);
     QTcpSocket* mine = nullptr;
     for (const auto& c : clients)
@@ -229,10 +233,11 @@ TEST_F(TcpFaults, TwoHundredClientsAtOnce) {
             clients[i]->write("noise from an ignored client\n");
     const QByteArray data = pattern(20000, 5);
     ASSERT_TRUE(writeAll(*mine, data));
-    EXPECT_TRUE(pumpUntil([&] { return form->Recv.ReceivedCount == countBefore + data.size(); }));
+    EXPECT_TRUE(pumpUntil(
+        [&] { return form->receivePath()->state().ReceivedCount == countBefore + data.size(); }));
     pumpFor(300);
-    EXPECT_EQ(form->Recv.ReceivedCount, countBefore + data.size());
-    EXPECT_EQ(form->Table->bytes().right(data.size()), data);
+    EXPECT_EQ(form->receivePath()->state().ReceivedCount, countBefore + data.size());
+    EXPECT_EQ((&form->receivePath()->table())->bytes().right(data.size()), data);
 
     // The ignored clients are closed by the listener.
     EXPECT_TRUE(pumpUntil(
@@ -243,7 +248,7 @@ TEST_F(TcpFaults, TwoHundredClientsAtOnce) {
         },
         30000));
     EXPECT_EQ(mine->state(), QAbstractSocket::ConnectedState);
-    EXPECT_EQ(form->Socket1->ActiveConnections(), 1);
+    EXPECT_EQ(form->tcpLinks()->listener()->ActiveConnections(), 1);
 
     // Commands reach the served client only, whole.
     send("#41#42C");
@@ -251,9 +256,9 @@ TEST_F(TcpFaults, TwoHundredClientsAtOnce) {
     EXPECT_EQ(mine->readAll(), "ABC");
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
 
-    form->BitBtn3->click();  // "Close socket"
-    EXPECT_EQ(form->BitBtn3->text(), "Listen on port");
-    EXPECT_FALSE(form->Socket1->Active());
+    ui(form).BitBtn3->click();  // "Close socket"
+    EXPECT_EQ(ui(form).BitBtn3->text(), "Listen on port");
+    EXPECT_FALSE(form->tcpLinks()->listener()->Active());
     EXPECT_TRUE(pumpUntil([&] { return mine->state() == QAbstractSocket::UnconnectedState; }));
     clients.clear();
     EXPECT_TRUE(pumpUntil([&] { return openDescriptorCount() <= fdsBefore; }, 10000))

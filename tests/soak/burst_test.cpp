@@ -5,6 +5,8 @@
 
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo;
+
 using namespace trelmo::test;
 
 namespace {
@@ -15,14 +17,15 @@ class Burst : public PtyWindow, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(Burst, SixteenMebibytesArriveWhole) {
     const bool hex = GetParam();
-    form->Check_hex->setChecked(hex);
+    ui(form).Check_hex->setChecked(hex);
     const QByteArray data = numberedLines(16 * 1024 * 1024);
     ASSERT_TRUE(feedHeldBack(pty, data, 600000)) << tableRows();
-    EXPECT_EQ(form->Recv.ReceivedCount, data.size());
-    EXPECT_EQ(form->Table->gridRowCount(), data.size() + 2);
-    EXPECT_TRUE(form->Table->bytes() == data);
-    EXPECT_EQ(form->Table->gridCell(2, static_cast<int>(data.size())), QStringLiteral("0x0A"));
-    EXPECT_EQ(form->Pane->lineCount(), data.count('\n') + 1);
+    EXPECT_EQ(form->receivePath()->state().ReceivedCount, data.size());
+    EXPECT_EQ((&form->receivePath()->table())->gridRowCount(), data.size() + 2);
+    EXPECT_TRUE((&form->receivePath()->table())->bytes() == data);
+    EXPECT_EQ((&form->receivePath()->table())->gridCell(2, static_cast<int>(data.size())),
+              QStringLiteral("0x0A"));
+    EXPECT_EQ((&form->receivePath()->pane())->lineCount(), data.count('\n') + 1);
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().join("|").toStdString();
 }
 

@@ -5,6 +5,8 @@
 
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo;
+
 using namespace trelmo::test;
 
 using LargeCommandFile = FilesWindow;
@@ -17,10 +19,10 @@ TEST_F(LargeCommandFile, AMillionLinesLoadWhole) {
     contents += QByteArray(100000, 'x');  // one long last line without a break
     dir.write("large.txt", contents);
     dialogs.openAnswers.push_back(dir.path("large.txt"));
-    form->BitBtn6->click();
-    ASSERT_EQ(form->Edit_send->count(), lines + 1);
-    EXPECT_EQ(form->Edit_send->itemText(0), "cmd0");
-    EXPECT_EQ(form->Edit_send->itemText(lines - 1), QStringLiteral("cmd%1").arg(lines - 1));
-    EXPECT_EQ(form->Edit_send->itemText(lines), QString(100000, 'x'));
-    EXPECT_EQ(form->Memo2->blockCount(), lines + 1);
+    ui(form).BitBtn6->click();
+    ASSERT_EQ(ui(form).Edit_send->count(), lines + 1);
+    EXPECT_EQ(ui(form).Edit_send->itemText(0), "cmd0");
+    EXPECT_EQ(ui(form).Edit_send->itemText(lines - 1), QStringLiteral("cmd%1").arg(lines - 1));
+    EXPECT_EQ(ui(form).Edit_send->itemText(lines), QString(100000, 'x'));
+    EXPECT_EQ(ui(form).Memo2->blockCount(), lines + 1);
 }

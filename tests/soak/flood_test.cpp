@@ -11,6 +11,8 @@
 #include "tests/common/Sanitizers.h"
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo;
+
 using namespace trelmo::test;
 
 using TcpFlood = TcpWindow;
@@ -46,7 +48,7 @@ TEST_F(TcpFlood, IsCountedCompleteAndTheWindowStaysResponsive) {
 
     const qint64 rssBefore = residentBytes();
     connectClient(peer.port());
-    ASSERT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->tcpConnected(); }));
 
     // A zero-time timer stands for the user: it must keep getting its turn while the bytes
     // pour in. It notes how often it saw the count move on, i.e. how many times the event
@@ -56,27 +58,28 @@ TEST_F(TcpFlood, IsCountedCompleteAndTheWindowStaysResponsive) {
     QTimer idle;
     idle.setInterval(0);
     QObject::connect(&idle, &QTimer::timeout, [&] {
-        const int now = form->Recv.ReceivedCount;
+        const int now = form->receivePath()->state().ReceivedCount;
         if (now != lastSeen && now > 0 && now < total)
             ++loopsDuringTransfer;
         lastSeen = now;
     });
     idle.start();
 
-    const bool complete = pumpUntil([&] { return form->Recv.ReceivedCount >= total; }, 600000);
+    const bool complete =
+        pumpUntil([&] { return form->receivePath()->state().ReceivedCount >= total; }, 600000);
     idle.stop();
     const qint64 rssAfter = residentBytes();
     EXPECT_TRUE(peer.accepted) << "the peer never got the connection";
-    ASSERT_TRUE(complete) << form->Recv.ReceivedCount << " of " << total;
+    ASSERT_TRUE(complete) << form->receivePath()->state().ReceivedCount << " of " << total;
     pumpFor(100);
     EXPECT_TRUE(sentAll);
-    EXPECT_EQ(form->Recv.ReceivedCount, total);
+    EXPECT_EQ(form->receivePath()->state().ReceivedCount, total);
     expectCountsAgree();
     EXPECT_GE(loopsDuringTransfer, 20) << "the event loop hardly ran while the bytes arrived";
 
     // The table holds exactly the stream, by its hash (no second copy of the data).
     RunningHash got;
-    const trelmo::ByteStore& store = form->Table->store();
+    const trelmo::ByteStore& store = (&form->receivePath()->table())->store();
     for (qsizetype i = 0; i < store.size(); ++i)
         got.add(store.value(i));
     EXPECT_EQ(got.value(), sentHash.load());
@@ -89,9 +92,9 @@ TEST_F(TcpFlood, IsCountedCompleteAndTheWindowStaysResponsive) {
     // slack for the allocator and the socket buffers. A grid that kept a record of every row
     // while its window is hidden (eight bytes per byte more) does not fit.
     qint64 paneChars = 0;
-    for (const QString& line : form->Pane->lines())
+    for (const QString& line : (&form->receivePath()->pane())->lines())
         paneChars += line.size();
-    const qint64 paneLines = form->Pane->lineCount();
+    const qint64 paneLines = (&form->receivePath()->pane())->lineCount();
     const qint64 paneBudget = (2 * paneChars + 96 * paneLines) + (2 * paneChars + 384 * paneLines);
     const qint64 budget = 2 * total + paneBudget + 96LL * 1024 * 1024;
     const qint64 grown = rssAfter - rssBefore;
@@ -105,8 +108,8 @@ TEST_F(TcpFlood, IsCountedCompleteAndTheWindowStaysResponsive) {
               << " MiB, budget " << budget / (1024 * 1024) << " MiB, " << loopsDuringTransfer
               << " loop turns\n";
 
-    form->Butt_connect->click();  // disconnect
-    EXPECT_TRUE(pumpUntil([&] { return !form->TcpConnected; }));
+    ui(form).Butt_connect->click();  // disconnect
+    EXPECT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
     peer.join();
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.lastText().toStdString();
 }

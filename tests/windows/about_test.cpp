@@ -9,6 +9,8 @@
 #include "app/About.h"
 #include "app/JpegImage.h"
 
+using namespace trelmo;
+
 namespace {
 
 QByteArray logoBytes() {

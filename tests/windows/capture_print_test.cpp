@@ -7,7 +7,7 @@
 #include <QPainter>
 #include <QPrinter>
 
-#include "terminal/PrintLayout.h"
+#include "terminal/Printout.h"
 #include "tests/common/PdfWords.h"
 #include "tests/common/TempDir.h"
 

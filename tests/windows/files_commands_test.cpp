@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "terminal/TerminalInput.h"
 #include "tests/common/WindowFixture.h"
 
 using namespace trelmo;
@@ -23,11 +24,11 @@ class CommandFiles : public FilesWindow {
   protected:
     void openFile(const QString& path) {
         dialogs.openAnswers.push_back(path);
-        form->BitBtn6->click();
+        ui(form).BitBtn6->click();
     }
     bool runEnded() const {
-        return !form->BatchSending && form->BitBtn1->text() == kIdle &&
-               !form->Timer_autoSend->isActive();
+        return !form->commands()->batchSending() && ui(form).BitBtn1->text() == kIdle &&
+               !ui(form).Timer_autoSend->isActive();
     }
 };
 // Runs over the serial port, named so that the ThreadSanitizer pass runs them.
@@ -36,15 +37,15 @@ using SerialCommandFiles = CommandFiles;
 }  // namespace
 
 TEST_F(CommandFiles, OpeningReplacesTheListAndKeepsTheCommandLine) {
-    form->Edit_send->addItems({"old1", "old2"});
-    form->Edit_send->setEditText("typed");
+    ui(form).Edit_send->addItems({"old1", "old2"});
+    ui(form).Edit_send->setEditText("typed");
     dir.write("three.txt", "AT\r\n\r\n#01#02\r\n");
     openFile(dir.path("three.txt"));
 
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(commandList(), (QStringList{"AT", "", "#01#02"}));
-    EXPECT_EQ(form->Edit_send->currentText(), "typed");
-    EXPECT_EQ(form->Memo2->toPlainText(), "AT\n\n#01#02");
+    EXPECT_EQ(ui(form).Edit_send->currentText(), "typed");
+    EXPECT_EQ(ui(form).Memo2->toPlainText(), "AT\n\n#01#02");
     ASSERT_EQ(dialogs.openRequests.size(), 1u);
     const FileDialogRequest& r = dialogs.openRequests.front();
     EXPECT_EQ(r.title, "Open command file");
@@ -57,9 +58,9 @@ TEST_F(CommandFiles, OpeningReplacesTheListAndKeepsTheCommandLine) {
     // A last line without a break is the last entry; lone CR and LF end lines too.
     dir.write("nobreak.txt", "one\rtwo\nthree");
     dialogs.openAnswers.push_back(dir.path("nobreak.txt"));
-    form->Opencommandfile1->trigger();
+    ui(form).Opencommandfile1->trigger();
     EXPECT_EQ(commandList(), (QStringList{"one", "two", "three"}));
-    EXPECT_EQ(form->Edit_send->currentText(), "typed");
+    EXPECT_EQ(ui(form).Edit_send->currentText(), "typed");
 
     // ".csv" lines are taken whole, commas and quotes included.
     dir.write("list.csv", "01,02\r\n\"a\",b\r\n");
@@ -74,10 +75,10 @@ TEST_F(CommandFiles, OpeningReplacesTheListAndKeepsTheCommandLine) {
 }
 
 TEST_F(CommandFiles, OpeningNothingOrAMissingFileKeepsTheList) {
-    form->Edit_send->addItems({"keep"});
+    ui(form).Edit_send->addItems({"keep"});
     dialogs.openAnswers = {std::nullopt, QString(), QStringLiteral("*.txt")};
     for (int i = 0; i < 3; ++i)
-        form->BitBtn6Click();
+        ui(form).BitBtn6->click();
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(commandList(), QStringList{"keep"});
 
@@ -91,20 +92,20 @@ TEST_F(CommandFiles, OpeningNothingOrAMissingFileKeepsTheList) {
 
 TEST_F(CommandFiles, SaveThenOpenRestoresTheList) {
     const QStringList list = {"AT#0D#0A", "", "01,02", "#23#41", "AT"};
-    form->Edit_send->addItems(list);
+    ui(form).Edit_send->addItems(list);
     dialogs.saveAnswers.push_back(dir.path("cmds.txt"));
-    form->Savecommands1->trigger();
+    ui(form).Savecommands1->trigger();
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(dir.read("cmds.txt"), "AT#0D#0A\r\n\r\n01,02\r\n#23#41\r\nAT\r\n");
 
-    form->Edit_send->clear();
+    ui(form).Edit_send->clear();
     openFile(dir.path("cmds.txt"));
     EXPECT_EQ(commandList(), list);
 
     // An empty list writes an empty file over the old one.
-    form->Edit_send->clear();
+    ui(form).Edit_send->clear();
     dialogs.saveAnswers.push_back(dir.path("cmds.txt"));
-    form->Savecommands1Click();
+    ui(form).Savecommands1->trigger();
     EXPECT_TRUE(dir.exists("cmds.txt"));
     EXPECT_EQ(dir.read("cmds.txt"), "");
 }
@@ -112,12 +113,12 @@ TEST_F(CommandFiles, SaveThenOpenRestoresTheList) {
 TEST_F(CommandFiles, DelayKeyFilterPassesDigitsAndLineKeys) {
     for (char16_t c : {u'0', u'5', u'9', char16_t(8), char16_t(10), char16_t(13)}) {
         QChar key(c);
-        form->Edit_delay_commandKeyPress(key);
+        trelmo::Edit_delay_commandKeyPress(key);
         EXPECT_EQ(key.unicode(), c);
     }
     for (char16_t c : {u'a', u'-', u' ', u'.', char16_t(0x00E9), char16_t(9)}) {
         QChar key(c);
-        form->Edit_delay_commandKeyPress(key);
+        trelmo::Edit_delay_commandKeyPress(key);
         EXPECT_EQ(key.unicode(), 27) << int(c);
     }
 }
@@ -125,7 +126,7 @@ TEST_F(CommandFiles, DelayKeyFilterPassesDigitsAndLineKeys) {
 // The command delay is changed with its arrows, keys and wheel, in steps of 10; only the
 // number itself cannot be typed over. A run takes the delay shown when it starts.
 TEST_F(SerialCommandFiles, TheCommandDelayStepsByTen) {
-    QSpinBox* box = form->UpDown_delay_command;
+    QSpinBox* box = ui(form).UpDown_delay_command;
     ASSERT_EQ(box->value(), 0);
     box->setFocus();
     QTest::keyClick(box, Qt::Key_Up);
@@ -135,24 +136,24 @@ TEST_F(SerialCommandFiles, TheCommandDelayStepsByTen) {
     EXPECT_EQ(box->value(), 120);
     QTest::keyClick(box, Qt::Key_Down);
     EXPECT_EQ(box->value(), 110);
-    EXPECT_TRUE(form->Edit_delay_command->isReadOnly());
-    QTest::keyClicks(form->Edit_delay_command, "5");
+    EXPECT_TRUE(ui(form).Edit_delay_command->isReadOnly());
+    QTest::keyClicks(ui(form).Edit_delay_command, "5");
     EXPECT_EQ(box->value(), 110);
 
     PtyPair pty;
     if (!pty.Ok())
         GTEST_SKIP() << "no pseudo-terminals here";
     ASSERT_TRUE(connectSerial(pty.SlavePath())) << dialogs.lastText().toStdString();
-    form->Edit_send->addItems({"AT", "AT"});
-    form->BitBtn1->click();
-    EXPECT_EQ(form->Timer_autoSend->interval(), 110);
-    form->BitBtn1->click();  // stop
-    form->BitBtn2Click();
+    ui(form).Edit_send->addItems({"AT", "AT"});
+    ui(form).BitBtn1->click();
+    EXPECT_EQ(ui(form).Timer_autoSend->interval(), 110);
+    ui(form).BitBtn1->click();  // stop
+    ui(form).BitBtn2->click();
 }
 
 TEST_F(CommandFiles, ARunNeedsALink) {
-    form->Edit_send->addItems({"AT"});
-    form->BitBtn1->click();
+    ui(form).Edit_send->addItems({"AT"});
+    ui(form).BitBtn1->click();
     EXPECT_EQ(dialogs.texts(),
               QStringList{"You are not connected to serial port or through TCP..."});
     EXPECT_TRUE(runEnded());
@@ -168,8 +169,8 @@ TEST_F(SerialCommandFiles, ThreeEntryFileRunOverAPseudoTerminal) {
 
     dir.write("three.txt", "AT\r\n\r\n#01#02\r\n");
     openFile(dir.path("three.txt"));
-    form->Edit_send->setEditText("typed");
-    form->UpDown_delay_command->setValue(100);
+    ui(form).Edit_send->setEditText("typed");
+    ui(form).UpDown_delay_command->setValue(100);
 
     QByteArray farEnd;
     QByteArray atMessage;
@@ -177,12 +178,12 @@ TEST_F(SerialCommandFiles, ThreeEntryFileRunOverAPseudoTerminal) {
         pumpUntil([&] { return (farEnd += pty.ReadAvailable()).size() >= 2; }, 5000);
         atMessage = farEnd;
     };
-    form->BitBtn1->click();
-    EXPECT_EQ(form->BitBtn1->text(), kStop);
-    EXPECT_TRUE(form->BatchSending);
-    EXPECT_EQ(form->BatchIndex, 0);
-    EXPECT_EQ(form->Timer_autoSend->interval(), 100);
-    EXPECT_TRUE(form->Timer_autoSend->isActive());
+    ui(form).BitBtn1->click();
+    EXPECT_EQ(ui(form).BitBtn1->text(), kStop);
+    EXPECT_TRUE(form->commands()->batchSending());
+    EXPECT_EQ(form->commands()->batchIndex(), 0);
+    EXPECT_EQ(ui(form).Timer_autoSend->interval(), 100);
+    EXPECT_TRUE(ui(form).Timer_autoSend->isActive());
 
     ASSERT_TRUE(pumpUntil([&] { return runEnded(); }));
     ASSERT_TRUE(pumpUntil([&] { return (farEnd += pty.ReadAvailable()).size() >= 4; }));
@@ -191,25 +192,25 @@ TEST_F(SerialCommandFiles, ThreeEntryFileRunOverAPseudoTerminal) {
     EXPECT_EQ(farEnd, QByteArray("AT\x01\x02", 4));
     EXPECT_EQ(dialogs.texts(), QStringList{"Please enter command string"});
     EXPECT_EQ(atMessage, "AT");  // the box came between AT and 01 02
-    EXPECT_EQ(form->BatchIndex, 0);
+    EXPECT_EQ(form->commands()->batchIndex(), 0);
     // Commands of a run are not added to the list again.
     EXPECT_EQ(commandList(), (QStringList{"AT", "", "#01#02"}));
-    form->BitBtn2Click();
+    ui(form).BitBtn2->click();
 }
 
 TEST_F(CommandFiles, StoppingARunInTheMiddle) {
     ASSERT_TRUE(connectTcp());
-    form->Edit_send->addItems({"first", "second", "third"});
-    form->UpDown_delay_command->setValue(100);
+    ui(form).Edit_send->addItems({"first", "second", "third"});
+    ui(form).UpDown_delay_command->setValue(100);
     // The user stops the run between its first and its second tick.
     int indexAtStop = -1;
-    const auto stopper = QObject::connect(form->Timer_autoSend, &QTimer::timeout, [&] {
+    const auto stopper = QObject::connect(ui(form).Timer_autoSend, &QTimer::timeout, [&] {
         if (indexAtStop < 0) {
-            indexAtStop = form->BatchIndex;
-            form->BitBtn1->click();
+            indexAtStop = form->commands()->batchIndex();
+            ui(form).BitBtn1->click();
         }
     });
-    form->BitBtn1Click();
+    ui(form).BitBtn1->click();
     ASSERT_TRUE(pumpUntil([&] { return indexAtStop >= 0; }));
     QObject::disconnect(stopper);
     EXPECT_EQ(indexAtStop, 1);
@@ -220,8 +221,8 @@ TEST_F(CommandFiles, StoppingARunInTheMiddle) {
     EXPECT_TRUE(dialogs.messages.empty());
 
     // A new run starts from the first entry again.
-    form->UpDown_delay_command->setValue(10);
-    form->BitBtn1Click();
+    ui(form).UpDown_delay_command->setValue(10);
+    ui(form).BitBtn1->click();
     ASSERT_TRUE(pumpUntil([&] { return runEnded(); }));
     EXPECT_TRUE(pumpUntil([&] { return peerReceived() == "firstfirstsecondthird"; }));
 }
@@ -234,12 +235,12 @@ TEST_F(CommandFiles, ZeroDelaySendsBackToBackUntilTheEnd) {
         list << QStringLiteral("#%1").arg(i + 0x30, 2, 16, QLatin1Char('0'));
         expected += char(i + 0x30);
     }
-    form->Edit_send->addItems(list);
-    form->UpDown_delay_command->setValue(0);
-    form->BitBtn1Click();
+    ui(form).Edit_send->addItems(list);
+    ui(form).UpDown_delay_command->setValue(0);
+    ui(form).BitBtn1->click();
     // The first command goes out on a later turn of the event loop, not in the click.
-    EXPECT_EQ(form->BatchIndex, 0);
-    EXPECT_EQ(form->BitBtn1->text(), kStop);
+    EXPECT_EQ(form->commands()->batchIndex(), 0);
+    EXPECT_EQ(ui(form).BitBtn1->text(), kStop);
     ASSERT_TRUE(pumpUntil([&] { return runEnded(); }));
     EXPECT_TRUE(pumpUntil([&] { return peerReceived() == expected; }))
         << peerReceived().toHex().toStdString();
@@ -247,18 +248,18 @@ TEST_F(CommandFiles, ZeroDelaySendsBackToBackUntilTheEnd) {
     EXPECT_EQ(commandList(), list);
 
     // An empty list: the single tick meets the empty command and ends the run.
-    form->Edit_send->clear();
-    form->BitBtn1Click();
+    ui(form).Edit_send->clear();
+    ui(form).BitBtn1->click();
     ASSERT_TRUE(pumpUntil([&] { return runEnded(); }));
     EXPECT_EQ(dialogs.texts(), QStringList{"Please enter command string"});
 }
 
 TEST_F(CommandFiles, AMessageBoxOfTheRunHoldsIt) {
     ASSERT_TRUE(connectTcp());
-    form->Edit_send->addItems({"A", "", "#4", "B", "C"});
-    form->UpDown_delay_command->setValue(0);
+    ui(form).Edit_send->addItems({"A", "", "#4", "B", "C"});
+    ui(form).UpDown_delay_command->setValue(0);
     int ticks = 0;
-    QObject::connect(form->Timer_autoSend, &QTimer::timeout, [&] { ++ticks; });
+    QObject::connect(ui(form).Timer_autoSend, &QTimer::timeout, [&] { ++ticks; });
 
     struct Seen {
         QString text;
@@ -272,10 +273,10 @@ TEST_F(CommandFiles, AMessageBoxOfTheRunHoldsIt) {
         const int before = ticks;
         const QByteArray sentBefore = peerReceived();
         pumpFor(300);
-        seen.push_back(
-            {box.text, ticks - before, form->BatchIndex, peerReceived().mid(sentBefore.size())});
+        seen.push_back({box.text, ticks - before, form->commands()->batchIndex(),
+                        peerReceived().mid(sentBefore.size())});
     };
-    form->BitBtn1Click();
+    ui(form).BitBtn1->click();
     ASSERT_TRUE(pumpUntil([&] { return runEnded(); }));
     ASSERT_TRUE(pumpUntil([&] { return peerReceived() == "ABC"; })) << peerReceived().toStdString();
     ASSERT_EQ(seen.size(), 2u);
@@ -291,10 +292,10 @@ TEST_F(CommandFiles, AMessageBoxOfTheRunHoldsIt) {
 
 TEST_F(CommandFiles, ABoxOpenedElsewhereHoldsTheRunToo) {
     ASSERT_TRUE(connectTcp());
-    form->Edit_send->addItems({"A", "B", "C"});
-    form->UpDown_delay_command->setValue(300);
+    ui(form).Edit_send->addItems({"A", "B", "C"});
+    ui(form).UpDown_delay_command->setValue(300);
     int ticks = 0;
-    QObject::connect(form->Timer_autoSend, &QTimer::timeout, [&] { ++ticks; });
+    QObject::connect(ui(form).Timer_autoSend, &QTimer::timeout, [&] { ++ticks; });
     QByteArray sentWhileOpen;
     bool boxDone = false;
     dialogs.onMessage = [&](const MessageRequest&) {
@@ -306,7 +307,7 @@ TEST_F(CommandFiles, ABoxOpenedElsewhereHoldsTheRunToo) {
         sentWhileOpen = peerReceived().mid(before.size());
         boxDone = true;
     };
-    form->BitBtn1Click();
+    ui(form).BitBtn1->click();
     ASSERT_TRUE(pumpUntil([&] { return peerReceived() == "A"; }));
     showMessage(QStringLiteral("another box"), form);
     EXPECT_TRUE(boxDone);
@@ -317,13 +318,13 @@ TEST_F(CommandFiles, ABoxOpenedElsewhereHoldsTheRunToo) {
 
 TEST_F(CommandFiles, ARunGoesOnAfterTheLinkIsLost) {
     ASSERT_TRUE(connectTcp());
-    form->Edit_send->addItems({"first", "second", "third"});
-    form->UpDown_delay_command->setValue(300);
-    form->BitBtn1Click();
+    ui(form).Edit_send->addItems({"first", "second", "third"});
+    ui(form).UpDown_delay_command->setValue(300);
+    ui(form).BitBtn1->click();
     ASSERT_TRUE(pumpUntil([&] { return peerReceived() == "first"; }));
-    form->Butt_connect->click();  // "Disconnect TCP"
-    ASSERT_FALSE(form->TcpConnected);
-    EXPECT_TRUE(form->BatchSending);
+    ui(form).Butt_connect->click();  // "Disconnect TCP"
+    ASSERT_FALSE(form->tcpLinks()->tcpConnected());
+    EXPECT_TRUE(form->commands()->batchSending());
     ASSERT_TRUE(pumpUntil([&] { return runEnded(); }));
     EXPECT_EQ(dialogs.texts(), QStringList(2, "You are not connected to serial port or TCP/IP"));
     EXPECT_EQ(peerReceived(), "first");

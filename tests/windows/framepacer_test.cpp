@@ -8,6 +8,8 @@
 
 #include "widgets/FramePacer.h"
 
+using namespace trelmo;
+
 namespace {
 
 // A window that counts its paints and remembers the value it showed last.

@@ -8,6 +8,8 @@
 
 #include "widgets/dsLeds.h"
 
+using namespace trelmo;
+
 namespace {
 
 const QColor kBackground(255, 0, 255);  // magenta: never a lamp colour

@@ -14,6 +14,8 @@
 #include "links/WinSocket.h"
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo;
+
 using namespace trelmo::test;
 using trelmo::serial::sim::SimPeer;
 
@@ -27,7 +29,7 @@ class SerialSend : public SerialTerm {
     }
     // Types the command and presses Enter.
     void typeAndEnter(const QString& command) {
-        QLineEdit* edit = form->Edit_send->lineEdit();
+        QLineEdit* edit = ui(form).Edit_send->lineEdit();
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Backspace);
         QTest::keyClicks(edit, command);
@@ -56,14 +58,14 @@ TEST_F(SerialSend, EnterFromTheKeyboardSendsExactlyWhatWasTypedOnce) {
     EXPECT_EQ(arrived(7), QByteArray("AT+CGMI"));
     // A keyboard's keys reach the combo box (the focus widget), which hands them to its line
     // edit: the prefix of a command in the history is sent as typed, not completed, and once.
-    QComboBox* box = form->Edit_send;
+    QComboBox* box = ui(form).Edit_send;
     box->lineEdit()->selectAll();
     QTest::keyClick(box, Qt::Key_Backspace);
     QTest::keyClicks(box, "AT");
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(arrived(2), QByteArray("AT"));
     EXPECT_EQ(commandList(), (QStringList{"AT+CGMI", "AT"}));
-    EXPECT_EQ(form->Label_send->text(), "Total send: 2");
+    EXPECT_EQ(ui(form).Label_send->text(), "Total send: 2");
 }
 
 TEST_F(SerialSend, CommandStringsArriveByteExact) {
@@ -82,39 +84,44 @@ TEST_F(SerialSend, CommandStringsArriveByteExact) {
         typeAndEnter(c.command);
         typed << c.command;
         EXPECT_EQ(arrived(c.bytes.size()).toHex(' '), c.bytes.toHex(' ')) << c.command;
-        EXPECT_EQ(form->Label_send->text(), "Total send: " + QString::number(c.bytes.size()));
+        EXPECT_EQ(ui(form).Label_send->text(), "Total send: " + QString::number(c.bytes.size()));
     }
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().join("|").toStdString();
     EXPECT_EQ(commandList(), typed) << "Enter adds the command once, by the send only";
-    EXPECT_EQ(form->StatusBar1Panel2->text(), "Total send: 2   " + form->Label_rec->text());
+    EXPECT_EQ(ui(form).StatusBar1Panel2->text(), "Total send: 2   " + ui(form).Label_rec->text());
 
     // The same command twice is listed twice; a batch run adds nothing.
-    form->Edit_send->setEditText("#31");
-    form->BitBtn4->click();
-    form->BitBtn4->click();
+    ui(form).Edit_send->setEditText("#31");
+    ui(form).BitBtn4->click();
+    ui(form).BitBtn4->click();
     EXPECT_EQ(arrived(2), "11");
     EXPECT_EQ(commandList().mid(typed.size()), QStringList({"#31", "#31"}));
-    form->BatchSending = true;
-    form->BitBtn4->click();
-    form->BatchSending = false;
-    EXPECT_EQ(arrived(1), "1");
-    EXPECT_EQ(commandList().size(), typed.size() + 2);
+    // A batch run sends the list again and adds nothing to it.
+    const QStringList before = commandList();
+    ui(form).UpDown_delay_command->setValue(0);
+    ui(form).BitBtn1->click();
+    ASSERT_TRUE(pumpUntil([&] { return !form->commands()->batchSending(); }));
+    QByteArray all;
+    for (const auto& c : cases)
+        all += c.bytes;
+    EXPECT_EQ(arrived(all.size() + 2).toHex(' '), (all + "11").toHex(' '));
+    EXPECT_EQ(commandList(), before);
 }
 
 TEST_F(SerialSend, LongCommandsAreSentInFull) {
     QString command(1024, 'k');
-    form->Edit_send->setEditText(command);
-    form->BitBtn4->click();
+    ui(form).Edit_send->setEditText(command);
+    ui(form).BitBtn4->click();
     EXPECT_EQ(arrived(1024), QByteArray(1024, 'k'));
-    EXPECT_EQ(form->Label_send->text(), "Total send: 1024");
+    EXPECT_EQ(ui(form).Label_send->text(), "Total send: 1024");
     // A longer command (as a command file may hold) is not cut.
     command = QString(1500, 'z') + "#0A";
-    form->Edit_send->setEditText(command);
-    form->BitBtn4->click();
+    ui(form).Edit_send->setEditText(command);
+    ui(form).BitBtn4->click();
     EXPECT_EQ(arrived(1501), QByteArray(1500, 'z') + "\n");
-    EXPECT_EQ(form->Label_send->text(), "Total send: 1501");
+    EXPECT_EQ(ui(form).Label_send->text(), "Total send: 1501");
     // Typing stops at 1024 characters.
-    QLineEdit* edit = form->Edit_send->lineEdit();
+    QLineEdit* edit = ui(form).Edit_send->lineEdit();
     edit->setText(QString(1020, 'q'));
     edit->end(false);
     QTest::keyClicks(edit, "123456");
@@ -143,51 +150,58 @@ TEST_F(SerialSend, Refusals) {
     // Something received makes the sum non-zero.
     ASSERT_TRUE(pty.Write("\x05"));
     ASSERT_TRUE(pumpUntil([&] { return tableRows() == 1; }));
-    EXPECT_EQ(form->lab_crc->text(), "CRC: 0x05");
+    EXPECT_EQ(ui(form).lab_crc->text(), "CRC: 0x05");
 
-    form->Edit_send->setEditText(QString());
-    form->BitBtn4->click();
+    ui(form).Edit_send->setEditText(QString());
+    ui(form).BitBtn4->click();
     EXPECT_EQ(dialogs.texts(), QStringList{"Please enter command string"});
-    EXPECT_EQ(form->Recv.CheckSum, 5);
+    EXPECT_EQ(form->receivePath()->state().CheckSum, 5);
 
+    // A received byte makes the sum other than 0.
+    auto receiveSum = [&](char byte) {
+        const int before = received();
+        pty.Write(QByteArray(1, byte));
+        ASSERT_TRUE(pumpUntil([&] { return received() == before + 1; }));
+    };
     for (const char* bad : {"#4", "abc#", "#", "#zz", "#4g"}) {
         dialogs.clear();
-        form->Recv.CheckSum = 9;
+        receiveSum(9);
+        ASSERT_NE(form->receivePath()->state().CheckSum, 0);
         typeAndEnter(bad);
         EXPECT_EQ(dialogs.texts(), QStringList{"Wrong send string. Please correct it"}) << bad;
-        EXPECT_EQ(form->Recv.CheckSum, 0) << bad;
-        EXPECT_EQ(form->lab_crc->text(), "CRC: 0x00");
+        EXPECT_EQ(form->receivePath()->state().CheckSum, 0) << bad;
+        EXPECT_EQ(ui(form).lab_crc->text(), "CRC: 0x00");
     }
     EXPECT_TRUE(commandList().isEmpty());
     EXPECT_TRUE(arrived(0).isEmpty());
 
-    form->BitBtn2->click();  // disconnect
+    receiveSum(7);
+    ui(form).BitBtn2->click();  // disconnect
     dialogs.clear();
-    form->Recv.CheckSum = 7;
     typeAndEnter("AT");
     EXPECT_EQ(dialogs.texts(), QStringList{"You are not connected to serial port or TCP/IP"});
-    EXPECT_EQ(form->Recv.CheckSum, 7);
+    EXPECT_EQ(form->receivePath()->state().CheckSum, 7);
     EXPECT_TRUE(commandList().isEmpty());
 }
 
 TEST_F(SerialSend, PauseAfterEachByte) {
-    form->CharDelay = 40;
-    form->Edit_send->setEditText("12345");
+    form->commands()->setCharDelay(40);
+    ui(form).Edit_send->setEditText("12345");
     QElapsedTimer t;
     t.start();
-    form->BitBtn4->click();
+    ui(form).BitBtn4->click();
     EXPECT_GE(t.elapsed(), 5 * 40);
     EXPECT_EQ(arrived(5), "12345");
-    EXPECT_FALSE(lit(form->led_TxD));
+    EXPECT_FALSE(lit(ui(form).led_TxD));
 }
 
 // "Control RTS" raises RTS for the duration of the write, on the simulated device.
 TEST_F(SerialTerm, ControlRtsAroundTheWrite) {
     auto peer = SimPeer::Create("rts");
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
-    form->Check_Rts->setChecked(true);
-    form->CharDelay = 15;
+    ASSERT_TRUE(form->serialLink()->portOpen());
+    ui(form).Check_Rts->setChecked(true);
+    form->commands()->setCharDelay(15);
     std::atomic<bool> stop{false};
     std::atomic<int> writtenWhileLow{0}, samplesHigh{0};
     std::thread watcher([&] {
@@ -201,21 +215,21 @@ TEST_F(SerialTerm, ControlRtsAroundTheWrite) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
-    form->Edit_send->setEditText("ABCD");
-    form->BitBtn4->click();
+    ui(form).Edit_send->setEditText("ABCD");
+    ui(form).BitBtn4->click();
     stop = true;
     watcher.join();
     EXPECT_EQ(peer->Written(), "ABCD");
     EXPECT_GT(samplesHigh.load(), 0);
     EXPECT_EQ(writtenWhileLow.load(), 0);
     EXPECT_FALSE(peer->Rts());
-    EXPECT_FALSE(lit(form->led_RTS));
+    EXPECT_FALSE(lit(ui(form).led_RTS));
 
     // Unticked: RTS is not touched.
-    form->Check_Rts->setChecked(false);
-    form->CheckBox1->click();  // RTS up by hand
+    ui(form).Check_Rts->setChecked(false);
+    ui(form).CheckBox1->click();  // RTS up by hand
     ASSERT_TRUE(peer->Rts());
-    form->BitBtn4->click();
+    ui(form).BitBtn4->click();
     EXPECT_TRUE(peer->Rts());
 }
 
@@ -224,54 +238,47 @@ TEST_F(SerialTerm, ControlRtsAroundTheWrite) {
 TEST_F(SerialTerm, ExceptionWhileSending) {
     auto peer = SimPeer::Create("fail");
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
-    form->TcpConnected = true;  // the client socket is not connected: its send fails
-    const QString panel2 = form->StatusBar1Panel2->text();
-    form->Edit_send->setEditText("xy");
-    form->BitBtn4->click();
+    ASSERT_TRUE(form->serialLink()->portOpen());
+    // The device fails the third byte's write.
+    int lit = 0;
+    QObject::connect(form->commands(), &CommandRunner::lampChanged, [&](Lamp lamp, bool on) {
+        if (lamp == Lamp::TxD && on && ++lit == 3)
+            peer->FailNext(trelmo::serial::sim::SimOp::Write, EIO);
+    });
+    const QString panel2 = ui(form).StatusBar1Panel2->text();
+    ui(form).Edit_send->setEditText("xyz");
+    ui(form).BitBtn4->click();
     EXPECT_EQ(peer->Written(), "xy");
-    EXPECT_EQ(form->Label_send->text(), "Total send: 2");
-    EXPECT_EQ(form->StatusBar1Panel2->text(), panel2);
+    EXPECT_EQ(ui(form).Label_send->text(), "Total send: 2");
+    EXPECT_EQ(ui(form).StatusBar1Panel2->text(), panel2);
     EXPECT_TRUE(pane().startsWith("Exception sending - ")) << pane().toStdString();
-    EXPECT_EQ(form->Recv.LineIndex, 1);
-    EXPECT_EQ(form->Edit_send->count(), 1);
+    EXPECT_EQ(form->receivePath()->state().LineIndex, 1);
+    EXPECT_EQ(ui(form).Edit_send->count(), 1);
     EXPECT_TRUE(dialogs.messages.empty());
-    form->TcpConnected = false;
 }
 
 // Each byte goes as its own send to the TCP client link and to the listener's client.
 TEST_F(SerialTerm, TcpBranches) {
-    QTcpServer far;
-    ASSERT_TRUE(far.listen(QHostAddress::LocalHost));
-    form->Xport_socket->setHost("127.0.0.1");
-    form->Xport_socket->setPort(far.serverPort());
-    form->Xport_socket->Open();
-    ASSERT_TRUE(pumpUntil([&] { return far.hasPendingConnections(); }));
-    std::unique_ptr<QTcpSocket> accepted(far.nextPendingConnection());
-    ASSERT_TRUE(pumpUntil([&] { return form->Xport_socket->Active(); }));
-    form->TcpConnected = true;
+    ASSERT_TRUE(connectTcp());
+    ui(form).Edit_send->setEditText("ok#0D");
+    ui(form).BitBtn4->click();
+    EXPECT_TRUE(pumpUntil([&] { return peerReceived().size() >= 3; }));
+    EXPECT_EQ(peerReceived(), "ok\r");
+    EXPECT_EQ(ui(form).Label_send->text(), "Total send: 3");
+    ui(form).Butt_connect->click();
+    ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
 
-    form->Socket1->setPort(0);
-    form->Socket1->Open();
-    ASSERT_TRUE(form->Socket1->Active());
+    listen();
     QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, form->Socket1->ListenPort());
-    ASSERT_TRUE(pumpUntil([&] { return form->Socket1->ServedClient() != nullptr; }));
-    form->ListenerClientConnected = true;
-
-    form->Edit_send->setEditText("ok#0D");
-    form->BitBtn4->click();
-    QByteArray atFar, atClient;
+    client.connectToHost(QHostAddress::LocalHost, form->tcpLinks()->listener()->ListenPort());
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+    ui(form).BitBtn4->click();
+    QByteArray atClient;
     EXPECT_TRUE(pumpUntil([&] {
-        atFar += accepted->readAll();
         atClient += client.readAll();
-        return atFar.size() >= 3 && atClient.size() >= 3;
+        return atClient.size() >= 3;
     }));
-    EXPECT_EQ(atFar, "ok\r");
     EXPECT_EQ(atClient, "ok\r");
-    EXPECT_EQ(form->Label_send->text(), "Total send: 6");
-    form->TcpConnected = false;
-    form->ListenerClientConnected = false;
-    form->Xport_socket->Close();
-    form->Socket1->Close();
+    EXPECT_EQ(ui(form).Label_send->text(), "Total send: 3");
+    ui(form).BitBtn3->click();
 }

@@ -10,7 +10,10 @@
 #include <thread>
 
 #include "links/WinSocket.h"
+#include "terminal/TerminalInput.h"
 #include "tests/common/WindowFixture.h"
+
+using namespace trelmo;
 
 using namespace trelmo::test;
 using namespace trelmo::serial;
@@ -18,7 +21,7 @@ using trelmo::serial::sim::SimOp;
 using trelmo::serial::sim::SimPeer;
 
 TEST_F(SerialTerm, PortCarriesItsFixedSettings) {
-    TVaComm* port = form->Com_Port;
+    TVaComm* port = form->serialLink()->port();
     EXPECT_EQ(port->MonitorEvents(),
               TVaCommEvents({ceError, ceRing, ceRxChar, ceTxEmpty, cePErr, ceEvent1}));
     EXPECT_EQ(port->Buffers().ReadSize(), 2048);
@@ -31,166 +34,180 @@ TEST_F(SerialTerm, PortCarriesItsFixedSettings) {
     EXPECT_TRUE(port->OnRxChar && port->OnTxEmpty && port->OnRing && port->OnPErr);
     EXPECT_FALSE(port->OnError) << "line errors are not handled by the window";
     // The list: COM1..COM24 first.
-    ASSERT_GE(form->Combo_com->count(), 24);
-    EXPECT_EQ(form->Combo_com->itemText(0), "COM1");
-    EXPECT_EQ(form->Combo_com->itemText(23), "COM24");
-    for (int i = 24; i < form->Combo_com->count(); ++i)
-        EXPECT_TRUE(form->Combo_com->itemText(i).startsWith("/dev/"));
+    ASSERT_GE(ui(form).Combo_com->count(), 24);
+    EXPECT_EQ(ui(form).Combo_com->itemText(0), "COM1");
+    EXPECT_EQ(ui(form).Combo_com->itemText(23), "COM24");
+    for (int i = 24; i < ui(form).Combo_com->count(); ++i)
+        EXPECT_TRUE(ui(form).Combo_com->itemText(i).startsWith("/dev/"));
 }
 
 TEST_F(SerialTerm, ConnectAndDisconnectAPseudoTerminal) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    typeInto(form->Combo_parity, "None");
-    typeInto(form->Combo_databits, "8");
+    typeInto(ui(form).Combo_parity, "None");
+    typeInto(ui(form).Combo_databits, "8");
     connectSerial(pty.SlavePath());
-    ASSERT_TRUE(form->PortOpen) << dialogs.texts().join("|").toStdString();
-    EXPECT_EQ(form->ComName, pty.SlavePath());
+    ASSERT_TRUE(form->serialLink()->portOpen()) << dialogs.texts().join("|").toStdString();
+    EXPECT_EQ(form->serialLink()->comName(), pty.SlavePath());
     const QString open = pty.SlavePath() + ", 9600, 8, None, 1 - OPEN";
-    EXPECT_EQ(form->StatusBar1Panel0->text(), open);
-    EXPECT_EQ(form->Label_com_status->text(), open);
-    EXPECT_EQ(form->Com_Port->DeviceName(), "\\\\.\\" + pty.SlavePath());
-    EXPECT_EQ(form->Com_Port->Baudrate(), br9600);
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), open);
+    EXPECT_EQ(ui(form).Label_com_status->text(), open);
+    EXPECT_EQ(form->serialLink()->port()->DeviceName(), "\\\\.\\" + pty.SlavePath());
+    EXPECT_EQ(form->serialLink()->port()->Baudrate(), br9600);
     for (QWidget* w : settingsControls())
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
-    EXPECT_TRUE(form->UpDown_delay->isEnabled());
+    EXPECT_TRUE(ui(form).UpDown_delay->isEnabled());
 
-    form->BitBtn2->click();
-    EXPECT_FALSE(form->PortOpen);
-    EXPECT_FALSE(form->Com_Port->Active());
-    EXPECT_EQ(form->StatusBar1Panel0->text(), pty.SlavePath() + " - status: CLOSED");
-    EXPECT_EQ(form->Label_com_status->text(), pty.SlavePath() + " - status: CLOSED");
+    ui(form).BitBtn2->click();
+    EXPECT_FALSE(form->serialLink()->portOpen());
+    EXPECT_FALSE(form->serialLink()->port()->Active());
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), pty.SlavePath() + " - status: CLOSED");
+    EXPECT_EQ(ui(form).Label_com_status->text(), pty.SlavePath() + " - status: CLOSED");
     for (QWidget* w : settingsControls())
         EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_TRUE(dialogs.messages.empty());
 
     // The menu item does the same as the button.
-    form->Connecttoserial1->trigger();
-    EXPECT_TRUE(form->PortOpen);
-    form->Connecttoserial1->trigger();
-    EXPECT_FALSE(form->PortOpen);
+    ui(form).Connecttoserial1->trigger();
+    EXPECT_TRUE(form->serialLink()->portOpen());
+    ui(form).Connecttoserial1->trigger();
+    EXPECT_FALSE(form->serialLink()->portOpen());
 }
 
 TEST_F(SerialTerm, SettingsMapToThePort) {
     auto peer = SimPeer::Create("map");
     // A rate outside the table goes through brUser with the typed number.
-    typeInto(form->Combo_speed, "921600");
-    EXPECT_EQ(form->Speed, 921600);
-    typeInto(form->Combo_parity, "Mark");
-    typeInto(form->Combo_databits, "7");
-    typeInto(form->Combo_stopbit, "2");
+    typeInto(ui(form).Combo_speed, "921600");
+    EXPECT_EQ(form->serialLink()->speed(), 921600);
+    typeInto(ui(form).Combo_parity, "Mark");
+    typeInto(ui(form).Combo_databits, "7");
+    typeInto(ui(form).Combo_stopbit, "2");
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
-    EXPECT_EQ(form->Com_Port->Baudrate(), brUser);
-    EXPECT_EQ(form->Com_Port->UserBaudrate(), 921600);
-    EXPECT_EQ(form->Com_Port->Parity(), paMark);
-    EXPECT_EQ(form->Com_Port->Databits(), db7);
-    EXPECT_EQ(form->Com_Port->Stopbits(), sb2);
-    EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:map, 921600, 7, Mark, 2 - OPEN");
-    form->BitBtn2->click();
+    ASSERT_TRUE(form->serialLink()->portOpen());
+    EXPECT_EQ(form->serialLink()->port()->Baudrate(), brUser);
+    EXPECT_EQ(form->serialLink()->port()->UserBaudrate(), 921600);
+    EXPECT_EQ(form->serialLink()->port()->Parity(), paMark);
+    EXPECT_EQ(form->serialLink()->port()->Databits(), db7);
+    EXPECT_EQ(form->serialLink()->port()->Stopbits(), sb2);
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), "sim:map, 921600, 7, Mark, 2 - OPEN");
+    ui(form).BitBtn2->click();
 
     // Texts that match no choice keep the previous connection's values; the status shows
     // the text as typed.
-    typeInto(form->Combo_speed, "9600");
-    typeInto(form->Combo_parity, "even");
-    form->DataBits = 6;
-    form->StopBits = 3;
-    form->BitBtn2->click();
-    ASSERT_TRUE(form->PortOpen);
-    EXPECT_EQ(form->Com_Port->Baudrate(), br9600);
-    EXPECT_EQ(form->Com_Port->UserBaudrate(), 0);
-    EXPECT_EQ(form->Com_Port->Parity(), paMark);
-    EXPECT_EQ(form->Com_Port->Databits(), db7);
-    EXPECT_EQ(form->Com_Port->Stopbits(), sb2);
-    EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:map, 9600, 6, even, 3 - OPEN");
-    form->BitBtn2->click();
+    typeInto(ui(form).Combo_speed, "9600");
+    typeInto(ui(form).Combo_parity, "even");
+    typeInto(ui(form).Combo_databits, "6");
+    typeInto(ui(form).Combo_stopbit, "3");
+    ui(form).BitBtn2->click();
+    ASSERT_TRUE(form->serialLink()->portOpen());
+    EXPECT_EQ(form->serialLink()->port()->Baudrate(), br9600);
+    EXPECT_EQ(form->serialLink()->port()->UserBaudrate(), 0);
+    EXPECT_EQ(form->serialLink()->port()->Parity(), paMark);
+    EXPECT_EQ(form->serialLink()->port()->Databits(), db7);
+    EXPECT_EQ(form->serialLink()->port()->Stopbits(), sb2);
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), "sim:map, 9600, 6, even, 3 - OPEN");
+    ui(form).BitBtn2->click();
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(SerialTerm, ConnectRefusals) {
     // No name, a missing device and a device in use: the same message, closed state.
-    typeInto(form->Combo_com, "");
-    form->BitBtn2->click();
-    typeInto(form->Combo_com, "/dev/trelmo-no-such-device");
-    form->BitBtn2->click();
+    typeInto(ui(form).Combo_com, "");
+    ui(form).BitBtn2->click();
+    typeInto(ui(form).Combo_com, "/dev/trelmo-no-such-device");
+    ui(form).BitBtn2->click();
     auto peer = SimPeer::Create("busy");
     TVaComm other;
     other.SetDeviceName(peer->DeviceName());
     other.Open();
     connectSerial(peer->DeviceName());
     EXPECT_EQ(dialogs.texts(), QStringList(3, "This COM port is in use by another program!"));
-    EXPECT_FALSE(form->PortOpen);
-    EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:busy - status: CLOSED");
+    EXPECT_FALSE(form->serialLink()->portOpen());
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), "sim:busy - status: CLOSED");
     other.Close();
     dialogs.clear();
 
     // Open fails after a good probe: the default error display shows the port's message
     // and the window is left as it was.
-    const QString before = form->StatusBar1Panel0->text();
+    const QString before = ui(form).StatusBar1Panel0->text();
     peer->FailNext(SimOp::SetState, EIO);
-    form->BitBtn2->click();
+    ui(form).BitBtn2->click();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_FALSE(dialogs.lastText().isEmpty());
-    EXPECT_FALSE(form->PortOpen);
-    EXPECT_FALSE(form->Com_Port->Active());
-    EXPECT_EQ(form->StatusBar1Panel0->text(), before);
-    EXPECT_TRUE(form->Combo_com->isEnabled());
+    EXPECT_FALSE(form->serialLink()->portOpen());
+    EXPECT_FALSE(form->serialLink()->port()->Active());
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), before);
+    EXPECT_TRUE(ui(form).Combo_com->isEnabled());
 }
 
 TEST_F(SerialTerm, TcpLinksComeFirst) {
     auto peer = SimPeer::Create("excl");
-    typeInto(form->Combo_com, peer->DeviceName());
+    typeInto(ui(form).Combo_com, peer->DeviceName());
     const QString msg = "Already active TCP socket, disconnect first!";
-    form->TcpConnected = true;
-    form->BitBtn2->click();
-    form->TcpConnected = false;
-    form->ListenerClientConnected = true;
-    form->BitBtn2->click();
-    form->ListenerClientConnected = false;
-    EXPECT_EQ(pane(), msg + "\n" + msg + "\n");
-    EXPECT_EQ(form->Recv.LineIndex, 2);
+    ASSERT_TRUE(connectTcp());
+    const int before = form->receivePath()->state().LineIndex;
+    ui(form).BitBtn2->click();
+    EXPECT_EQ(lines().at(before), msg);
+    ui(form).Butt_connect->click();
+    ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
 
-    // A listener without a client refuses too.
-    form->Socket1->setPort(0);
-    form->Socket1->Open();
-    ASSERT_TRUE(form->Socket1->Active());
-    form->BitBtn2->click();
-    EXPECT_EQ(form->Recv.LineIndex, 3);
-    form->Socket1->Close();
+    // A listener with a client, and one without, refuse too.
+    listen();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, form->tcpLinks()->listener()->ListenPort());
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+    int index = form->receivePath()->state().LineIndex;
+    ui(form).BitBtn2->click();
+    EXPECT_EQ(lines().at(index), msg);
+    EXPECT_EQ(form->receivePath()->state().LineIndex, index + 1);
+    client.disconnectFromHost();
+    ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->listenerClientConnected(); }));
+    ASSERT_TRUE(form->tcpLinks()->listener()->Active());
+    index = form->receivePath()->state().LineIndex;
+    ui(form).BitBtn2->click();
+    EXPECT_EQ(lines().at(index), msg);
+    ui(form).BitBtn3->click();
+    ASSERT_FALSE(form->tcpLinks()->listener()->Active());
     EXPECT_FALSE(peer->IsOpen());
     EXPECT_EQ(peer->OpenCount(), 0);
     EXPECT_TRUE(dialogs.messages.empty());
 
-    // The test comes before the disconnect: an open port stays open.
-    form->BitBtn2->click();
-    ASSERT_TRUE(form->PortOpen);
-    form->TcpConnected = true;
-    form->BitBtn2->click();
-    EXPECT_TRUE(form->PortOpen);
+    // The test comes before the disconnect: an open port stays open. (The TCP buttons refuse
+    // while the port is open, so the client socket is opened by itself.)
+    ui(form).BitBtn2->click();
+    ASSERT_TRUE(form->serialLink()->portOpen());
+    Peer far;
+    form->tcpLinks()->client()->setHost("127.0.0.1");
+    form->tcpLinks()->client()->setPort(far.port());
+    form->tcpLinks()->client()->Open();
+    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->tcpConnected(); }));
+    ui(form).BitBtn2->click();
+    EXPECT_TRUE(form->serialLink()->portOpen());
     EXPECT_TRUE(peer->IsOpen());
-    form->TcpConnected = false;
-    form->BitBtn2->click();
+    form->tcpLinks()->client()->Close();
+    ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
+    ui(form).BitBtn2->click();
     EXPECT_FALSE(peer->IsOpen());
 }
 
 TEST_F(SerialTerm, NumericSettingsBoxes) {
     // A digit-only key rule.
     for (int k = 0; k < 256; ++k) {
-        char16_t key = static_cast<char16_t>(k);
-        TForm1::Combo_speedKeyPress(key);
+        QChar key(static_cast<char16_t>(k));
+        trelmo::Combo_speedKeyPress(key);
         const bool kept = (k >= '0' && k <= '9') || k == 8 || k == 10 || k == 13;
-        EXPECT_EQ(key, kept ? k : 27) << k;
+        EXPECT_EQ(key.unicode(), kept ? k : 27) << k;
     }
-    QLineEdit* speed = form->Combo_speed->lineEdit();
-    typeInto(form->Combo_speed, "4a8b0c0");
+    QLineEdit* speed = ui(form).Combo_speed->lineEdit();
+    typeInto(ui(form).Combo_speed, "4a8b0c0");
     EXPECT_EQ(speed->text(), "4800");
-    EXPECT_EQ(form->Speed, 4800);
+    EXPECT_EQ(form->serialLink()->speed(), 4800);
     // Pasting a number works; pasting text inserts nothing.
     speed->selectAll();
     QApplication::clipboard()->setText("57600");
     speed->paste();
     EXPECT_EQ(speed->text(), "57600");
-    EXPECT_EQ(form->Speed, 57600);
+    EXPECT_EQ(form->serialLink()->speed(), 57600);
     speed->selectAll();
     QApplication::clipboard()->setText("fast");
     speed->paste();
@@ -214,104 +231,105 @@ TEST_F(SerialTerm, NumericSettingsBoxes) {
     speed->selectAll();
     QTest::keyClick(speed, Qt::Key_Backspace);
     EXPECT_EQ(dialogs.texts(), QStringList{"'' is not a valid integer value"});
-    EXPECT_EQ(form->Speed, 5760012);
+    EXPECT_EQ(form->serialLink()->speed(), 5760012);
     dialogs.clear();
-    const int dataBits = form->DataBits;
-    typeInto(form->Combo_databits, "x");
-    typeInto(form->Combo_stopbit, "two");
+    const int dataBits = form->serialLink()->dataBits();
+    typeInto(ui(form).Combo_databits, "x");
+    typeInto(ui(form).Combo_stopbit, "two");
     EXPECT_EQ(
         dialogs.texts(),
         QStringList({"'x' is not a valid integer value", "'t' is not a valid integer value",
                      "'tw' is not a valid integer value", "'two' is not a valid integer value"}));
-    EXPECT_EQ(form->DataBits, dataBits);
-    EXPECT_EQ(form->StopBits, 1);
+    EXPECT_EQ(form->serialLink()->dataBits(), dataBits);
+    EXPECT_EQ(form->serialLink()->stopBits(), 1);
 
     // Choosing from the list runs the handler too.
-    form->Combo_stopbit->setCurrentIndex(1);
-    emit form->Combo_stopbit->activated(1);
-    EXPECT_EQ(form->StopBits, 2);
+    ui(form).Combo_stopbit->setCurrentIndex(1);
+    emit ui(form).Combo_stopbit->activated(1);
+    EXPECT_EQ(form->serialLink()->stopBits(), 2);
 
-    // A change of the port name while open shows the note first.
+    // A change of the port name while open shows the note first (the box is disabled while
+    // the port is open, so the controller is asked).
+    auto peer = SimPeer::Create("note");
+    connectSerial(peer->DeviceName());
+    ASSERT_TRUE(form->serialLink()->portOpen());
     dialogs.clear();
-    form->PortOpen = true;
-    form->Combo_com->setEditText("COM7");
-    form->Combo_comChange();
-    form->PortOpen = false;
+    form->serialLink()->chooseComName("COM7");
     EXPECT_EQ(dialogs.texts(),
               QStringList{"Note: You must disconnect and then CONNECT changes to take effect"});
-    EXPECT_EQ(form->ComName, "COM7");
+    EXPECT_EQ(form->serialLink()->comName(), "COM7");
 }
 
 TEST_F(SerialTerm, LineBoxesAndLamps) {
     auto peer = SimPeer::Create("lines");
     // Ticked while closed: nothing happens, and the connect does not apply it.
-    form->CheckBox1->setChecked(true);
-    EXPECT_FALSE(lit(form->led_RTS));
+    ui(form).CheckBox1->setChecked(true);
+    EXPECT_FALSE(lit(ui(form).led_RTS));
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(form->serialLink()->portOpen());
     EXPECT_FALSE(peer->Rts());
     EXPECT_FALSE(peer->Dtr());
-    EXPECT_FALSE(lit(form->led_RTS));
+    EXPECT_FALSE(lit(ui(form).led_RTS));
 
-    form->CheckBox1->click();  // off
-    form->CheckBox1->click();  // on
+    ui(form).CheckBox1->click();  // off
+    ui(form).CheckBox1->click();  // on
     EXPECT_TRUE(peer->Rts());
-    EXPECT_TRUE(lit(form->led_RTS));
-    form->CheckBox2->click();
+    EXPECT_TRUE(lit(ui(form).led_RTS));
+    ui(form).CheckBox2->click();
     EXPECT_TRUE(peer->Dtr());
-    EXPECT_TRUE(lit(form->led_DTR));
-    form->CheckBox1->click();
+    EXPECT_TRUE(lit(ui(form).led_DTR));
+    ui(form).CheckBox1->click();
     EXPECT_FALSE(peer->Rts());
-    EXPECT_FALSE(lit(form->led_RTS));
+    EXPECT_FALSE(lit(ui(form).led_RTS));
 
     // Disconnect with DTR ticked: the lamp keeps showing it.
-    form->BitBtn2->click();
+    ui(form).BitBtn2->click();
     EXPECT_FALSE(peer->IsOpen());
-    EXPECT_TRUE(lit(form->led_DTR));
+    EXPECT_TRUE(lit(ui(form).led_DTR));
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(SerialTerm, RingParityErrorAndTransmitEmpty) {
     auto peer = SimPeer::Create("events");
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
-    EXPECT_FALSE(lit(form->led_RI));
+    ASSERT_TRUE(form->serialLink()->portOpen());
+    EXPECT_FALSE(lit(ui(form).led_RI));
     peer->Ring();
-    EXPECT_TRUE(pumpUntil([&] { return lit(form->led_RI); }));
+    EXPECT_TRUE(pumpUntil([&] { return lit(ui(form).led_RI); }));
 
     peer->RaiseErrors(CE_RXPARITY);
     EXPECT_TRUE(pumpUntil([&] { return !dialogs.messages.empty(); }));
     pumpFor(100);
     EXPECT_EQ(dialogs.texts(), QStringList{"Parity Error"});
 
-    form->led_TxD->setLedOn(true);
+    ui(form).led_TxD->setLedOn(true);
     peer->RaiseEvents(EV_TXEMPTY);
-    EXPECT_TRUE(pumpUntil([&] { return !lit(form->led_TxD); }));
-    EXPECT_TRUE(lit(form->led_RI)) << "nothing turns the ring lamp off";
+    EXPECT_TRUE(pumpUntil([&] { return !lit(ui(form).led_TxD); }));
+    EXPECT_TRUE(lit(ui(form).led_RI)) << "nothing turns the ring lamp off";
 }
 
 TEST_F(SerialTerm, PulledDeviceClosesThePortOnce) {
     auto peer = SimPeer::Create("usb");
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(form->serialLink()->portOpen());
     peer->Pull();
     ASSERT_TRUE(pumpUntil([&] { return !dialogs.messages.empty(); }));
     pumpFor(200);
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(dialogs.lastText().contains("sim:usb")) << dialogs.lastText().toStdString();
-    EXPECT_FALSE(form->PortOpen);
-    EXPECT_FALSE(form->Com_Port->Active());
-    EXPECT_EQ(form->StatusBar1Panel0->text(), "sim:usb - status: CLOSED");
+    EXPECT_FALSE(form->serialLink()->portOpen());
+    EXPECT_FALSE(form->serialLink()->port()->Active());
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), "sim:usb - status: CLOSED");
     for (QWidget* w : settingsControls())
         EXPECT_TRUE(w->isEnabled());
 
     // While it is away the probe refuses; back again, connecting works.
     dialogs.clear();
-    form->BitBtn2->click();
+    ui(form).BitBtn2->click();
     EXPECT_EQ(dialogs.texts(), QStringList{"This COM port is in use by another program!"});
     peer->Plug();
-    form->BitBtn2->click();
-    ASSERT_TRUE(form->PortOpen);
+    ui(form).BitBtn2->click();
+    ASSERT_TRUE(form->serialLink()->portOpen());
     ASSERT_TRUE(peer->Inject("ok"));
     EXPECT_TRUE(pumpUntil([&] { return pane() == "ok"; }));
 }
@@ -319,10 +337,10 @@ TEST_F(SerialTerm, PulledDeviceClosesThePortOnce) {
 TEST_F(SerialTerm, ClosingTheWindowClosesThePort) {
     auto peer = SimPeer::Create("exit");
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(form->serialLink()->portOpen());
     form->close();
     EXPECT_FALSE(peer->IsOpen());
-    EXPECT_FALSE(form->PortOpen);
+    EXPECT_FALSE(form->serialLink()->portOpen());
 }
 
 TEST_F(SerialTerm, WindowsDestroyedWhileBytesArrive) {
@@ -331,7 +349,7 @@ TEST_F(SerialTerm, WindowsDestroyedWhileBytesArrive) {
     PtyFlood flood(pty);
     ASSERT_TRUE(flood.Ok());
     connectSerial(pty.SlavePath());
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(form->serialLink()->portOpen());
     flood.Start(QByteArray(256, 'x'));
     EXPECT_TRUE(pumpUntil([&] { return tableRows() > 2000; }));
     windows.reset();  // the M-Bus window goes first, then the main window with its port

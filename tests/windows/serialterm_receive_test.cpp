@@ -5,6 +5,8 @@
 
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo;
+
 using namespace trelmo::test;
 using trelmo::serial::sim::SimPeer;
 
@@ -28,12 +30,12 @@ TEST_F(SerialReceive, TextModeNamesAndLineBreak) {
     EXPECT_EQ(column(0), QStringList({"1", "2", "3", "4"}));
     EXPECT_EQ(column(2), QStringList({"0x41", "0x0D", "0x0A", "0x42"}));
     EXPECT_EQ(column(4), QStringList(4, ""));
-    EXPECT_EQ(form->Label_rec->text(), "Total received: 4");
-    EXPECT_EQ(form->StatusBar1Panel2->text(), "Total send:   Total received: 4");
-    EXPECT_EQ(form->StatusBar1Panel1->text(), "Last byte parity: None");
-    EXPECT_EQ(form->Lab_Parity->text(), "Last byte parity: None");
-    EXPECT_EQ(form->Recv.ReceivedCount, 4);
-    EXPECT_FALSE(lit(form->led_RxD));
+    EXPECT_EQ(ui(form).Label_rec->text(), "Total received: 4");
+    EXPECT_EQ(ui(form).StatusBar1Panel2->text(), "Total send:   Total received: 4");
+    EXPECT_EQ(ui(form).StatusBar1Panel1->text(), "Last byte parity: None");
+    EXPECT_EQ(ui(form).Lab_Parity->text(), "Last byte parity: None");
+    EXPECT_EQ(form->receivePath()->state().ReceivedCount, 4);
+    EXPECT_FALSE(lit(ui(form).led_RxD));
 
     // A byte 0 is named and counted; the line goes on behind it.
     feed(QByteArray("x\0y", 3), 7);
@@ -42,7 +44,7 @@ TEST_F(SerialReceive, TextModeNamesAndLineBreak) {
 }
 
 TEST_F(SerialReceive, HexModeWritesEveryByte) {
-    form->Check_hex->setChecked(true);
+    ui(form).Check_hex->setChecked(true);
     feed(QByteArray("A\r\nB", 4), 4);
     EXPECT_EQ(pane(), "0x41 0x0D \n0x0A 0x42 ");
     EXPECT_EQ(column(1), QStringList({"A", "\r", "\n", "B"}));
@@ -56,31 +58,29 @@ TEST_F(SerialReceive, LineOverTwoBlocksAndSum) {
     feed("\n", 5);
     EXPECT_EQ(pane(), "ABD\n\n") << "two breaks leave one empty line";
 
-    form->Recv.CheckSum = 0;
+    send("x");  // a send starts the sum again
+    ASSERT_EQ(form->receivePath()->state().CheckSum, 0);
     feed(QByteArray("\xFF\x02", 2), 7);
-    EXPECT_EQ(form->lab_crc->text(), "CRC: 0x01");
+    EXPECT_EQ(ui(form).lab_crc->text(), "CRC: 0x01");
     feed(QByteArray("\x80\x90", 2), 9);
-    EXPECT_EQ(form->lab_crc->text(), "CRC: 0x11");
+    EXPECT_EQ(ui(form).lab_crc->text(), "CRC: 0x11");
     // Shown whole, not clipped to the label's first text "CRC: ".
-    EXPECT_GE(form->lab_crc->width(),
-              form->lab_crc->fontMetrics().horizontalAdvance(form->lab_crc->text()));
+    EXPECT_GE(ui(form).lab_crc->width(),
+              ui(form).lab_crc->fontMetrics().horizontalAdvance(ui(form).lab_crc->text()));
 }
 
 TEST_F(SerialReceive, MessageLinesAndReceivedText) {
     feed("AB", 2);
-    form->TcpConnected = true;
-    form->BitBtn2->click();
-    form->TcpConnected = false;
+    // A message line: the TCP client refuses while the port is open.
+    ui(form).Butt_connect->click();
     feed("C", 3);
-    EXPECT_EQ(pane(), "AB\nAlready active TCP socket, disconnect first!C");
+    EXPECT_EQ(pane(), "AB\nAlready active connection (serial or Listen TCP)C");
     feed("\n", 4);
-    form->TcpConnected = true;
-    form->BitBtn2->click();
-    form->TcpConnected = false;
+    ui(form).Butt_connect->click();
     feed("D", 5);
     EXPECT_EQ(pane(),
-              "AB\nAlready active TCP socket, disconnect first!C\n"
-              "Already active TCP socket, disconnect first!\nD");
+              "AB\nAlready active connection (serial or Listen TCP)C\n"
+              "Already active connection (serial or Listen TCP)\nD");
 }
 
 TEST_F(SerialReceive, LargeBurstArrivesInFullAndInOrder) {
@@ -93,7 +93,7 @@ TEST_F(SerialReceive, LargeBurstArrivesInFullAndInOrder) {
     for (int i = 0; i < burst.size(); ++i) {
         ASSERT_EQ(dec[i].toInt(), static_cast<uint8_t>(burst[i])) << "byte " << i;
     }
-    EXPECT_EQ(form->Label_rec->text(), "Total received: 40000");
+    EXPECT_EQ(ui(form).Label_rec->text(), "Total received: 40000");
 }
 
 // The parity value of the last byte by the port's setting, on the simulated device.
@@ -109,15 +109,15 @@ TEST_F(SerialTerm, LastByteParity) {
                  {"None", "Last byte parity: None"}};
     int total = 0;
     for (const auto& c : cases) {
-        typeInto(form->Combo_parity, c.parity);
+        typeInto(ui(form).Combo_parity, c.parity);
         connectSerial(peer->DeviceName());
-        ASSERT_TRUE(form->PortOpen) << c.parity;
+        ASSERT_TRUE(form->serialLink()->portOpen()) << c.parity;
         ASSERT_TRUE(peer->Inject("A"));
         ++total;
         ASSERT_TRUE(pumpUntil([&] { return tableRows() == total; }));
-        EXPECT_EQ(form->StatusBar1Panel1->text(), c.expected) << c.parity;
-        EXPECT_EQ(form->Lab_Parity->text(), c.expected) << c.parity;
-        form->BitBtn2->click();
+        EXPECT_EQ(ui(form).StatusBar1Panel1->text(), c.expected) << c.parity;
+        EXPECT_EQ(ui(form).Lab_Parity->text(), c.expected) << c.parity;
+        ui(form).BitBtn2->click();
     }
     EXPECT_EQ(column(4), QStringList({"0", "1", "1", "0", ""}));
 }
@@ -126,17 +126,17 @@ TEST_F(SerialTerm, LastByteParity) {
 TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
     auto peer = SimPeer::Create("big");
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(form->serialLink()->portOpen());
     struct Call {
         int count;
         int taken;
     };
     QList<Call> calls;
-    auto original = form->Com_Port->OnRxChar;
-    form->Com_Port->OnRxChar = [&](TVaComm* sender, int count) {
-        const int before = form->Recv.ReceivedCount;
+    auto original = form->serialLink()->port()->OnRxChar;
+    form->serialLink()->port()->OnRxChar = [&](TVaComm* sender, int count) {
+        const int before = form->receivePath()->state().ReceivedCount;
         original(sender, count);
-        calls.append({count, form->Recv.ReceivedCount - before});
+        calls.append({count, form->receivePath()->state().ReceivedCount - before});
     };
     QByteArray bytes(25000, '\0');
     for (int i = 0; i < bytes.size(); ++i)
@@ -154,7 +154,7 @@ TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
     const QStringList dec = column(3);
     for (int i = 0; i < 25000; i += 997)
         EXPECT_EQ(dec[i].toInt(), i % 251) << i;
-    form->Com_Port->OnRxChar = original;
+    form->serialLink()->port()->OnRxChar = original;
 }
 
 // Bytes lost below the program (an overrun the device reports) are shown once, with their
@@ -162,7 +162,7 @@ TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
 TEST_F(SerialTerm, LossBelowTheProgramIsShownOnceWithItsCount) {
     auto peer = SimPeer::Create("overrun");
     connectSerial(peer->DeviceName());
-    ASSERT_TRUE(form->PortOpen);
+    ASSERT_TRUE(form->serialLink()->portOpen());
     ASSERT_TRUE(peer->Inject("before\n"));
     ASSERT_TRUE(pumpUntil([&] { return tableRows() == 7; }));
     // The overrun arrives together with the next bytes, in one batch.
@@ -170,7 +170,7 @@ TEST_F(SerialTerm, LossBelowTheProgramIsShownOnceWithItsCount) {
     ASSERT_TRUE(pumpUntil([&] { return tableRows() == 12; }));
     ASSERT_TRUE(peer->Inject(" and more\n"));
     ASSERT_TRUE(pumpUntil([&] { return tableRows() == 22; }));
-    const QStringList lines = form->Pane->lines();
+    const QStringList lines = (&form->receivePath()->pane())->lines();
     int reports = 0;
     for (const QString& line : lines)
         reports += line.contains(QStringLiteral("17 bytes were lost by the serial port"));
@@ -181,7 +181,7 @@ TEST_F(SerialTerm, LossBelowTheProgramIsShownOnceWithItsCount) {
     EXPECT_EQ(lines.mid(0, 2), QStringList({"before", "after"}));
     EXPECT_TRUE(lines[2].startsWith("Receive overrun at ")) << lines[2].toStdString();
     EXPECT_TRUE(lines[2].endsWith("before the program could read them and more"));
-    EXPECT_EQ(form->Table->bytes(), QByteArray("before\nafter and more\n"));
+    EXPECT_EQ((&form->receivePath()->table())->bytes(), QByteArray("before\nafter and more\n"));
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().join("|").toStdString();
 }
 
@@ -190,11 +190,12 @@ TEST_F(SerialTerm, LossBelowTheProgramIsShownOnceWithItsCount) {
 TEST_F(SerialReceive, BurstLargerThanEveryBufferArrivesWhole) {
     const QByteArray data = numberedLines(3 * 1024 * 1024 + 17, false);
     ASSERT_TRUE(feedHeldBack(pty, data)) << tableRows();
-    EXPECT_EQ(form->Recv.ReceivedCount, data.size());
-    EXPECT_TRUE(form->Table->bytes() == data);
-    EXPECT_EQ(form->Pane->lineCount(), data.count('\n') + 1);
-    EXPECT_EQ(form->Pane->line(1000), QString::fromLatin1(data.mid(1000 * 64, 62)) + "<CR>");
-    EXPECT_EQ(form->StatusBar1Panel2->text(),
+    EXPECT_EQ(form->receivePath()->state().ReceivedCount, data.size());
+    EXPECT_TRUE((&form->receivePath()->table())->bytes() == data);
+    EXPECT_EQ((&form->receivePath()->pane())->lineCount(), data.count('\n') + 1);
+    EXPECT_EQ((&form->receivePath()->pane())->line(1000),
+              QString::fromLatin1(data.mid(1000 * 64, 62)) + "<CR>");
+    EXPECT_EQ(ui(form).StatusBar1Panel2->text(),
               "Total send:   Total received: " + QString::number(data.size()));
 }
 
@@ -203,12 +204,13 @@ TEST_F(SerialReceive, BurstLargerThanEveryBufferArrivesWhole) {
 TEST_F(SerialReceive, UnendingLineIsHeldWholeAndReachable) {
     const QByteArray data = numberedLines(1024 * 1024, true);
     ASSERT_TRUE(feedHeldBack(pty, data)) << tableRows();
-    form->Memo_receive->flush();
-    ASSERT_EQ(form->Pane->lineCount(), 1);
-    EXPECT_EQ(form->Memo_receive->lineLength(0), data.size());
-    EXPECT_GT(form->Memo_receive->contentWidth(), data.size());  // every character has width
+    ui(form).Memo_receive->flush();
+    ASSERT_EQ((&form->receivePath()->pane())->lineCount(), 1);
+    EXPECT_EQ(ui(form).Memo_receive->lineLength(0), data.size());
+    EXPECT_GT(ui(form).Memo_receive->contentWidth(), data.size());  // every character has width
     const trelmo::ReceivePaneView::Position end{0, data.size() - 5};
-    form->Memo_receive->ensureVisible(end);
-    EXPECT_EQ(form->Memo_receive->positionAt(form->Memo_receive->pointOf(end)), end);
-    EXPECT_EQ(form->Memo_receive->lineText(0, data.size() - 5), QString::fromLatin1(data.right(5)));
+    ui(form).Memo_receive->ensureVisible(end);
+    EXPECT_EQ(ui(form).Memo_receive->positionAt(ui(form).Memo_receive->pointOf(end)), end);
+    EXPECT_EQ(ui(form).Memo_receive->lineText(0, data.size() - 5),
+              QString::fromLatin1(data.right(5)));
 }

@@ -13,11 +13,17 @@
 #include <memory>
 
 #include "core/IniFile.h"
+#include "serial/SimDevice.h"
 #include "terminal/Terminal.h"
 #include "tests/common/DialogRecorder.h"
+#include "tests/common/Form1Ui.h"
 #include "tests/common/QtPrint.h"
 #include "tests/common/TempDir.h"
 #include "widgets/dsLeds.h"
+
+using namespace trelmo;
+using trelmo::serial::sim::SimPeer;
+using trelmo::test::ui;
 
 using trelmo::test::DialogRecorder;
 using trelmo::test::TempDir;
@@ -49,30 +55,31 @@ QStringList keyLines(const QByteArray& file) {
 TEST(Settings, FirstStartWithoutAFile) {
     TempDir dir;
     TForm1 form(dir.path("trelmo.ini"));
-    EXPECT_EQ(form.Combo_com->currentText(), "");
-    EXPECT_EQ(form.Combo_parity->currentText(), "");
-    EXPECT_EQ(form.Combo_speed->currentText(), "9600");
-    EXPECT_EQ(form.Combo_stopbit->currentText(), "1");
-    EXPECT_EQ(form.Combo_databits->currentText(), "7");
-    EXPECT_EQ(form.DataBits, 7);
-    EXPECT_EQ(form.Speed, 9600);
-    EXPECT_EQ(form.StopBits, 1);
-    EXPECT_EQ(form.CharDelay, 0);
-    EXPECT_EQ(form.Edit_ip->text(), "192.168.0.1");
-    EXPECT_EQ(form.Edit_port->text(), "502");
-    EXPECT_EQ(form.UD_ipTime->value(), 30);
-    EXPECT_EQ(form.Edit_ipTime->text(), "30");
-    EXPECT_EQ(form.UpDown_delay_command->value(), 0);
-    EXPECT_FALSE(form.Check_Rts->isChecked());
-    EXPECT_FALSE(form.Check_dtr->isChecked());
-    EXPECT_FALSE(form.Check_hex->isChecked());
-    EXPECT_TRUE(form.lab_crc->isHidden());
-    EXPECT_FALSE(form.AutoSave);
-    EXPECT_EQ(form.StatusBar1Panel0->text(), " - status: CLOSED");
-    EXPECT_EQ(form.Label_com_status->text(), " - status: CLOSED");
-    EXPECT_FALSE(form.PortOpen || form.TcpConnected || form.ListenerClientConnected ||
-                 form.BatchSending || form.TableShown || form.MbusCapture);
-    for (TdsLed* led : {form.led_TxD, form.led_RxD, form.led_RTS, form.led_DTR, form.led_RI})
+    EXPECT_EQ(ui(form).Combo_com->currentText(), "");
+    EXPECT_EQ(ui(form).Combo_parity->currentText(), "");
+    EXPECT_EQ(ui(form).Combo_speed->currentText(), "9600");
+    EXPECT_EQ(ui(form).Combo_stopbit->currentText(), "1");
+    EXPECT_EQ(ui(form).Combo_databits->currentText(), "7");
+    EXPECT_EQ(form.serialLink()->dataBits(), 7);
+    EXPECT_EQ(form.serialLink()->speed(), 9600);
+    EXPECT_EQ(form.serialLink()->stopBits(), 1);
+    EXPECT_EQ(form.commands()->charDelay(), 0);
+    EXPECT_EQ(ui(form).Edit_ip->text(), "192.168.0.1");
+    EXPECT_EQ(ui(form).Edit_port->text(), "502");
+    EXPECT_EQ(ui(form).UD_ipTime->value(), 30);
+    EXPECT_EQ(ui(form).Edit_ipTime->text(), "30");
+    EXPECT_EQ(ui(form).UpDown_delay_command->value(), 0);
+    EXPECT_FALSE(ui(form).Check_Rts->isChecked());
+    EXPECT_FALSE(ui(form).Check_dtr->isChecked());
+    EXPECT_FALSE(ui(form).Check_hex->isChecked());
+    EXPECT_TRUE(ui(form).lab_crc->isHidden());
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), " - status: CLOSED");
+    EXPECT_EQ(ui(form).Label_com_status->text(), " - status: CLOSED");
+    EXPECT_FALSE(form.serialLink()->portOpen() || form.tcpLinks()->tcpConnected() ||
+                 form.tcpLinks()->listenerClientConnected() || form.commands()->batchSending() ||
+                 form.tableShown() || form.serialLink()->mbusCapture());
+    for (TdsLed* led :
+         {ui(form).led_TxD, ui(form).led_RxD, ui(form).led_RTS, ui(form).led_DTR, ui(form).led_RI})
         EXPECT_FALSE(led->LedOn()) << led->objectName().toStdString();
     EXPECT_FALSE(QFile::exists(dir.path("trelmo.ini")));  // loading creates no file
 }
@@ -86,67 +93,66 @@ TEST(Settings, EveryKeyIsLoaded) {
                          "Command delay=120\n"
                          "[TCPConn]\nHost=10.0.0.7\nPort=2101\nTimeout=250\n"
                          "[Save data]\nAutosave=1\n");
-    EXPECT_EQ(form->ComName, "COM3");
-    EXPECT_EQ(form->Combo_com->currentText(), "COM3");
-    EXPECT_EQ(form->ParityName, "Even");
-    EXPECT_EQ(form->Combo_parity->currentText(), "Even");
-    EXPECT_EQ(form->Speed, 19200);
-    EXPECT_EQ(form->StopBits, 2);
-    EXPECT_EQ(form->DataBits, 8);
-    EXPECT_TRUE(form->Check_Rts->isChecked());
-    EXPECT_TRUE(form->Check_dtr->isChecked());
-    EXPECT_EQ(form->CharDelay, 15);
-    EXPECT_EQ(form->UpDown_delay->value(), 15);
-    EXPECT_EQ(form->Edit_delay->text(), "15");
-    EXPECT_TRUE(form->Check_hex->isChecked());
-    EXPECT_FALSE(form->Check_crc->isChecked());
-    EXPECT_TRUE(form->Check_crc16->isChecked());
-    EXPECT_EQ(form->UpDown_delay_command->value(), 120);
-    EXPECT_EQ(form->Edit_ip->text(), "10.0.0.7");
-    EXPECT_EQ(form->Edit_port->text(), "2101");
-    EXPECT_EQ(form->UD_ipTime->value(), 250);
-    EXPECT_TRUE(form->AutoSave);
-    EXPECT_EQ(form->StatusBar1Panel0->text(), "COM3 - status: CLOSED");
-    EXPECT_EQ(form->Label_com_status->text(), "COM3 - status: CLOSED");
+    EXPECT_EQ(form->serialLink()->comName(), "COM3");
+    EXPECT_EQ(ui(form).Combo_com->currentText(), "COM3");
+    EXPECT_EQ(form->serialLink()->parityName(), "Even");
+    EXPECT_EQ(ui(form).Combo_parity->currentText(), "Even");
+    EXPECT_EQ(form->serialLink()->speed(), 19200);
+    EXPECT_EQ(form->serialLink()->stopBits(), 2);
+    EXPECT_EQ(form->serialLink()->dataBits(), 8);
+    EXPECT_TRUE(ui(form).Check_Rts->isChecked());
+    EXPECT_TRUE(ui(form).Check_dtr->isChecked());
+    EXPECT_EQ(form->commands()->charDelay(), 15);
+    EXPECT_EQ(ui(form).UpDown_delay->value(), 15);
+    EXPECT_EQ(ui(form).Edit_delay->text(), "15");
+    EXPECT_TRUE(ui(form).Check_hex->isChecked());
+    EXPECT_FALSE(ui(form).Check_crc->isChecked());
+    EXPECT_TRUE(ui(form).Check_crc16->isChecked());
+    EXPECT_EQ(ui(form).UpDown_delay_command->value(), 120);
+    EXPECT_EQ(ui(form).Edit_ip->text(), "10.0.0.7");
+    EXPECT_EQ(ui(form).Edit_port->text(), "2101");
+    EXPECT_EQ(ui(form).UD_ipTime->value(), 250);
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), "COM3 - status: CLOSED");
+    EXPECT_EQ(ui(form).Label_com_status->text(), "COM3 - status: CLOSED");
 }
 
 TEST(Settings, OddValues) {
     {
         TempDir dir;  // present but empty: 8 data bits, not the missing key's 7
         auto form = formWith(dir, "[Com port]\nData bits=\n");
-        EXPECT_EQ(form->Combo_databits->currentText(), "");
-        EXPECT_EQ(form->DataBits, 8);
+        EXPECT_EQ(ui(form).Combo_databits->currentText(), "");
+        EXPECT_EQ(form->serialLink()->dataBits(), 8);
     }
     {
         TempDir dir;
         auto form = formWith(dir, "[Com port]\nSpeed, bps=fast\nStop bits=x\nData bits=y\n");
-        EXPECT_EQ(form->Combo_speed->currentText(), "fast");
-        EXPECT_EQ(form->Speed, 9600);
-        EXPECT_EQ(form->StopBits, 1);
-        EXPECT_EQ(form->DataBits, 8);
-        EXPECT_EQ(form->Combo_stopbit->currentText(), "x");
+        EXPECT_EQ(ui(form).Combo_speed->currentText(), "fast");
+        EXPECT_EQ(form->serialLink()->speed(), 9600);
+        EXPECT_EQ(form->serialLink()->stopBits(), 1);
+        EXPECT_EQ(form->serialLink()->dataBits(), 8);
+        EXPECT_EQ(ui(form).Combo_stopbit->currentText(), "x");
     }
     {
         TempDir dir;
         auto form = formWith(dir, "[Com port]\nSpeed, bps=\n[Misc]\nDelay=0x1F\n");
-        EXPECT_EQ(form->Combo_speed->currentText(), "");
-        EXPECT_EQ(form->Speed, 9600);
-        EXPECT_EQ(form->CharDelay, 31);
-        EXPECT_EQ(form->UpDown_delay->value(), 31);
+        EXPECT_EQ(ui(form).Combo_speed->currentText(), "");
+        EXPECT_EQ(form->serialLink()->speed(), 9600);
+        EXPECT_EQ(form->commands()->charDelay(), 31);
+        EXPECT_EQ(ui(form).UpDown_delay->value(), 31);
     }
     {
         TempDir dir;  // 500 is kept for sending although the up-down stops at 200
         auto form = formWith(dir, "[Misc]\nDelay=500\nCommand delay=20000\n[TCPConn]\nTimeout=1\n");
-        EXPECT_EQ(form->CharDelay, 500);
-        EXPECT_EQ(form->UpDown_delay->value(), 200);
-        EXPECT_EQ(form->UpDown_delay_command->value(), 9990);
-        EXPECT_EQ(form->UD_ipTime->value(), 10);
+        EXPECT_EQ(form->commands()->charDelay(), 500);
+        EXPECT_EQ(ui(form).UpDown_delay->value(), 200);
+        EXPECT_EQ(ui(form).UpDown_delay_command->value(), 9990);
+        EXPECT_EQ(ui(form).UD_ipTime->value(), 10);
         form->close();
         trelmo::IniFile back(dir.path("trelmo.ini"));
         EXPECT_EQ(back.readInteger("Misc", "Delay", -1), 200);
         EXPECT_EQ(back.readInteger("Misc", "Command delay", -1), 9990);
         EXPECT_EQ(back.readInteger("TCPConn", "Timeout", -1), 10);
-        EXPECT_EQ(form->CharDelay, 500);
+        EXPECT_EQ(form->commands()->charDelay(), 500);
     }
 }
 
@@ -154,19 +160,19 @@ TEST(Settings, CalcCrcShowsTheCrcLabel) {
     {
         TempDir dir;
         auto form = formWith(dir, "[Misc]\nCalc crc=1\n");
-        EXPECT_TRUE(form->Check_crc->isChecked());
-        EXPECT_FALSE(form->lab_crc->isHidden());
-        EXPECT_EQ(form->lab_crc->text(), "CRC: ");
-        EXPECT_TRUE(form->Check_crc->isHidden());
-        form->Check_crc->setChecked(false);
-        EXPECT_TRUE(form->lab_crc->isHidden());
+        EXPECT_TRUE(ui(form).Check_crc->isChecked());
+        EXPECT_FALSE(ui(form).lab_crc->isHidden());
+        EXPECT_EQ(ui(form).lab_crc->text(), "CRC: ");
+        EXPECT_TRUE(ui(form).Check_crc->isHidden());
+        ui(form).Check_crc->setChecked(false);
+        EXPECT_TRUE(ui(form).lab_crc->isHidden());
     }
     {
         TempDir dir;
         auto form = formWith(dir, "[Misc]\nCalc crc=0\n");
-        EXPECT_TRUE(form->lab_crc->isHidden());
-        form->Check_crc->setChecked(true);
-        EXPECT_FALSE(form->lab_crc->isHidden());
+        EXPECT_TRUE(ui(form).lab_crc->isHidden());
+        ui(form).Check_crc->setChecked(true);
+        EXPECT_FALSE(ui(form).lab_crc->isHidden());
     }
 }
 
@@ -175,21 +181,21 @@ TEST(Settings, SavedKeysInOrderKeepingTheRestOfTheFile) {
     auto form = formWith(dir,
                          "; my settings\r\n[Save data]\r\nAutosave=1\r\n"
                          "[Com port]\r\nNumber=COM2\r\n; note\r\n\r\n[Extra]\r\nfoo = bar\r\n");
-    form->Combo_com->setEditText("COM9");
-    form->Combo_speed->setEditText("fastest");
-    form->Combo_parity->setEditText("Odd");
-    form->Combo_stopbit->setEditText("2");
-    form->Combo_databits->setEditText("8");
-    form->Check_Rts->setChecked(true);
-    form->Check_dtr->setChecked(false);
-    form->Check_hex->setChecked(true);
-    form->Check_crc->setChecked(true);
-    form->Check_crc16->setChecked(false);
-    form->UpDown_delay->setValue(7);
-    form->UpDown_delay_command->setValue(40);
-    form->Edit_ip->setText("127.0.0.1");
-    form->Edit_port->setText("4001");
-    form->UD_ipTime->setValue(77);
+    ui(form).Combo_com->setEditText("COM9");
+    ui(form).Combo_speed->setEditText("fastest");
+    ui(form).Combo_parity->setEditText("Odd");
+    ui(form).Combo_stopbit->setEditText("2");
+    ui(form).Combo_databits->setEditText("8");
+    ui(form).Check_Rts->setChecked(true);
+    ui(form).Check_dtr->setChecked(false);
+    ui(form).Check_hex->setChecked(true);
+    ui(form).Check_crc->setChecked(true);
+    ui(form).Check_crc16->setChecked(false);
+    ui(form).UpDown_delay->setValue(7);
+    ui(form).UpDown_delay_command->setValue(40);
+    ui(form).Edit_ip->setText("127.0.0.1");
+    ui(form).Edit_port->setText("4001");
+    ui(form).UD_ipTime->setValue(77);
     form->close();
 
     const QByteArray file = dir.read("trelmo.ini");
@@ -206,11 +212,11 @@ TEST(Settings, SavedKeysInOrderKeepingTheRestOfTheFile) {
 
     // What was saved loads back into a new window.
     TForm1 again(dir.path("trelmo.ini"));
-    EXPECT_EQ(again.ComName, "COM9");
-    EXPECT_EQ(again.Speed, 9600);
-    EXPECT_EQ(again.Combo_speed->currentText(), "fastest");
-    EXPECT_EQ(again.UD_ipTime->value(), 77);
-    EXPECT_FALSE(again.lab_crc->isHidden());
+    EXPECT_EQ(again.serialLink()->comName(), "COM9");
+    EXPECT_EQ(again.serialLink()->speed(), 9600);
+    EXPECT_EQ(ui(again).Combo_speed->currentText(), "fastest");
+    EXPECT_EQ(ui(again).UD_ipTime->value(), 77);
+    EXPECT_FALSE(ui(again).lab_crc->isHidden());
 }
 
 TEST(Settings, FirstCloseCreatesTheFileInWriteOrder) {
@@ -237,8 +243,10 @@ TEST(Settings, UnwritableFileIsReportedAndTheWindowClosesAnyway) {
     form.show();
     QDir(dir.path("sub")).removeRecursively();  // the folder is gone by the time we close
     bool hookCalled = false;
-    form.PortOpen = true;
-    form.closePortHook = [&] { hookCalled = true; };
+    auto peer = SimPeer::Create("gone-folder");
+    form.serialLink()->toggle(peer->DeviceName(), QStringLiteral("9600"));
+    ASSERT_TRUE(form.serialLink()->portOpen());
+    form.serialLink()->closePortHook = [&] { hookCalled = true; };
     form.close();
     EXPECT_EQ(recorder.texts(), QStringList({"Unable to save current settings!"}));
     EXPECT_FALSE(form.isVisible());
@@ -264,20 +272,22 @@ TEST(Settings, PortIsClosedAfterTheSettingsAreWritten) {
     DialogRecorder recorder;
     TempDir dir;
     TForm1 form(dir.path("trelmo.ini"));
-    form.Combo_com->setEditText("COM5");
+    ui(form).Combo_com->setEditText("COM5");
     QStringList keysWhenClosing;
     int calls = 0;
-    form.closePortHook = [&] {
+    form.serialLink()->closePortHook = [&] {
         ++calls;
         keysWhenClosing = keyLines(dir.read("trelmo.ini"));
-        form.PortOpen = false;
+        form.serialLink()->disconnectPort();
     };
     // With the port closed, closing does not touch it.
     form.close();
     EXPECT_EQ(calls, 0);
 
     form.show();
-    form.PortOpen = true;
+    auto peer = SimPeer::Create("written-first");
+    form.serialLink()->toggle(peer->DeviceName(), QStringLiteral("9600"));
+    ASSERT_TRUE(form.serialLink()->portOpen());
     form.close();
     EXPECT_EQ(calls, 1);
     ASSERT_EQ(keysWhenClosing.size(), 15);
@@ -293,7 +303,7 @@ TEST(Settings, GarbageAndHugeFilesLoadWithoutHarm) {
         junk += char((i * 7919 + 13) % 256);
     junk += "\n[Com port]\nNumber=" + QByteArray(100000, 'C') + "\n";
     auto form = formWith(dir, junk);
-    EXPECT_EQ(form->ComName.size(), trelmo::IniFile::kReadLimit);
+    EXPECT_EQ(form->serialLink()->comName().size(), trelmo::IniFile::kReadLimit);
     form->close();
     trelmo::IniFile back(dir.path("trelmo.ini"));
     EXPECT_EQ(back.readString("Com port", "Number", ""), QString(2047, 'C'));
@@ -309,9 +319,9 @@ TEST(Settings, LoadedTextsStayWholeAndAreWrittenBackWhole) {
                          "[Com port]\r\nSpeed, bps=1234567890\r\n"
                          "[TCPConn]\r\nHost=" +
                              host.toLatin1() + "\r\nPort=1234567\r\n");
-    EXPECT_EQ(form->Edit_ip->text(), host);
-    EXPECT_EQ(form->Edit_port->text(), "1234567");
-    EXPECT_EQ(form->Combo_speed->currentText(), "1234567890");
+    EXPECT_EQ(ui(form).Edit_ip->text(), host);
+    EXPECT_EQ(ui(form).Edit_port->text(), "1234567");
+    EXPECT_EQ(ui(form).Combo_speed->currentText(), "1234567890");
     form->close();
     const QStringList keys = keyLines(dir.read("trelmo.ini"));
     EXPECT_TRUE(keys.contains("TCPConn/Host=" + host)) << keys.join('|').toStdString();
@@ -354,8 +364,8 @@ TEST(Settings, TheFileIsWrittenOnceAndReplacedWhole) {
 TEST(Settings, ClockLabelsAreFilledWhenTheWindowIsCreated) {
     TempDir dir;
     TForm1 form(dir.path("trelmo.ini"));
-    EXPECT_FALSE(form.Label_Time->text().isEmpty());
-    EXPECT_FALSE(form.Label_Date->text().isEmpty());
-    EXPECT_EQ(form.StatusBar1Panel3->text(),
-              form.Label_Time->text() + "  " + form.Label_Date->text());
+    EXPECT_FALSE(ui(form).Label_Time->text().isEmpty());
+    EXPECT_FALSE(ui(form).Label_Date->text().isEmpty());
+    EXPECT_EQ(ui(form).StatusBar1Panel3->text(),
+              ui(form).Label_Time->text() + "  " + ui(form).Label_Date->text());
 }

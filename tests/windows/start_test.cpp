@@ -14,7 +14,7 @@
 #include <QLineEdit>
 #include <QProcess>
 
-#include "app/StartOptions.h"
+#include "app/CommandLine.h"
 #include "core/IniFile.h"
 #include "terminal/PortList.h"
 #include "tests/common/WindowFixture.h"
@@ -126,15 +126,14 @@ TEST_F(WindowTest, StartOptionsOverrideTheSettingsFileAndAreSaved) {
     startWith(
         "; kept\n[Com port]\nNumber=COM3\nParity=Even\nSpeed, bps=19200\nStop bits=2\n"
         "Data bits=8\n[Mine]\nOwn=1\n");
-    applyStartOptions(optionsOf({"--port", "COM7", "--speed", "57600", "--parity", "odd",
-                                 "--data-bits", "7", "--stop-bits", "1"}),
-                      *form);
-    EXPECT_EQ(form->ComName, "COM7");
-    EXPECT_EQ(form->Speed, 57600);
-    EXPECT_EQ(form->ParityName, "Odd");
-    EXPECT_EQ(form->DataBits, 7);
-    EXPECT_EQ(form->StopBits, 1);
-    EXPECT_FALSE(form->PortOpen);  // not asked to connect
+    form->applyStartOptions(optionsOf({"--port", "COM7", "--speed", "57600", "--parity", "odd",
+                                       "--data-bits", "7", "--stop-bits", "1"}));
+    EXPECT_EQ(form->serialLink()->comName(), "COM7");
+    EXPECT_EQ(form->serialLink()->speed(), 57600);
+    EXPECT_EQ(form->serialLink()->parityName(), "Odd");
+    EXPECT_EQ(form->serialLink()->dataBits(), 7);
+    EXPECT_EQ(form->serialLink()->stopBits(), 1);
+    EXPECT_FALSE(form->serialLink()->portOpen());  // not asked to connect
     quit();
     IniFile ini(settingsPath());
     EXPECT_EQ(ini.readString("Com port", "Number", ""), "COM7");
@@ -150,31 +149,30 @@ TEST_F(WindowTest, StartOptionsOverrideTheSettingsFileAndAreSaved) {
 TEST_F(WindowTest, SerialStartOptionsConnectOpensThePortAtStart) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    applyStartOptions(optionsOf({"--port", pty.SlavePath(), "--speed", "115200", "--parity", "None",
-                                 "--data-bits", "8", "--connect"}),
-                      *form);
-    ASSERT_TRUE(form->PortOpen) << dialogs.texts().join('|').toStdString();
-    EXPECT_EQ(form->StatusBar1Panel0->text(), pty.SlavePath() + ", 115200, 8, None, 1 - OPEN");
-    EXPECT_FALSE(form->Combo_com->isEnabled());
+    form->applyStartOptions(optionsOf({"--port", pty.SlavePath(), "--speed", "115200", "--parity",
+                                       "None", "--data-bits", "8", "--connect"}));
+    ASSERT_TRUE(form->serialLink()->portOpen()) << dialogs.texts().join('|').toStdString();
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text(), pty.SlavePath() + ", 115200, 8, None, 1 - OPEN");
+    EXPECT_FALSE(ui(form).Combo_com->isEnabled());
     ASSERT_TRUE(pty.Write("hello\n"));
     EXPECT_TRUE(pumpUntil([&] { return hasLine("hello"); }));
 }
 
 TEST_F(TcpWindow, StartOptionsConnectToAHostOrListen) {
     Peer host;
-    applyStartOptions(optionsOf({"--tcp", QStringLiteral("127.0.0.1:%1").arg(host.port())}), *form);
+    form->applyStartOptions(optionsOf({"--tcp", QStringLiteral("127.0.0.1:%1").arg(host.port())}));
     ASSERT_TRUE(host.waitForClient());
-    EXPECT_TRUE(pumpUntil([&] { return form->TcpConnected; }));
-    EXPECT_EQ(form->Edit_ip->text(), "127.0.0.1");
-    EXPECT_EQ(form->Edit_port->text(), QString::number(host.port()));
-    form->Butt_connect->click();  // "Disconnect TCP"
-    ASSERT_TRUE(pumpUntil([&] { return !form->TcpConnected; }));
+    EXPECT_TRUE(pumpUntil([&] { return form->tcpLinks()->tcpConnected(); }));
+    EXPECT_EQ(ui(form).Edit_ip->text(), "127.0.0.1");
+    EXPECT_EQ(ui(form).Edit_port->text(), QString::number(host.port()));
+    ui(form).Butt_connect->click();  // "Disconnect TCP"
+    ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
 
     const int port = unusedPort();
-    applyStartOptions(optionsOf({"--listen", QString::number(port)}), *form);
+    form->applyStartOptions(optionsOf({"--listen", QString::number(port)}));
     auto remote = connectTo(port);
-    EXPECT_TRUE(pumpUntil([&] { return form->ListenerClientConnected; }));
-    EXPECT_EQ(form->Edit_port->text(), QString::number(port));
+    EXPECT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+    EXPECT_EQ(ui(form).Edit_port->text(), QString::number(port));
 }
 
 // The program itself, started as from a shell.
@@ -249,7 +247,7 @@ TEST(StartProgram, PortAndConnectOpenTheDeviceAtStart) {
 
 // Combo_com lists the devices present whenever it is opened, behind COM1..COM24.
 TEST_F(WindowTest, PortListFollowsDevicesPluggedInAndPulledOut) {
-    auto* ports = qobject_cast<PortComboBox*>(form->Combo_com);
+    auto* ports = qobject_cast<PortComboBox*>(ui(form).Combo_com);
     ASSERT_NE(ports, nullptr);
     QList<SerialDeviceInfo> present;
     ports->devices = [&] { return present; };
@@ -274,13 +272,13 @@ TEST_F(WindowTest, PortListFollowsDevicesPluggedInAndPulledOut) {
               "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
     EXPECT_EQ(ports->itemData(24, PortComboBox::DescriptionRole).toString(), "");
     EXPECT_EQ(ports->currentText(), "COM5");  // what the user typed stays
-    EXPECT_EQ(form->ComName, "COM5");
+    EXPECT_EQ(form->serialLink()->comName(), "COM5");
 
     // Choosing it in the list sets the port as typing it does.
     ports->setCurrentIndex(25);
     emit ports->activated(25);
     EXPECT_EQ(ports->currentText(), "/dev/ttyUSB0");
-    EXPECT_EQ(form->ComName, "/dev/ttyUSB0");
+    EXPECT_EQ(form->serialLink()->comName(), "/dev/ttyUSB0");
 
     // Pulled out: gone from the next list; a device named like a COM entry is not listed twice.
     present = {{"/dev/ttyACM0", ""}, {"COM2", ""}};
@@ -296,7 +294,7 @@ TEST_F(WindowTest, PortListFollowsDevicesPluggedInAndPulledOut) {
 // do. Access is answered by the seam; the device's group comes from the node itself.
 TEST_F(WindowTest, ARefusedDeviceSaysWhyAndWhatToDo) {
     int answer = EACCES;
-    form->deviceAccess = [&](const QString&) { return answer; };
+    form->serialLink()->deviceAccess = [&](const QString&) { return answer; };
 
     // No node to look at: the usual group.
     EXPECT_FALSE(connectSerial(dir.path("ttyGone")));
@@ -335,8 +333,8 @@ TEST_F(WindowTest, ARefusedDeviceSaysWhyAndWhatToDo) {
                                           "; ask the administrator for read and write access "
                                           "to it.");
     }
-    EXPECT_FALSE(form->PortOpen);
-    EXPECT_EQ(form->StatusBar1Panel0->text().right(16), "- status: CLOSED");
+    EXPECT_FALSE(form->serialLink()->portOpen());
+    EXPECT_EQ(ui(form).StatusBar1Panel0->text().right(16), "- status: CLOSED");
 }
 
 // The machine's own answer: a device node without read and write rights for this user.
@@ -349,9 +347,9 @@ TEST(DeviceAccess, TheMachinesAnswerForANodeThisUserMayNotOpen) {
     ASSERT_EQ(::chmod(QFile::encodeName(node).constData(), 0), 0);
     DialogRecorder dialogs;
     TForm1 form(dir.path("trelmo.ini"));
-    EXPECT_EQ(form.deviceAccess(node), EACCES);
-    form.Combo_com->setEditText(node);
-    form.BitBtn2->click();
+    EXPECT_EQ(form.serialLink()->deviceAccess(node), EACCES);
+    ui(form).Combo_com->setEditText(node);
+    ui(form).BitBtn2->click();
     EXPECT_TRUE(dialogs.lastText().startsWith(kInUse + "\n\nPermission denied"))
         << dialogs.lastText().toStdString();
 }

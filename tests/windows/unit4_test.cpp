@@ -9,10 +9,12 @@
 #include <QStandardItemModel>
 #include <QStatusBar>
 
+#include "core/receive/ByteTableModel.h"
 #include "tests/common/Pump.h"
 #include "widgets/ByteGridView.h"
-#include "core/receive/ByteTableModel.h"
 #include "widgets/ByteTableWindow.h"
+
+using namespace trelmo;
 
 using trelmo::ByteGridView;
 

@@ -25,12 +25,17 @@
 
 #include "app/Windows.h"
 #include "core/LocaleText.h"
+#include "serial/SimDevice.h"
 #include "terminal/ReceivePaneView.h"
 #include "tests/common/DialogRecorder.h"
+#include "tests/common/Form1Ui.h"
 #include "tests/common/Pump.h"
 #include "tests/common/QtPrint.h"
 #include "tests/common/TempDir.h"
 #include "widgets/dsLeds.h"
+
+using namespace trelmo;
+using trelmo::test::ui;
 
 using trelmo::test::DialogRecorder;
 using trelmo::test::TempDir;
@@ -73,7 +78,7 @@ TEST(Windows, StartUpCreatesFourWindowsWithOnlyTheMainOneShown) {
     Windows windows(dir.path("trelmo.ini"));
     TForm1* main = windows.form1();
     ASSERT_TRUE(main && windows.form4() && windows.form5() && windows.form2());
-    EXPECT_EQ(main->ComName, "COM4");  // the main window loaded the settings
+    EXPECT_EQ(main->serialLink()->comName(), "COM4");  // the main window loaded the settings
     EXPECT_EQ(main->windowTitle(), "Trelmo and LAN v3.1.2");
     EXPECT_EQ(main->size(), QSize(850, 632));
     EXPECT_EQ(windows.form4()->windowTitle(), "Trelmo Table Format");
@@ -87,7 +92,9 @@ TEST(Windows, StartUpCreatesFourWindowsWithOnlyTheMainOneShown) {
     EXPECT_FALSE(windows.form4()->testAttribute(Qt::WA_QuitOnClose));
     EXPECT_FALSE(windows.form5()->testAttribute(Qt::WA_QuitOnClose));
     EXPECT_FALSE(windows.form2()->testAttribute(Qt::WA_QuitOnClose));
-    EXPECT_EQ(main->tableWindow(), windows.form4());
+    // "More >>" shows the byte table window.
+    ui(main).Butt_additional->click();
+    EXPECT_TRUE(windows.form4()->isVisible());
 }
 
 TEST(Windows, CaptionsReachTheWindowManagerWithoutASuffix) {
@@ -240,14 +247,14 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
 
     // A read-only view of the pane's lines; long lines scroll sideways (no wrapping).
     auto* memo = child<trelmo::ReceivePaneView>(f, "Memo_receive");
-    EXPECT_EQ(memo->model(), f->Pane);
+    EXPECT_EQ(memo->model(), (&f->receivePath()->pane()));
     EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo->font().family(), "Arial");
     EXPECT_EQ(memo->font().pointSize(), 9);
     EXPECT_EQ(memo->toPlainText(), "");
-    EXPECT_EQ(actionTexts(f->PopupMenu1), QStringList({"Clear", "Save", "Save in BIN"}));
-    EXPECT_EQ(actionNames(f->PopupMenu1), QStringList({"Clear1", "Save2", "SaveinBIN2"}));
+    EXPECT_EQ(actionTexts(ui(f).PopupMenu1), QStringList({"Clear", "Save", "Save in BIN"}));
+    EXPECT_EQ(actionNames(ui(f).PopupMenu1), QStringList({"Clear1", "Save2", "SaveinBIN2"}));
     // The pane grows with the window.
     const QSize before = memo->size();
     f->resize(1000, 800);
@@ -260,14 +267,14 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
     for (int i = 0; i < 4; ++i) {
         auto* p = bar->findChild<QLabel*>(QString("StatusBar1Panel%1").arg(i));
         ASSERT_NE(p, nullptr) << i;
-        EXPECT_EQ(p, f->panel(i));
+        EXPECT_EQ(p, ui(f).panel(i));
         if (i < 3) {
             EXPECT_EQ(p->width(), widths[i]) << i;
         }
         EXPECT_GT(p->x(), lastX);  // left to right
         lastX = p->x();
     }
-    EXPECT_GE(f->StatusBar1Panel3->width(), 50);
+    EXPECT_GE(ui(f).StatusBar1Panel3->width(), 50);
 
     QList<QMenu*> menus;
     for (QAction* a : f->menuBar()->actions())
@@ -285,9 +292,9 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
     EXPECT_EQ(actionTexts(menus[2]), QStringList({"About", "Contents"}));
     EXPECT_EQ(actionNames(menus[2]), QStringList({"About1", "Contents1"}));
 
-    EXPECT_EQ(f->Timer_Time->interval(), 1000);
-    EXPECT_TRUE(f->Timer_Time->isActive());
-    EXPECT_FALSE(f->Timer_autoSend->isActive());
+    EXPECT_EQ(ui(f).Timer_Time->interval(), 1000);
+    EXPECT_TRUE(ui(f).Timer_Time->isActive());
+    EXPECT_FALSE(ui(f).Timer_autoSend->isActive());
     f->close();
 }
 
@@ -302,10 +309,10 @@ TEST(MainWindow, ClockPanelShowsTimeTwoBlanksAndDate) {
         const QString date = trelmo::shortDateText(fixed.date());
         // The running timer fills the panel by itself.
         EXPECT_TRUE(trelmo::test::pumpUntil(
-            [&] { return f->StatusBar1Panel3->text() == time + "  " + date; }, 15000));
-        EXPECT_EQ(f->Label_Time->text(), time);
-        EXPECT_EQ(f->Label_Date->text(), date);
-        EXPECT_TRUE(f->StatusBar1Panel3->text().contains("14"));
+            [&] { return ui(f).StatusBar1Panel3->text() == time + "  " + date; }, 15000));
+        EXPECT_EQ(ui(f).Label_Time->text(), time);
+        EXPECT_EQ(ui(f).Label_Date->text(), date);
+        EXPECT_TRUE(ui(f).StatusBar1Panel3->text().contains("14"));
         f->close();
     }
     trelmo::setClockOverride({});
@@ -319,7 +326,7 @@ TEST(MainWindow, ExitButtonAsksAndMenuExitDoesNot) {
     f->show();
 
     recorder.yesNoAnswers = {trelmo::MsgResult::No};
-    f->BitBtn8->click();
+    ui(f).BitBtn8->click();
     ASSERT_EQ(recorder.messages.size(), 1u);
     const trelmo::MessageRequest& ask = recorder.messages[0];
     EXPECT_EQ(ask.text, "Are you sure you want to exit?");
@@ -331,14 +338,14 @@ TEST(MainWindow, ExitButtonAsksAndMenuExitDoesNot) {
     EXPECT_FALSE(dir.exists("trelmo.ini"));  // nothing saved
 
     recorder.yesNoAnswers = {trelmo::MsgResult::Yes};
-    f->BitBtn8->click();
+    ui(f).BitBtn8->click();
     EXPECT_EQ(recorder.messages.size(), 2u);
     EXPECT_FALSE(f->isVisible());
     EXPECT_TRUE(dir.exists("trelmo.ini"));  // closing saved the settings
 
     f->show();
     recorder.clear();
-    f->Exit1->trigger();
+    ui(f).Exit1->trigger();
     EXPECT_TRUE(recorder.messages.empty());
     EXPECT_FALSE(f->isVisible());
 }
@@ -350,12 +357,14 @@ TEST(MainWindow, MenuExitClosesAnOpenPortOnce) {
     TForm1* f = windows.form1();
     f->show();
     int closes = 0;
-    f->closePortHook = [&] {
+    f->serialLink()->closePortHook = [&] {
         ++closes;
-        f->PortOpen = false;
+        f->serialLink()->disconnectPort();
     };
-    f->PortOpen = true;
-    f->Exit1->trigger();
+    auto peer = trelmo::serial::sim::SimPeer::Create("exit");
+    f->serialLink()->toggle(peer->DeviceName(), QStringLiteral("9600"));
+    ASSERT_TRUE(f->serialLink()->portOpen());
+    ui(f).Exit1->trigger();
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(f->isVisible());
     EXPECT_TRUE(recorder.messages.empty());
@@ -368,26 +377,26 @@ TEST(MainWindow, ByteTableWindowToggleAndCloseBox) {
     TForm4* table = windows.form4();
     f->show();
 
-    f->Butt_additional->click();
+    ui(f).Butt_additional->click();
     EXPECT_TRUE(table->isVisible());
-    EXPECT_TRUE(f->TableShown);
-    EXPECT_EQ(f->Butt_additional->text(), "<< More");
+    EXPECT_TRUE(f->tableShown());
+    EXPECT_EQ(ui(f).Butt_additional->text(), "<< More");
 
-    f->Butt_additional->click();
+    ui(f).Butt_additional->click();
     EXPECT_FALSE(table->isVisible());
-    EXPECT_FALSE(f->TableShown);
-    EXPECT_EQ(f->Butt_additional->text(), "More >>");
+    EXPECT_FALSE(f->tableShown());
+    EXPECT_EQ(ui(f).Butt_additional->text(), "More >>");
 
     // The table window's own close box.
-    f->Butt_additional->click();
+    ui(f).Butt_additional->click();
     ASSERT_TRUE(table->isVisible());
     table->close();
     EXPECT_FALSE(table->isVisible());
-    EXPECT_FALSE(f->TableShown);
-    EXPECT_EQ(f->Butt_additional->text(), "More >>");
-    f->Butt_additional->click();
+    EXPECT_FALSE(f->tableShown());
+    EXPECT_EQ(ui(f).Butt_additional->text(), "More >>");
+    ui(f).Butt_additional->click();
     EXPECT_TRUE(table->isVisible());
-    EXPECT_EQ(f->Butt_additional->text(), "<< More");
+    EXPECT_EQ(ui(f).Butt_additional->text(), "<< More");
     f->close();
     table->close();
 }
@@ -397,19 +406,19 @@ TEST(MainWindow, AboutAndMbusWindowsAreShownFromTheMainWindow) {
     Windows windows(dir.path("trelmo.ini"));
     TForm1* f = windows.form1();
     f->show();
-    f->BitBtn5->click();
+    ui(f).BitBtn5->click();
     EXPECT_TRUE(windows.form2()->isVisible());
     windows.form2()->Button1->click();
     EXPECT_FALSE(windows.form2()->isVisible());
-    f->About1->trigger();
+    ui(f).About1->trigger();
     EXPECT_TRUE(windows.form2()->isVisible());
     windows.form2()->close();
 
     EXPECT_FALSE(windows.form5()->isVisible());
-    f->MBus1->trigger();
+    ui(f).MBus1->trigger();
     EXPECT_TRUE(windows.form5()->isVisible());
     windows.form5()->close();
-    f->Contents1->trigger();  // does nothing
+    ui(f).Contents1->trigger();  // does nothing
     EXPECT_TRUE(f->isVisible());
     f->close();
 }

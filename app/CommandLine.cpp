@@ -1,18 +1,13 @@
-#include "app/StartOptions.h"
+#include "app/CommandLine.h"
 
 #include <unistd.h>
 
-#include <QComboBox>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <algorithm>
-
-#include "core/Guard.h"
-#include "terminal/Terminal.h"
 
 namespace trelmo {
 
@@ -166,32 +161,6 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         out.error = problems.join('\n') + QStringLiteral("\nSee --help.\n");
     }
     return out;
-}
-
-void applyStartOptions(const StartOptions& o, TForm1& form) {
-    // As typed into the boxes: the change handlers keep the window's state in step.
-    auto set = [](QComboBox* box, const std::optional<QString>& value, auto handler) {
-        if (!value)
-            return;
-        box->setEditText(*value);
-        runGuarded(handler);
-    };
-    set(form.Combo_com, o.port, [&] { form.Combo_comChange(); });
-    set(form.Combo_speed, o.speed, [&] { form.Combo_speedChange(); });
-    set(form.Combo_parity, o.parity, [&] { form.Combo_parityChange(); });
-    set(form.Combo_databits, o.dataBits, [&] { form.Combo_databitsChange(); });
-    set(form.Combo_stopbit, o.stopBits, [&] { form.Combo_stopbitChange(); });
-    if (o.connect)
-        runGuarded([&] { form.BitBtn2Click(); });
-    if (o.tcpHost) {
-        form.Edit_ip->setText(*o.tcpHost);
-        form.Edit_port->setText(QString::number(*o.tcpPort));
-        runGuarded([&] { form.Butt_connectClick(); });
-    }
-    if (o.listenPort) {
-        form.Edit_port->setText(QString::number(*o.listenPort));
-        runGuarded([&] { form.BitBtn3Click(); });
-    }
 }
 
 }  // namespace trelmo

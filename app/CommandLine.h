@@ -23,7 +23,7 @@
 #include <functional>
 #include <optional>
 
-class TForm1;
+#include "terminal/StartOptions.h"
 
 namespace trelmo {
 
@@ -33,13 +33,6 @@ QString settingsLocation(const QString& executable, const QString& configHome,
                          const std::function<bool(const QString& folder)>& folderWritable);
 // The same with this process's executable, environment and file permissions.
 QString settingsLocation();
-
-struct StartOptions {
-    std::optional<QString> port, speed, parity, dataBits, stopBits, settings;
-    bool connect = false;
-    std::optional<QString> tcpHost;
-    std::optional<int> tcpPort, listenPort;
-};
 
 // What parsing the command line gave: the options, or text to print and an exit code
 // (--help, --version, or a mistake, whose text goes to standard error).
@@ -51,9 +44,5 @@ struct ParsedCommandLine {
     QString error;   // for standard error
 };
 ParsedCommandLine parseCommandLine(const QStringList& arguments);
-
-// Puts the options into the main window as a user would: the settings boxes (their change
-// handlers run, so the state follows), then the connection asked for.
-void applyStartOptions(const StartOptions& options, TForm1& form);
 
 }  // namespace trelmo

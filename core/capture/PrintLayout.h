@@ -8,9 +8,6 @@
 
 #include "core/capture/CaptureFiles.h"
 
-class QPainter;
-class QPaintDevice;
-
 namespace trelmo {
 
 // One text run: its left edge at x and the top of its text at y, in device units.
@@ -32,13 +29,5 @@ QString printHeaderText(const CaptureHeader& header);
 // y goes down another 100 and the remaining (possibly empty) line is placed there. So 120
 // bytes give lines at 300, 400 and 600, and fewer than 50 bytes one line at 400.
 PrintLayout makePrintLayout(const CaptureHeader& header, const CaptureTableSource& table);
-
-// Draws the lines with the painter's current font, each as one run whose top is at its y
-// (the baseline is y + the font's ascent), without clipping or wrapping.
-void drawPrintLayout(QPainter& painter, const PrintLayout& layout);
-
-// Begins a painter on the device (a QPrinter: this starts and, on return, ends the job),
-// draws the layout and ends. Throws ECaptureError when painting cannot begin or end.
-void printLayout(QPaintDevice& device, const PrintLayout& layout);
 
 }  // namespace trelmo

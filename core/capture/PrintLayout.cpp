@@ -1,7 +1,4 @@
-#include "terminal/PrintLayout.h"
-
-#include <QFontMetricsF>
-#include <QPainter>
+#include "core/capture/PrintLayout.h"
 
 namespace trelmo {
 namespace {
@@ -39,24 +36,6 @@ PrintLayout makePrintLayout(const CaptureHeader& header, const CaptureTableSourc
     y += kStep;
     layout.append({kLeft, y, line});
     return layout;
-}
-
-void drawPrintLayout(QPainter& painter, const PrintLayout& layout) {
-    const qreal ascent = QFontMetricsF(painter.font(), painter.device()).ascent();
-    for (const PrintLine& l : layout) {
-        if (l.text.isEmpty())
-            continue;
-        painter.drawText(QPointF(l.x, l.y + ascent), l.text);
-    }
-}
-
-void printLayout(QPaintDevice& device, const PrintLayout& layout) {
-    QPainter painter;
-    if (!painter.begin(&device))
-        throw ECaptureError(QStringLiteral("Printing cannot start"));
-    drawPrintLayout(painter, layout);
-    if (!painter.end())
-        throw ECaptureError(QStringLiteral("Printing did not finish"));
 }
 
 }  // namespace trelmo

@@ -1,0 +1,76 @@
+#pragma once
+// The receive path of the main window, one for every link: a block a link has read goes
+// through the receive formatter into the pane and the byte table, and the texts the window
+// shows (received count, check sum, last byte's parity, the counters panel) come back as
+// signals. It also holds the counters the send side updates, and the pane's message lines.
+
+#include <QByteArrayView>
+#include <QObject>
+#include <QString>
+
+#include "core/receive/ByteTableModel.h"
+#include "core/receive/PaneModel.h"
+#include "core/receive/ReceiveFormatter.h"
+
+namespace trelmo {
+
+class ReceivePath : public QObject {
+    Q_OBJECT
+  public:
+    explicit ReceivePath(QObject* parent = nullptr);
+
+    // The pane's lines (Memo_receive shows them) and the byte table (named "Table").
+    PaneModel& pane() { return pane_; }
+    const PaneModel& pane() const { return pane_; }
+    ByteTableModel& table() { return table_; }
+    const ByteTableModel& table() const { return table_; }
+
+    // LineIndex, ReceivedCount and CheckSum.
+    const ReceiveState& state() const { return state_; }
+    int receivedCount() const { return state_.ReceivedCount; }
+
+    // "Show incoming in Hex".
+    void setHexMode(bool on) { hexMode_ = on; }
+    bool hexMode() const { return hexMode_; }
+
+    // Shows one block a link has read (at most policy.maxBlockBytes; the link reads no more)
+    // by the link's rules; `parity` is the serial port's parity (links without parity ignore
+    // it). The RxD lamp is lit for the block.
+    void showReceived(QByteArrayView block, const LinkPolicy& policy,
+                      LineParity parity = LineParity::None);
+    // A block that could not be read or shown: the counters panel tells when
+    // ("Exception receive <time>") and the RxD lamp stays lit.
+    void showReceiveFailure();
+
+    // Adds a whole line (a link's message) to the pane by the shared rule.
+    void addLine(const QString& text);
+    // Clear: empties the pane and the byte table and resets the receive counters.
+    void clear();
+    // A send starts: the check sum goes back to 0.
+    void resetCheckSum();
+    // The send counter ("Total send: " and the count); shown in the counters panel too when
+    // `show`.
+    void setSentCount(int sent, bool show);
+
+  signals:
+    void lampChanged(bool on);                       // led_RxD, painted at the screen's pace
+    void receivedLabelChanged(const QString& text);  // Label_rec
+    void sentLabelChanged(const QString& text);      // Label_send
+    void checkSumLabelChanged(const QString& text);  // lab_crc
+    void parityLabelChanged(const QString& text);    // Lab_Parity
+    void lineInfoChanged(const QString& text);       // status panel 1
+    void countersPanelChanged(const QString& text);  // status panel 2
+
+  private:
+    void showCounters();
+
+    PaneModel pane_;
+    ByteTableModel table_;
+    ReceiveFormatter formatter_{pane_, table_};
+    ReceiveState state_;
+    bool hexMode_ = false;
+    QString sentLabel_ = QStringLiteral("Total send:");
+    QString receivedLabel_;
+};
+
+}  // namespace trelmo

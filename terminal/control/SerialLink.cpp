@@ -1,0 +1,304 @@
+#include "terminal/control/SerialLink.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QThread>
+#include <algorithm>
+
+#include "core/Convert.h"
+#include "core/LocaleText.h"
+#include "serial/VaComm.h"
+#include "terminal/control/ReceivePath.h"
+
+namespace trelmo {
+namespace {
+
+using namespace serial;
+
+TVaBaudrate baudrateOf(int speed) {
+    switch (speed) {
+        case 300:
+            return br300;
+        case 600:
+            return br600;
+        case 1200:
+            return br1200;
+        case 2400:
+            return br2400;
+        case 4800:
+            return br4800;
+        case 9600:
+            return br9600;
+        case 19200:
+            return br19200;
+        case 38400:
+            return br38400;
+        case 57600:
+            return br57600;
+        case 115200:
+            return br115200;
+        default:
+            return brUser;
+    }
+}
+
+LineParity lineParityOf(TVaParity parity) {
+    switch (parity) {
+        case paOdd:
+            return LineParity::Odd;
+        case paEven:
+            return LineParity::Even;
+        case paMark:
+            return LineParity::Mark;
+        case paSpace:
+            return LineParity::Space;
+        case paNone:
+            break;
+    }
+    return LineParity::None;
+}
+
+}  // namespace
+
+SerialLinkController::SerialLinkController(ReceivePath& receive, const LinkStatus& links,
+                                           QObject* parent)
+    : QObject(parent), receive_(receive), links_(links) {
+    Com_Port = new TVaComm(this);
+    Com_Port->setObjectName(QStringLiteral("Com_Port"));
+
+    // The port's design settings, fixed for the program's life.
+    TVaFlowControl& flow = Com_Port->FlowControl();
+    flow.SetOutCtsFlow(false);
+    flow.SetOutDsrFlow(false);
+    flow.SetControlDtr(dtrDisabled);
+    flow.SetControlRts(rtsDisabled);
+    flow.SetXonXoffOut(false);
+    flow.SetXonXoffIn(false);
+    flow.SetDsrSensitivity(false);
+    flow.SetTxContinueOnXoff(false);
+    Com_Port->SetDeviceName(QStringLiteral("COM%d"));
+    Com_Port->SetMonitorEvents({ceError, ceRing, ceRxChar, ceTxEmpty, cePErr, ceEvent1});
+    Com_Port->Buffers().SetReadSize(2048);
+    Com_Port->SetWritePriority(tpNormal);
+    Com_Port->SetDirectWrite(true);
+
+    Com_Port->OnRxChar = [this](TVaComm*, int count) { Com_PortRxChar(count); };
+    Com_Port->OnTxEmpty = [this](TVaComm*) { emit lampChanged(Lamp::TxD, false); };
+    Com_Port->OnRing = [this](TVaComm*) { emit lampChanged(Lamp::RI, true); };
+    Com_Port->OnPErr = [this](TVaComm*) { say(QStringLiteral("Parity Error")); };
+    Com_Port->OnDeviceLost = [this](TVaComm*, const QString& message) {
+        Com_PortDeviceLost(message);
+    };
+    Com_Port->OnDataLost = [this](TVaComm*, qint64 count) { Com_PortDataLost(count); };
+
+    closePortHook = [this] { disconnectPort(); };
+    deviceAccess = [](const QString& path) {
+        return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0 ? 0 : errno;
+    };
+}
+
+SerialLinkController::~SerialLinkController() = default;
+
+void SerialLinkController::say(const QString& text) {
+    emit notice(Notice{text, QString(), Notice::Icon::None, false});
+}
+
+// ---- Settings ---------------------------------------------------------------------------
+
+void SerialLinkController::loadSettings(const QString& comName, const QString& parityName,
+                                        int speed, int dataBits, int stopBits) {
+    ComName = comName;
+    ParityName = parityName;
+    Speed = speed;
+    DataBits = dataBits;
+    StopBits = stopBits;
+}
+
+void SerialLinkController::chooseComName(const QString& text) {
+    if (PortOpen)
+        say(QStringLiteral("Note: You must disconnect and then CONNECT changes to take effect"));
+    ComName = text;
+}
+
+void SerialLinkController::chooseSpeed(const QString& text) {
+    Speed = StrToInt(text);
+}
+
+void SerialLinkController::chooseParity(const QString& text) {
+    ParityName = text;
+}
+
+void SerialLinkController::chooseDataBits(const QString& text) {
+    DataBits = StrToInt(text);
+}
+
+void SerialLinkController::chooseStopBits(const QString& text) {
+    StopBits = StrToInt(text);
+}
+
+// ---- Connection -------------------------------------------------------------------------
+
+QString SerialLinkController::closedStatusText() const {
+    return ComName + QStringLiteral(" - status: CLOSED");
+}
+
+QString SerialLinkController::openStatusText() const {
+    return ComName + QStringLiteral(", ") + QString::number(Speed) + QStringLiteral(", ") +
+           QString::number(DataBits) + QStringLiteral(", ") + ParityName + QStringLiteral(", ") +
+           QString::number(StopBits) + QStringLiteral(" - OPEN");
+}
+
+void SerialLinkController::showClosedStatus() {
+    emit statusChanged(closedStatusText());
+}
+
+void SerialLinkController::toggle(const QString& comText, const QString& speedText) {
+    if (links_.listenerClientConnected() || links_.listenerActive() ||
+        links_.tcpClientConnected()) {
+        receive_.addLine(QStringLiteral("Already active TCP socket, disconnect first!"));
+        return;
+    }
+    if (PortOpen) {
+        disconnectPort();
+        return;
+    }
+
+    const QString device = QStringLiteral("\\\\.\\") + comText;
+    Com_Port->SetDeviceName(device);
+    if (!TVaCustomComm::ProbeDevice(device)) {
+        say(QStringLiteral("This COM port is in use by another program!") +
+            refusalReason(MapDeviceName(device)));
+        showClosedStatus();
+        return;
+    }
+
+    Com_Port->SetUserBaudrate(0);
+    const TVaBaudrate rate = baudrateOf(Speed);
+    if (rate != brUser) {
+        Com_Port->SetBaudrate(rate);
+    } else {
+        Com_Port->SetBaudrate(brUser);
+        Com_Port->SetUserBaudrate(StrToIntDef(speedText, 9600));
+    }
+
+    if (ParityName == QLatin1String("None"))
+        Com_Port->SetParity(paNone);
+    else if (ParityName == QLatin1String("Even"))
+        Com_Port->SetParity(paEven);
+    else if (ParityName == QLatin1String("Odd"))
+        Com_Port->SetParity(paOdd);
+    else if (ParityName == QLatin1String("Mark"))
+        Com_Port->SetParity(paMark);
+    else if (ParityName == QLatin1String("Space"))
+        Com_Port->SetParity(paSpace);
+    if (StopBits == 1)
+        Com_Port->SetStopbits(sb1);
+    else if (StopBits == 2)
+        Com_Port->SetStopbits(sb2);
+    if (DataBits == 7)
+        Com_Port->SetDatabits(db7);
+    else if (DataBits == 8)
+        Com_Port->SetDatabits(db8);
+
+    Com_Port->Open();  // a failure leaves everything as it was; the caller shows the message
+    emit statusChanged(openStatusText());
+    PortOpen = true;
+    emit openChanged(true);
+}
+
+QString SerialLinkController::refusalReason(const QString& path) const {
+    const int code = deviceAccess ? deviceAccess(path) : 0;
+    if (code != EACCES && code != EPERM)
+        return QString();
+    // Serial devices belong to a group (dialout on Debian, uucp elsewhere) whose members may
+    // open them; a new member's login sessions learn of it only when they start again.
+    QString group = QStringLiteral("dialout");
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        const struct group* g = ::getgrgid(st.st_gid);
+        if (st.st_gid == 0 || !g)
+            return QStringLiteral(
+                       "\n\nPermission denied \u2014 this user may not open %1; ask "
+                       "the administrator for read and write access to it.")
+                .arg(path);
+        group = QString::fromLocal8Bit(g->gr_name);
+    }
+    return QStringLiteral(
+               "\n\nPermission denied \u2014 add your user to the '%1' group and log in "
+               "again.")
+        .arg(group);
+}
+
+void SerialLinkController::disconnectPort() {
+    if (!PortOpen)
+        return;
+    Com_Port->ReleaseHandle();
+    QThread::msleep(20);
+    showClosedStatus();
+    PortOpen = false;
+    Com_Port->Close();
+    emit openChanged(false);
+}
+
+void SerialLinkController::closeOnExit() {
+    if (closePortHook)
+        closePortHook();
+}
+
+// ---- Lines, writes and the port's events ----------------------------------------------------
+
+void SerialLinkController::setRtsLine(bool on) {
+    if (!PortOpen)
+        return;
+    Com_Port->SetRts(on);
+    emit lampChanged(Lamp::RTS, on);
+}
+
+void SerialLinkController::setDtrLine(bool on) {
+    if (!PortOpen)
+        return;
+    Com_Port->SetDtr(on);
+    emit lampChanged(Lamp::DTR, on);
+}
+
+void SerialLinkController::writeByte(uint8_t byte) {
+    Com_Port->WriteChar(byte);
+}
+
+void SerialLinkController::writeTelegram(const QByteArray& bytes) {
+    Com_Port->WriteText(bytes);
+}
+
+void SerialLinkController::Com_PortRxChar(int Count) {
+    const LinkPolicy& policy = LinkPolicy::serial();
+    const int wanted = std::clamp(Count, 0, policy.maxBlockBytes);
+    QByteArray block(wanted, '\0');
+    const int got = Com_Port->ReadBuf(reinterpret_cast<uint8_t*>(block.data()), wanted);
+    block.truncate(std::clamp(got, 0, wanted));
+    receive_.showReceived(block, policy, lineParityOf(Com_Port->Parity()));
+    if (MbusCapture)
+        emit captured(block);
+}
+
+void SerialLinkController::Com_PortDataLost(qint64 Count) {
+    receive_.addLine(QStringLiteral("Receive overrun at %1: %2 bytes were lost by the serial "
+                                    "port before the program could read them")
+                         .arg(longTimeText(now().time()))
+                         .arg(Count));
+}
+
+void SerialLinkController::Com_PortDeviceLost(const QString& Message) {
+    if (!PortOpen) {
+        // Not opened by the window (or already disconnected): just let go of the device.
+        Com_Port->Close();
+        return;
+    }
+    disconnectPort();
+    say(QStringLiteral("The serial port %1 is no longer available and has been closed: %2")
+            .arg(ComName, Message));
+}
+
+}  // namespace trelmo

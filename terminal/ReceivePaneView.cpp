@@ -10,23 +10,9 @@
 #include <climits>
 #include <cmath>
 
+#include "widgets/FollowBottom.h"
+
 namespace trelmo {
-namespace {
-
-using Kind = PaneModel::Kind;
-
-bool isSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDFFF;
-}
-
-// One character on its way to the screen.
-struct Glyph {
-    char16_t c;
-    bool blank;
-    qint64 x;  // 1/64 pixel, from the line's start
-};
-
-}  // namespace
 
 ReceivePaneView::ReceivePaneView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setBackgroundRole(QPalette::Base);
@@ -47,6 +33,7 @@ void ReceivePaneView::setModel(PaneModel* model) {
     if (model_)
         disconnect(model_, nullptr, this, nullptr);
     model_ = model;
+    layout_.setModel(model);
     if (model_) {
         connect(model_, &PaneModel::grown, this, &ReceivePaneView::onGrown);
         connect(model_, &PaneModel::cleared, this, &ReceivePaneView::onCleared);
@@ -66,58 +53,31 @@ void ReceivePaneView::schedule() {
 }
 
 void ReceivePaneView::onGrown(int firstLine) {
-    // Lines after firstLine are new or written anew: what was walked of them is void.
-    for (auto it = marks_.begin(); it != marks_.end();)
-        it = it->first > firstLine ? marks_.erase(it) : std::next(it);
+    layout_.linesChanged(firstLine);
     if (grownFrom_ < 0 || firstLine < grownFrom_)
         grownFrom_ = firstLine;
     schedule();
 }
 
 void ReceivePaneView::onCleared() {
-    marks_.clear();
-    maxWidth_ = 0;
-    measuredLine_ = 0;
-    measuredBytes_ = 0;
-    measuredWidth_ = 0;
+    layout_.reset();
+    selection_.reset();
     grownFrom_ = -1;
-    anchor_ = caret_ = Position{};
     reset_ = true;
     schedule();
 }
 
 void ReceivePaneView::flush() {
     timer_.stop();
-    const bool follow = atBottom();
-    const int lines = model_ ? model_->lineCount() : 0;
     bool repaint = reset_;
-    reset_ = false;
-    if (grownFrom_ >= 0) {
-        repaint = repaint || grownFrom_ <= firstVisibleLine() + visibleLineCount() + 1;
-        if (grownFrom_ < measuredLine_) {
-            measuredLine_ = grownFrom_;
-            measuredBytes_ = 0;
-            measuredWidth_ = 0;
-        }
+    followBottom(*verticalScrollBar(), [&] {
+        reset_ = false;
+        if (grownFrom_ >= 0)
+            repaint = repaint || grownFrom_ <= firstVisibleLine() + visibleLineCount() + 1;
         grownFrom_ = -1;
-    }
-    // Measure what is new: the rest of the last measured line, then every line after it.
-    for (int line = measuredLine_; line < lines; ++line) {
-        const qsizetype bytes = model_->lineBytes(line);
-        const qsizetype from = line == measuredLine_ ? measuredBytes_ : 0;
-        Width width = line == measuredLine_ ? measuredWidth_ : 0;
-        if (bytes > from)
-            width += stretchWidth(line, from, bytes);
-        maxWidth_ = std::max(maxWidth_, width);
-        if (line == lines - 1) {
-            measuredLine_ = line;
-            measuredBytes_ = bytes;
-            measuredWidth_ = width;
-        }
-    }
-    updateScrollBars();
-    if (follow)
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        layout_.measureNew();
+        updateScrollBars();
+    });
     if (repaint)
         viewport()->update();
 }
@@ -130,7 +90,7 @@ void ReceivePaneView::updateScrollBars() {
     v->setPageStep(page);
     v->setSingleStep(1);
 
-    const qint64 total = (maxWidth_ + 63) / 64 + 2 * kMargin;
+    const qint64 total = (layout_.widestLine() + 63) / 64 + 2 * kMargin;
     const qint64 excess = std::max<qint64>(0, total - viewport()->width());
     constexpr qint64 kMaxRange = INT_MAX / 2;
     const int oldScale = hScale_;
@@ -153,21 +113,15 @@ int ReceivePaneView::visibleLineCount() const {
 }
 
 bool ReceivePaneView::atBottom() const {
-    return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    return showsBottom(*verticalScrollBar());
 }
 
 int ReceivePaneView::contentWidth() const {
-    return static_cast<int>(std::min<qint64>(INT_MAX, (maxWidth_ + 63) / 64));
+    return static_cast<int>(std::min<qint64>(INT_MAX, (layout_.widestLine() + 63) / 64));
 }
 
-ReceivePaneView::Width ReceivePaneView::scrollX() const {
-    return Width(horizontalScrollBar()->value()) * hScale_ * 64;
-}
-
-// ---- Widths -------------------------------------------------------------------------------
-
-bool ReceivePaneView::blank(char16_t c) const {
-    return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029;
+ReceivePaneView::Width ReceivePaneView::leftEdgeX() const {
+    return Width(horizontalScrollBar()->value()) * hScale_ * 64 - Width(kMargin) * 64;
 }
 
 void ReceivePaneView::fontChanged() {
@@ -180,188 +134,12 @@ void ReceivePaneView::fontChanged() {
     const QFontMetricsF fm(f);
     lineHeight_ = std::max(1, static_cast<int>(std::ceil(fm.lineSpacing())));
     ascent_ = static_cast<int>(std::ceil(fm.ascent()));
-    auto advance = [&fm](QChar c) {
-        return static_cast<Width>(std::llround(fm.horizontalAdvance(c) * 64));
-    };
-    const Width space = advance(QLatin1Char(' '));
-    for (int c = 0; c < 256; ++c)
-        latinWidths_[c] = blank(static_cast<char16_t>(c)) ? space : advance(QChar(c));
-    latinWidths_['\t'] = 4 * space;
-    otherWidths_.clear();
-    otherWidths_[0xFFFD] = advance(QChar(0xFFFD));
-    for (int r = 0; r < 4; ++r)
-        for (int b = 0; b < 256; ++b) {
-            Width w = 0;
-            for (QChar c : PaneModel::unitText(PaneModel::kByteKinds[r], static_cast<uint8_t>(b)))
-                w += charWidth(c.unicode());
-            unitWidths_[r][b] = w;
-        }
     // Every line is measured again with the new font.
-    marks_.clear();
-    maxWidth_ = 0;
-    measuredLine_ = 0;
-    measuredBytes_ = 0;
-    measuredWidth_ = 0;
+    layout_.setAdvance([fm](char16_t c) {
+        return static_cast<Width>(std::llround(fm.horizontalAdvance(QChar(c)) * 64));
+    });
     reset_ = true;
     schedule();
-}
-
-ReceivePaneView::Width ReceivePaneView::charWidth(char16_t c) {
-    if (c < 256)
-        return latinWidths_[c];
-    if (blank(c))
-        return latinWidths_[' '];
-    if (isSurrogate(c))
-        c = 0xFFFD;
-    auto it = otherWidths_.find(c);
-    if (it != otherWidths_.end())
-        return it->second;
-    const Width w = static_cast<Width>(
-        std::llround(QFontMetricsF(viewport()->font()).horizontalAdvance(QChar(c)) * 64));
-    otherWidths_.emplace(c, w);
-    return w;
-}
-
-ReceivePaneView::Width ReceivePaneView::unitWidth(Kind kind, char16_t value) {
-    if (kind == Kind::Wide)
-        return charWidth(value);
-    return unitWidths_[PaneModel::byteKindIndex(kind)][value & 0xFF];
-}
-
-ReceivePaneView::Width ReceivePaneView::stretchWidth(int line, qsizetype from, qsizetype to) {
-    Width w = 0;
-    model_->forEachStretch(line, from, to, [&](Kind kind, const uint8_t* data, qsizetype n) {
-        if (kind == Kind::Wide) {
-            for (qsizetype i = 0; i + 1 < n; i += 2)
-                w += charWidth(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
-            return;
-        }
-        const auto& table = unitWidths_[PaneModel::byteKindIndex(kind)];
-        Width sum = 0;
-        for (qsizetype i = 0; i < n; ++i)
-            sum += table[data[i]];
-        w += sum;
-    });
-    return w;
-}
-
-const ReceivePaneView::LineMarks& ReceivePaneView::marksOf(int line, Width x, qsizetype column) {
-    if (marks_.size() > 64 && !marks_.count(line))
-        marks_.clear();
-    LineMarks& lm = marks_[line];
-    const qsizetype bytes = model_->lineBytes(line);
-    // Walked far enough: to the end, or to a mark past what is asked for.
-    auto beyond = [&](const Mark& m) { return m.x > x && m.column > column; };
-    if (lm.end.offset >= bytes || (!lm.marks.empty() && beyond(lm.marks.back())))
-        return lm;
-    PaneModel::Reader r(*model_, line, lm.end.offset);
-    Mark m = lm.end;
-    qsizetype next = lm.marks.empty() ? 0 : lm.marks.back().offset + kMarkEvery;
-    while (!r.atEnd()) {
-        if (m.offset >= next) {
-            lm.marks.push_back(m);
-            next = m.offset + kMarkEvery;
-            if (beyond(m))
-                break;
-        }
-        m.x += unitWidth(r.kind(), r.value());
-        m.column += r.text().size();
-        r.next();
-        m.offset = r.offset();
-    }
-    lm.end = m;
-    return lm;
-}
-
-ReceivePaneView::Mark ReceivePaneView::startForX(int line, Width x) {
-    Mark m;
-    if (!model_)
-        return m;
-    if (model_->lineBytes(line) > kMarkEvery) {
-        const auto& marks = marksOf(line, x, -1).marks;
-        auto it = std::upper_bound(marks.begin(), marks.end(), x,
-                                   [](Width v, const Mark& mk) { return v < mk.x; });
-        if (it != marks.begin())
-            m = *(it - 1);
-    }
-    PaneModel::Reader r(*model_, line, m.offset);
-    while (!r.atEnd()) {
-        const Width w = unitWidth(r.kind(), r.value());
-        if (m.x + w > x)
-            break;
-        m.x += w;
-        m.column += r.text().size();
-        r.next();
-        m.offset = r.offset();
-    }
-    return m;
-}
-
-ReceivePaneView::Mark ReceivePaneView::startForColumn(int line, qsizetype column) {
-    Mark m;
-    if (!model_)
-        return m;
-    if (model_->lineBytes(line) > kMarkEvery) {
-        const auto& marks = marksOf(line, -1, column).marks;
-        auto it = std::upper_bound(marks.begin(), marks.end(), column,
-                                   [](qsizetype v, const Mark& mk) { return v < mk.column; });
-        if (it != marks.begin())
-            m = *(it - 1);
-    }
-    PaneModel::Reader r(*model_, line, m.offset);
-    while (!r.atEnd()) {
-        const qsizetype n = r.text().size();
-        if (m.column + n > column)
-            break;
-        m.x += unitWidth(r.kind(), r.value());
-        m.column += n;
-        r.next();
-        m.offset = r.offset();
-    }
-    return m;
-}
-
-ReceivePaneView::Width ReceivePaneView::xOfColumn(int line, qsizetype column) {
-    Mark m = startForColumn(line, column);
-    PaneModel::Reader r(*model_, line, m.offset);
-    if (!r.atEnd()) {
-        const QStringView t = r.text();
-        for (qsizetype i = 0; i < t.size() && m.column < column; ++i, ++m.column)
-            m.x += charWidth(t[i].unicode());
-    }
-    return m.x;
-}
-
-qsizetype ReceivePaneView::lineLength(int line) {
-    if (!model_ || line < 0 || line >= model_->lineCount())
-        return 0;
-    const qsizetype bytes = model_->lineBytes(line);
-    if (bytes > kMarkEvery)
-        return marksOf(line, kWalkAll, kWalkAll).end.column;
-    qsizetype n = 0;
-    for (PaneModel::Reader r(*model_, line); !r.atEnd(); r.next())
-        n += r.text().size();
-    return n;
-}
-
-QString ReceivePaneView::lineText(int line, qsizetype from, qsizetype count) {
-    if (!model_ || line < 0 || line >= model_->lineCount())
-        return QString();
-    from = std::max<qsizetype>(from, 0);
-    if (from == 0 && count < 0)
-        return model_->line(line);
-    QString out;
-    const Mark m = startForColumn(line, from);
-    qsizetype column = m.column;
-    for (PaneModel::Reader r(*model_, line, m.offset); !r.atEnd(); r.next()) {
-        for (QChar c : r.text()) {
-            if (count >= 0 && out.size() >= count)
-                return out;
-            if (column++ >= from)
-                out += c;
-        }
-    }
-    return out;
 }
 
 // ---- Painting -----------------------------------------------------------------------------
@@ -370,99 +148,82 @@ void ReceivePaneView::paintEvent(QPaintEvent*) {
     if (!model_)
         return;
     QPainter p(viewport());
-    const QPalette& pal = palette();
     const int lines = model_->lineCount();
     const int first = firstVisibleLine();
     const int rows = viewport()->height() / lineHeight_ + 2;
-    const Width left = scrollX() - Width(kMargin) * 64;  // line x at the viewport's left edge
+    const Width left = leftEdgeX();
     const Width right = left + Width(viewport()->width()) * 64;
-    const Position s0 = selectionStart();
-    const Position s1 = selectionEnd();
-    const bool selection = hasSelection();
-    auto px = [left](Width x) { return static_cast<qreal>(x - left) / 64.0; };
-
-    std::vector<Glyph> glyphs;
-    QString run;
-    for (int i = 0; i < rows && first + i < lines; ++i) {
-        const int line = first + i;
-        const int y = i * lineHeight_;
-        // The visible characters of the line, from the unit under the left edge on.
-        const Mark start = startForX(line, std::max<Width>(left, 0));
-        glyphs.clear();
-        Width x = start.x;
-        bool more = false;
-        for (PaneModel::Reader r(*model_, line, start.offset); !r.atEnd(); r.next()) {
-            if (x >= right) {
-                more = true;
-                break;
-            }
-            for (QChar qc : r.text()) {
-                const char16_t c = qc.unicode();
-                glyphs.push_back(Glyph{isSurrogate(c) ? char16_t(0xFFFD) : c, blank(c), x});
-                x += charWidth(c);
-            }
-        }
-        const Width end = x;
-        // The selection's part of this line, as a column range.
-        qsizetype selFrom = 0, selTo = 0;
-        bool selectedBreak = false;
-        if (selection && line >= s0.line && line <= s1.line) {
-            selFrom = line == s0.line ? s0.column : 0;
-            selTo = line == s1.line ? s1.column : LLONG_MAX;
-            selectedBreak = line < s1.line;
-        }
-        auto selected = [&](size_t g) {
-            const qsizetype col = start.column + qsizetype(g);
-            return col >= selFrom && col < selTo;
-        };
-        if (selFrom < selTo) {
-            const qsizetype shownFrom = start.column;
-            const qsizetype shownTo = start.column + qsizetype(glyphs.size());
-            const qsizetype a = std::max(selFrom, shownFrom);
-            const qsizetype b = std::min(selTo, shownTo);
-            auto xAt = [&](qsizetype col) {
-                return col < shownTo ? glyphs[size_t(col - shownFrom)].x : end;
-            };
-            if (a <= b) {
-                const Width x0 = xAt(a);
-                Width x1 = xAt(b);
-                if (selTo > shownTo)  // on past the right edge, or over the line break
-                    x1 = more ? right : x1 + (selectedBreak ? latinWidths_[' '] : 0);
-                if (x1 > x0)
-                    p.fillRect(QRectF(px(x0), y, (x1 - x0) / 64.0, lineHeight_), pal.highlight());
-            }
-        }
-        // The characters, in runs of one colour; blanks are gaps.
-        size_t g = 0;
-        while (g < glyphs.size()) {
-            if (glyphs[g].blank) {
-                ++g;
-                continue;
-            }
-            const bool sel = selected(g);
-            const Width x0 = glyphs[g].x;
-            run.clear();
-            while (g < glyphs.size() && !glyphs[g].blank && selected(g) == sel)
-                run += QChar(glyphs[g++].c);
-            p.setPen(sel ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text));
-            p.drawText(QPointF(px(x0), y + ascent_), run);
-        }
-    }
+    PaneLayout::Visible shown;
+    for (int i = 0; i < rows && first + i < lines; ++i)
+        paintLine(p, first + i, i * lineHeight_, left, right, shown);
     // The caret, while the pane has the focus.
-    if (hasFocus() && caret_.line >= first && caret_.line < first + rows && caret_.line < lines) {
-        const qreal cx = px(xOfColumn(caret_.line, caret_.column));
-        const int cy = (caret_.line - first) * lineHeight_;
-        p.setPen(pal.color(QPalette::Text));
+    const Position caret = selection_.caret();
+    if (hasFocus() && caret.line >= first && caret.line < first + rows && caret.line < lines) {
+        const qreal cx = (layout_.xOfColumn(caret.line, caret.column) - left) / 64.0;
+        const int cy = (caret.line - first) * lineHeight_;
+        p.setPen(palette().color(QPalette::Text));
         p.drawLine(QPointF(cx, cy), QPointF(cx, cy + lineHeight_ - 1));
     }
 }
 
+void ReceivePaneView::paintLine(QPainter& p, int line, int y, Width left, Width right,
+                                PaneLayout::Visible& shown) {
+    auto px = [left](Width x) { return static_cast<qreal>(x - left) / 64.0; };
+    layout_.visible(line, left, right, shown);
+    const auto& glyphs = shown.glyphs;
+    const qsizetype shownFrom = shown.column;
+    const qsizetype shownTo = shown.column + qsizetype(glyphs.size());
+    // The selection's part of the line, under its characters.
+    const PaneSelection::LineSpan sel = selection_.spanOn(line);
+    if (sel.from < sel.to) {
+        const qsizetype a = std::max(sel.from, shownFrom);
+        const qsizetype b = std::min(sel.to, shownTo);
+        auto xAt = [&](qsizetype col) {
+            return col < shownTo ? glyphs[size_t(col - shownFrom)].x : shown.end;
+        };
+        if (a <= b) {
+            const Width x0 = xAt(a);
+            Width x1 = xAt(b);
+            if (sel.to > shownTo)  // on past the right edge, or over the line break
+                x1 = shown.more ? right : x1 + (sel.lineBreak ? layout_.charWidth(u' ') : 0);
+            if (x1 > x0)
+                p.fillRect(QRectF(px(x0), y, (x1 - x0) / 64.0, lineHeight_), palette().highlight());
+        }
+    }
+    // The characters, in stretches of one style; blanks are gaps.
+    auto styleAt = [&](size_t g) {
+        const qsizetype col = shownFrom + qsizetype(g);
+        return col >= sel.from && col < sel.to ? Style::Selected : Style::Plain;
+    };
+    QString stretch;
+    size_t g = 0;
+    while (g < glyphs.size()) {
+        if (glyphs[g].look == PaneLayout::Look::Blank) {
+            ++g;
+            continue;
+        }
+        const Style style = styleAt(g);
+        const Width x0 = glyphs[g].x;
+        stretch.clear();
+        while (g < glyphs.size() && glyphs[g].look != PaneLayout::Look::Blank &&
+               styleAt(g) == style)
+            stretch += QChar(glyphs[g++].c);
+        drawStretch(p, stretch, px(x0), y, style);
+    }
+}
+
+void ReceivePaneView::drawStretch(QPainter& p, const QString& text, qreal x, int y, Style style) {
+    const QPalette& pal = palette();
+    p.setPen(style == Style::Selected ? pal.color(QPalette::HighlightedText)
+                                      : pal.color(QPalette::Text));
+    p.drawText(QPointF(x, y + ascent_), text);
+}
+
 void ReceivePaneView::resizeEvent(QResizeEvent* event) {
-    const bool follow = atBottom();
-    QAbstractScrollArea::resizeEvent(event);
-    updateScrollBars();
-    if (follow)
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    followBottom(*verticalScrollBar(), [&] {
+        QAbstractScrollArea::resizeEvent(event);
+        updateScrollBars();
+    });
 }
 
 void ReceivePaneView::changeEvent(QEvent* event) {
@@ -477,54 +238,21 @@ void ReceivePaneView::scrollContentsBy(int, int) {
     viewport()->update();
 }
 
-// ---- Selection ----------------------------------------------------------------------------
-
-qsizetype ReceivePaneView::clampColumn(int line, qsizetype column) {
-    return std::clamp<qsizetype>(column, 0, lineLength(line));
-}
-
-ReceivePaneView::Position ReceivePaneView::clamp(Position p) {
-    const int lines = model_ ? model_->lineCount() : 0;
-    if (lines == 0)
-        return Position{};
-    p.line = std::clamp(p.line, 0, lines - 1);
-    p.column = clampColumn(p.line, p.column);
-    return p;
-}
+// ---- Selection and positions --------------------------------------------------------------
 
 void ReceivePaneView::setSelection(Position anchor, Position caret) {
-    anchor_ = clamp(anchor);
-    caret_ = clamp(caret);
+    selection_.select(anchor, caret);
     viewport()->update();
 }
 
 void ReceivePaneView::selectAll() {
-    const int lines = model_ ? model_->lineCount() : 0;
-    if (lines == 0)
-        return;
-    setSelection(Position{}, Position{lines - 1, lineLength(lines - 1)});
-}
-
-void ReceivePaneView::clearSelection() {
-    anchor_ = caret_;
+    selection_.selectAll();
     viewport()->update();
 }
 
-QString ReceivePaneView::selectedText() const {
-    if (!hasSelection() || !model_)
-        return QString();
-    auto* self = const_cast<ReceivePaneView*>(this);  // walking a line caches its marks
-    const Position s0 = selectionStart();
-    const Position s1 = selectionEnd();
-    QString out;
-    for (int line = s0.line; line <= s1.line; ++line) {
-        const qsizetype from = line == s0.line ? s0.column : 0;
-        const qsizetype count = line == s1.line ? s1.column - from : -1;
-        out += self->lineText(line, from, count);
-        if (line < s1.line)
-            out += u'\n';
-    }
-    return out;
+void ReceivePaneView::clearSelection() {
+    selection_.deselect();
+    viewport()->update();
 }
 
 void ReceivePaneView::copy() const {
@@ -532,43 +260,22 @@ void ReceivePaneView::copy() const {
         QGuiApplication::clipboard()->setText(selectedText());
 }
 
-ReceivePaneView::Position ReceivePaneView::positionAt(const QPoint& point) {
+ReceivePaneView::Position ReceivePaneView::positionAt(const QPoint& point) const {
     const int lines = model_ ? model_->lineCount() : 0;
     if (lines == 0)
         return Position{};
     Position pos;
     pos.line = std::clamp(firstVisibleLine() + (point.y() < 0 ? -1 : point.y() / lineHeight_), 0,
                           lines - 1);
-    const Width x = scrollX() - Width(kMargin) * 64 + Width(point.x()) * 64;
-    Mark m = startForX(pos.line, std::max<Width>(x, 0));
-    pos.column = m.column;
-    PaneModel::Reader r(*model_, pos.line, m.offset);
-    if (!r.atEnd()) {
-        // Inside the unit: the nearer side of the character under x.
-        for (QChar c : r.text()) {
-            const Width w = charWidth(c.unicode());
-            if (m.x + w / 2 > x)
-                break;
-            m.x += w;
-            ++pos.column;
-        }
-    }
+    pos.column = layout_.columnAt(pos.line, leftEdgeX() + Width(point.x()) * 64);
     return pos;
 }
 
-QPoint ReceivePaneView::pointOf(Position p) {
-    p = clamp(p);
-    const Width x = xOfColumn(p.line, p.column) - (scrollX() - Width(kMargin) * 64);
+QPoint ReceivePaneView::pointOf(Position p) const {
+    p = selection_.clamp(p);
+    const Width x = layout_.xOfColumn(p.line, p.column) - leftEdgeX();
     return QPoint(static_cast<int>(std::floor(x / 64.0)),
                   (p.line - firstVisibleLine()) * lineHeight_ + lineHeight_ / 2);
-}
-
-void ReceivePaneView::moveCaret(Position to, bool extend) {
-    caret_ = clamp(to);
-    if (!extend)
-        anchor_ = caret_;
-    ensureVisible(caret_);
-    viewport()->update();
 }
 
 void ReceivePaneView::ensureVisible(Position p) {
@@ -580,7 +287,7 @@ void ReceivePaneView::ensureVisible(Position p) {
         v->setValue(p.line - visible + 1);
     if (!model_ || model_->lineCount() == 0)
         return;
-    const qint64 x = (xOfColumn(p.line, p.column) + 63) / 64 + kMargin;
+    const qint64 x = (layout_.xOfColumn(p.line, p.column) + 63) / 64 + kMargin;
     QScrollBar* h = horizontalScrollBar();
     const qint64 left = qint64(h->value()) * hScale_;
     const qint64 width = viewport()->width();
@@ -590,25 +297,13 @@ void ReceivePaneView::ensureVisible(Position p) {
         h->setValue(static_cast<int>((x - width + width / 4) / hScale_));
 }
 
-void ReceivePaneView::selectWordAt(Position p) {
-    // Words are runs of non-blank characters; look at most a few hundred characters around.
-    constexpr qsizetype kReach = 512;
-    const qsizetype from = std::max<qsizetype>(0, p.column - kReach);
-    const QString around = lineText(p.line, from, 2 * kReach);
-    qsizetype at = p.column - from;
-    if (at >= around.size() || around[at].isSpace()) {
-        setSelection(p, p);
-        return;
-    }
-    qsizetype a = at, b = at;
-    while (a > 0 && !around[a - 1].isSpace())
-        --a;
-    while (b < around.size() && !around[b].isSpace())
-        ++b;
-    setSelection(Position{p.line, from + a}, Position{p.line, from + b});
-}
-
 // ---- Keys and mouse -----------------------------------------------------------------------
+
+void ReceivePaneView::moveCaret(PaneSelection::Move move, bool extend) {
+    selection_.move(move, visibleLineCount(), extend);
+    ensureVisible(selection_.caret());
+    viewport()->update();
+}
 
 void ReceivePaneView::keyPressEvent(QKeyEvent* e) {
     if (e->matches(QKeySequence::Copy)) {
@@ -619,73 +314,34 @@ void ReceivePaneView::keyPressEvent(QKeyEvent* e) {
         selectAll();
         return;
     }
-    const int lines = model_ ? model_->lineCount() : 0;
-    if (lines == 0) {
+    if (!model_ || model_->lineCount() == 0) {
         QAbstractScrollArea::keyPressEvent(e);
         return;
     }
-    Position p = caret_;
-    const int page = visibleLineCount();
-    struct Move {
+    using Move = PaneSelection::Move;
+    struct Key {
         QKeySequence::StandardKey move, select;
-        int kind;
+        Move what;
     };
-    static const Move kMoves[] = {
-        {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, 0},
-        {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, 1},
-        {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, 2},
-        {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, 3},
-        {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, 4},
-        {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, 5},
-        {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, 6},
-        {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, 7},
-        {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, 8},
-        {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, 9},
+    static const Key kKeys[] = {
+        {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Move::NextChar},
+        {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Move::PreviousChar},
+        {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, Move::NextLine},
+        {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, Move::PreviousLine},
+        {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, Move::NextPage},
+        {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, Move::PreviousPage},
+        {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, Move::StartOfLine},
+        {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, Move::EndOfLine},
+        {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument,
+         Move::StartOfText},
+        {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Move::EndOfText},
     };
-    for (const Move& m : kMoves) {
-        const bool extend = e->matches(m.select);
-        if (!extend && !e->matches(m.move))
-            continue;
-        switch (m.kind) {
-            case 0:
-                if (p.column < lineLength(p.line))
-                    ++p.column;
-                else if (p.line + 1 < lines)
-                    p = Position{p.line + 1, 0};
-                break;
-            case 1:
-                if (p.column > 0)
-                    --p.column;
-                else if (p.line > 0)
-                    p = Position{p.line - 1, lineLength(p.line - 1)};
-                break;
-            case 2:
-                p.line = std::min(p.line + 1, lines - 1);
-                break;
-            case 3:
-                p.line = std::max(p.line - 1, 0);
-                break;
-            case 4:
-                p.line = std::min(p.line + page, lines - 1);
-                break;
-            case 5:
-                p.line = std::max(p.line - page, 0);
-                break;
-            case 6:
-                p.column = 0;
-                break;
-            case 7:
-                p.column = lineLength(p.line);
-                break;
-            case 8:
-                p = Position{};
-                break;
-            case 9:
-                p = Position{lines - 1, lineLength(lines - 1)};
-                break;
+    for (const Key& k : kKeys) {
+        const bool extend = e->matches(k.select);
+        if (extend || e->matches(k.move)) {
+            moveCaret(k.what, extend);
+            return;
         }
-        moveCaret(p, extend);
-        return;
     }
     QAbstractScrollArea::keyPressEvent(e);
 }
@@ -695,12 +351,9 @@ void ReceivePaneView::mousePressEvent(QMouseEvent* e) {
         QAbstractScrollArea::mousePressEvent(e);
         return;
     }
-    const Position p = positionAt(e->position().toPoint());
-    caret_ = p;
-    if (!(e->modifiers() & Qt::ShiftModifier))
-        anchor_ = p;
-    selecting_ = true;
     lastMouse_ = e->position().toPoint();
+    selection_.setCaret(positionAt(lastMouse_), e->modifiers() & Qt::ShiftModifier);
+    selecting_ = true;
     viewport()->update();
 }
 
@@ -712,7 +365,7 @@ void ReceivePaneView::mouseMoveEvent(QMouseEvent* e) {
         autoScrollTimer_.stop();
     else if (!autoScrollTimer_.isActive())
         autoScrollTimer_.start();
-    caret_ = positionAt(lastMouse_);
+    selection_.setCaret(positionAt(lastMouse_), true);
     viewport()->update();
 }
 
@@ -737,7 +390,8 @@ void ReceivePaneView::mouseDoubleClickEvent(QMouseEvent* e) {
         QAbstractScrollArea::mouseDoubleClickEvent(e);
         return;
     }
-    selectWordAt(positionAt(e->position().toPoint()));
+    selection_.selectWordAt(positionAt(e->position().toPoint()));
+    viewport()->update();
     selecting_ = false;
     offerSelection();
 }
@@ -758,8 +412,9 @@ void ReceivePaneView::autoScroll() {
         h->setValue(h->value() - std::max(1, (area.left() - lastMouse_.x()) / hScale_));
     else if (lastMouse_.x() > area.right())
         h->setValue(h->value() + std::max(1, (lastMouse_.x() - area.right()) / hScale_));
-    caret_ = positionAt(QPoint(std::clamp(lastMouse_.x(), area.left(), area.right()),
-                               std::clamp(lastMouse_.y(), area.top(), area.bottom())));
+    selection_.setCaret(positionAt(QPoint(std::clamp(lastMouse_.x(), area.left(), area.right()),
+                                          std::clamp(lastMouse_.y(), area.top(), area.bottom()))),
+                        true);
     viewport()->update();
 }
 

@@ -3,6 +3,12 @@
 // the visible lines and, of a long line, only the visible columns, so the cost of a repaint
 // grows neither with the capture nor with the length of a line.
 //
+// The view is the widget around two parts that know no widgets: a PaneLayout (where the
+// characters lie: widths, columns, x, the widest line, the marks of long lines) and a
+// PaneSelection (anchor, caret, key moves, words, the selected text). The view gives the
+// layout its font's advances and passes the model's changes on; it paints, scrolls, turns
+// events into calls of the two parts, and talks to the clipboard.
+//
 // - Model changes are taken on a short timer (coalesced); the model itself is always exact,
 //   and plainText reads it directly (the lines joined by "\n").
 // - The view follows new lines only while the user is at the bottom; a selection stays on
@@ -17,12 +23,12 @@
 #include <QAbstractScrollArea>
 #include <QPointer>
 #include <QTimer>
-#include <array>
-#include <limits>
-#include <unordered_map>
-#include <vector>
 
+#include "core/receive/PaneLayout.h"
 #include "core/receive/PaneModel.h"
+#include "core/receive/PaneSelection.h"
+
+class QPainter;
 
 namespace trelmo {
 
@@ -31,11 +37,7 @@ class ReceivePaneView : public QAbstractScrollArea {
     Q_PROPERTY(QString plainText READ toPlainText)
   public:
     // A place in the text: a line and a character column in it.
-    struct Position {
-        int line = 0;
-        qsizetype column = 0;
-        auto operator<=>(const Position&) const = default;
-    };
+    using Position = PanePosition;
 
     explicit ReceivePaneView(QWidget* parent = nullptr);
     ~ReceivePaneView() override;
@@ -48,15 +50,15 @@ class ReceivePaneView : public QAbstractScrollArea {
     QString toPlainText() const;
 
     // ---- Selection ----------------------------------------------------------------------------
-    bool hasSelection() const { return anchor_ != caret_; }
-    Position selectionStart() const { return std::min(anchor_, caret_); }
-    Position selectionEnd() const { return std::max(anchor_, caret_); }
-    Position caret() const { return caret_; }
+    bool hasSelection() const { return selection_.hasSelection(); }
+    Position selectionStart() const { return selection_.start(); }
+    Position selectionEnd() const { return selection_.end(); }
+    Position caret() const { return selection_.caret(); }
     // Selects from anchor to caret (both clamped to the text).
     void setSelection(Position anchor, Position caret);
     void selectAll();
     void clearSelection();
-    QString selectedText() const;
+    QString selectedText() const { return selection_.text(); }
     // Puts the selected text on the clipboard (nothing when nothing is selected).
     void copy() const;
 
@@ -73,16 +75,18 @@ class ReceivePaneView : public QAbstractScrollArea {
     bool atBottom() const;
     // The text position under a viewport point, and the viewport point of a position (its
     // left edge, at the middle of its line).
-    Position positionAt(const QPoint& viewportPoint);
-    QPoint pointOf(Position p);
+    Position positionAt(const QPoint& viewportPoint) const;
+    QPoint pointOf(Position p) const;
     // Scrolls so that a position is in view.
     void ensureVisible(Position p);
     // Width of the widest line seen since the last clear, in pixels.
     int contentWidth() const;
     // Characters of line `line`.
-    qsizetype lineLength(int line);
+    qsizetype lineLength(int line) const { return layout_.lineLength(line); }
     // The text of one line from column `from` on, at most `count` characters (-1: all).
-    QString lineText(int line, qsizetype from = 0, qsizetype count = -1);
+    QString lineText(int line, qsizetype from = 0, qsizetype count = -1) const {
+        return layout_.lineText(line, from, count);
+    }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -98,71 +102,37 @@ class ReceivePaneView : public QAbstractScrollArea {
     void scrollContentsBy(int dx, int dy) override;
 
   private:
-    using Width = int64_t;  // 1/64 pixel
-    // Where a walk along a line stands: a unit's store offset, its first column and x.
-    struct Mark {
-        qsizetype offset = 0;
-        qsizetype column = 0;
-        Width x = 0;
-    };
-    // Marks every few thousand units of a long line, and how far the line was walked.
-    struct LineMarks {
-        std::vector<Mark> marks;
-        Mark end;  // the walk reached this far
-    };
+    using Width = PaneLayout::Width;
+    // How a stretch of characters is drawn.
+    enum class Style { Plain, Selected };
 
     void schedule();
     void onGrown(int firstLine);
     void onCleared();
     void fontChanged();
     void updateScrollBars();
-    int lineHeight() const { return lineHeight_; }
-    Width charWidth(char16_t c);
-    bool blank(char16_t c) const;
-    Width unitWidth(PaneModel::Kind kind, char16_t value);
-    // Widths of the stored units [from, to) of a line.
-    Width stretchWidth(int line, qsizetype from, qsizetype to);
-    // The marks of a line (longer than kMarkEvery), walked at least to a mark past both x
-    // and column, or to the line's end (kWalkAll for both).
-    const LineMarks& marksOf(int line, Width x, qsizetype column);
-    static constexpr qsizetype kWalkAll = std::numeric_limits<qsizetype>::max();
-    // The last mark at or before the given x or column (a line start for short lines).
-    Mark startForX(int line, Width x);
-    Mark startForColumn(int line, qsizetype column);
-    // x of a column in a line (the line's end for a column past it).
-    Width xOfColumn(int line, qsizetype column);
-    qsizetype clampColumn(int line, qsizetype column);
-    Position clamp(Position p);
-    void moveCaret(Position to, bool extend);
+    // The layout's x at the viewport's left edge.
+    Width leftEdgeX() const;
+    void paintLine(QPainter& p, int line, int y, Width left, Width right,
+                   PaneLayout::Visible& shown);
+    void drawStretch(QPainter& p, const QString& text, qreal x, int y, Style style);
+    void moveCaret(PaneSelection::Move move, bool extend);
     void autoScroll();
-    void selectWordAt(Position p);
     // Puts a selection made with the mouse into the X11 selection (middle-click paste).
     void offerSelection();
-    Width scrollX() const;
 
-    static constexpr qsizetype kMarkEvery = 4096;
     static constexpr int kMargin = 4;
 
     QPointer<PaneModel> model_;
+    PaneLayout layout_;
+    PaneSelection selection_{layout_};
     QTimer timer_;
     QTimer autoScrollTimer_;
     int grownFrom_ = -1;
     bool reset_ = true;
-    // The widest line so far and how far lines have been measured.
-    Width maxWidth_ = 0;
-    int measuredLine_ = 0;
-    qsizetype measuredBytes_ = 0;
-    Width measuredWidth_ = 0;
-    std::unordered_map<int, LineMarks> marks_;
-    // Widths of every byte's text in each 8-bit kind, and of other characters as met.
-    std::array<std::array<Width, 256>, 4> unitWidths_{};
-    std::array<Width, 256> latinWidths_{};
-    std::unordered_map<char16_t, Width> otherWidths_;
     int lineHeight_ = 16;
     int ascent_ = 12;
     int hScale_ = 1;  // pixels per horizontal scroll step
-    Position anchor_;
-    Position caret_;
     bool selecting_ = false;
     QPoint lastMouse_;
 };

@@ -11,6 +11,8 @@
 #include <QStyleOptionHeader>
 #include <algorithm>
 
+#include "widgets/FollowBottom.h"
+
 namespace trelmo {
 
 ByteGridView::ByteGridView(QWidget* parent) : QAbstractScrollArea(parent) {
@@ -99,7 +101,7 @@ void ByteGridView::scrollToRow(int row) {
 }
 
 bool ByteGridView::isAtBottom() const {
-    return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    return showsBottom(*verticalScrollBar());
 }
 
 int ByteGridView::totalWidth() const {
@@ -178,11 +180,10 @@ void ByteGridView::scrollContentsBy(int, int) {
 }
 
 void ByteGridView::resizeEvent(QResizeEvent* event) {
-    const bool follow = isAtBottom();
-    QAbstractScrollArea::resizeEvent(event);
-    updateScrollBars();
-    if (follow)
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    followBottom(*verticalScrollBar(), [&] {
+        QAbstractScrollArea::resizeEvent(event);
+        updateScrollBars();
+    });
 }
 
 void ByteGridView::onRowsInserted(const QModelIndex& parent, int first, int last) {
@@ -194,11 +195,10 @@ void ByteGridView::onRowsInserted(const QModelIndex& parent, int first, int last
     if (anchorRow_ >= first)
         anchorRow_ += count;
     QScrollBar* v = verticalScrollBar();
-    const bool follow = isAtBottom();  // judged on the range before the insertion
     const int top = v->value();
-    updateScrollBars();
-    if (follow)
-        v->setValue(v->maximum());  // a changed value repaints through scrollContentsBy
+    // Following is judged on the range before the insertion; a changed value repaints
+    // through scrollContentsBy.
+    followBottom(*v, [this] { updateScrollBars(); });
     // Without scrolling, only an insertion point in view changes what is painted.
     if (v->value() == top && first < top + fitRowCount())
         viewport()->update();

@@ -1,7 +1,7 @@
 #include "app/Windows.h"
 
 #include "app/About.h"
-#include "mbus/Unit5.h"
+#include "mbus/MbusWindow.h"
 #include "terminal/Terminal.h"
 #include "widgets/ByteTableWindow.h"
 

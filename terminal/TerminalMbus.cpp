@@ -1,6 +1,6 @@
 // The main window's side of the M-Bus window: the port state, the telegram write and the
 // capture flag that passes received serial bytes on (TerminalReceive.cpp).
-#include "mbus/Unit5.h"
+#include "mbus/MbusWindow.h"
 #include "serial/VaComm.h"
 #include "terminal/Terminal.h"
 

@@ -5,7 +5,7 @@
 #include <QStatusBar>
 #include <algorithm>
 
-#include "mbus/Unit5.h"
+#include "mbus/MbusWindow.h"
 #include "serial/VaComm.h"
 #include "terminal/Terminal.h"
 #include "widgets/dsLeds.h"

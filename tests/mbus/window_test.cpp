@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "mbus/Unit5.h"
+#include "mbus/MbusWindow.h"
 #include "tests/common/DialogRecorder.h"
 #include "tests/common/Pump.h"
 #include "tests/mbus/MbusTestUtil.h"

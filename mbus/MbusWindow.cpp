@@ -1,4 +1,4 @@
-#include "mbus/Unit5.h"
+#include "mbus/MbusWindow.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

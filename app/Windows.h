@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/About.h"
-#include "mbus/Unit5.h"
+#include "mbus/MbusWindow.h"
 #include "terminal/Terminal.h"
 #include "widgets/ByteTableWindow.h"
 

@@ -13,8 +13,8 @@
 
 #include "core/Codec.h"
 #include "core/Convert.h"
+#include "core/mbus/MbusTelegram.h"
 #include "fuzz/FuzzCheck.h"
-#include "mbus/MbusTelegram.h"
 
 namespace {
 

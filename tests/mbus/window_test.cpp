@@ -11,10 +11,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "mbus/Unit5.h"
+#include "mbus/MbusWindow.h"
 #include "tests/common/DialogRecorder.h"
+#include "tests/common/MbusTestUtil.h"
 #include "tests/common/Pump.h"
-#include "tests/mbus/MbusTestUtil.h"
 
 using namespace trelmo;
 using trelmo::test::DialogRecorder;
@@ -266,6 +266,37 @@ TEST_F(MbusWindow, MultitelegramWithAFailingRecord) {
               spaced(hexBytes("68 09 09 68 53 01 51 04 6D 05 0E 4C 37 AC 16")));
     EXPECT_EQ(text("Label6"), "Data 04 6D 05 0E 4C 37");
     EXPECT_EQ(text("Label_crc"), "Checksum: AC");
+}
+
+TEST_F(MbusWindow, MultitelegramMessagesComeBeforeAConversionError) {
+    choose("Combo_C", "Send user data to Slave (SND_UD)");
+    choose("Combo_CI", "Data send");
+    choose("Combo_Medium", "Water");
+    click("Check_multi");
+    click("Check_multi_cost");
+    type("Edit_multi_cost", "");
+    click("Check_multi_time");
+    click("Check_multi_duration");
+    type("Edit_multi_duration", "1x");
+    click("Check_multi_date");
+    click("Check_multi_id");
+    type("Edit_multi_id", "1234567");
+    click("Check_multi_type");
+    type("Edit_multi_num", "/5");
+    click("BitBtn1");
+    // Each failing record's message in a plain box, in the order of the records; then the
+    // conversion error of the last record in the error box, and nothing goes out.
+    EXPECT_EQ(rec.texts(),
+              QStringList({"Please enter cost of tarif", "Error in hours",
+                           "Wrong ID - must be 8-digit", "'' is not a valid integer value"}));
+    ASSERT_EQ(rec.messages.size(), 4u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(rec.messages[i].icon, MsgIcon::None) << i;
+    EXPECT_EQ(rec.messages[3].icon, MsgIcon::Error);
+    EXPECT_TRUE(host.written.isEmpty());
+    EXPECT_TRUE(host.captureCalls.isEmpty());
+    EXPECT_EQ(text("Label_Header"), "Header: ");
+    EXPECT_TRUE(form.telegram().Telegram_bytes.isEmpty());
 }
 
 TEST_F(MbusWindow, ConversionFailureInSendWritesNothing) {

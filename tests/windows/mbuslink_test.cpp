@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "mbus/Unit5.h"
+#include "mbus/MbusWindow.h"
 #include "tests/common/WindowFixture.h"
 
 using namespace trelmo;

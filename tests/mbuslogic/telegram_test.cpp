@@ -1,17 +1,16 @@
-// Frames, value encodings, record encoders, option logic and text conversions of the M-Bus
-// window's logic units, tested without a window.
+// Frames, value encodings, input checks, option logic and text conversions of the M-Bus
+// window's logic units, tested without a window: what they make and the messages they hand
+// back.
 
 #include <gtest/gtest.h>
 
 #include "core/Convert.h"
-#include "mbus/MbusOptions.h"
-#include "mbus/MbusTelegram.h"
-#include "tests/common/DialogRecorder.h"
-#include "tests/mbus/MbusTestUtil.h"
+#include "core/mbus/MbusOptions.h"
+#include "core/mbus/MbusTelegram.h"
+#include "tests/common/MbusTestUtil.h"
 
 using namespace trelmo;
 using namespace trelmo::mbus;
-using trelmo::test::DialogRecorder;
 using trelmo::test::FixedClock;
 using trelmo::test::hexBytes;
 using trelmo::test::spaced;
@@ -51,7 +50,6 @@ TEST(MbusValues, DateTimeTypeFFromTheInjectedClock) {
               spaced(hexBytes("00 00 01 01")));
     FixedClock clock(QDateTime(QDate(2026, 7, 12), QTime(14, 5, 9)));
     EXPECT_EQ(spaced(dateTimeValueNow()), spaced(hexBytes("05 0E 4C 37")));
-    EXPECT_EQ(spaced(dateTimeRecord(created())), spaced(hexBytes("04 6D 05 0E 4C 37")));
 }
 
 TEST(MbusValues, IdentificationCostTypeAndStart) {
@@ -69,115 +67,63 @@ TEST(MbusValues, IdentificationCostTypeAndStart) {
 }
 
 TEST(MbusValues, HoursTextRule) {
-    DialogRecorder rec;
-    EXPECT_EQ(hoursFromText("7"), std::optional<uint8_t>(0x07));
-    EXPECT_EQ(hoursFromText("42"), std::optional<uint8_t>(0x2A));
-    EXPECT_EQ(hoursFromText("99"), std::optional<uint8_t>(99));
-    EXPECT_TRUE(rec.messages.empty());
-    EXPECT_FALSE(hoursFromText(""));
-    EXPECT_FALSE(hoursFromText("1x"));
-    EXPECT_FALSE(hoursFromText("x"));
-    EXPECT_FALSE(hoursFromText("123"));
-    EXPECT_EQ(rec.texts(), QStringList({"Please enter hours of duration", "Error in hours",
-                                        "Error in hours", "Error in hours"}));
-}
-
-TEST(MbusRecords, TariffRecordsTakeTariffBitsAndLeaveHeaders) {
-    DialogRecorder rec;
-    TelegramState s = created();
-    s.Field_DIFE = 0x45;
-    EXPECT_EQ(spaced(costRecord(s, "2", "258")),
-              spaced(hexBytes("8F 65 7F 07 02 01 00 00 42 47 4E")));
-    EXPECT_EQ(s.Field_VIFE, 0x07);
-    // "0" clears the whole DIFE.
-    EXPECT_EQ(spaced(startTimeRecord(s, "0", "12")), spaced(hexBytes("84 00 ED 30 00 0C 00 00")));
-    EXPECT_EQ(s.Field_VIF, 0xED);
-    EXPECT_EQ(spaced(durationRecord(s, "3", "5")), spaced(hexBytes("81 30 FD 32 05")));
-    EXPECT_EQ(s.Field_DIF, 0x81);
-    EXPECT_TRUE(rec.messages.empty());
-
-    // An empty cost: message, empty record, but DIF and VIF already set.
-    s = created();
-    EXPECT_TRUE(costRecord(s, "", "").isEmpty());
-    EXPECT_EQ(rec.lastText(), "Please enter cost of tarif");
-    EXPECT_EQ(s.Field_DIF, 0x8F);
-    EXPECT_EQ(s.Field_VIF, 0x7F);
-    EXPECT_EQ(s.Field_VIFE, 0x00);
-
-    // Duration sets its header before checking.
-    s = created();
-    EXPECT_TRUE(durationRecord(s, "", "1x").isEmpty());
-    EXPECT_EQ(rec.lastText(), "Error in hours");
-    EXPECT_EQ(s.Field_VIF, 0xFD);
-
-    // An empty hour text fails conversion before the header is set.
-    s = created();
-    try {
-        startTimeRecord(s, "", "");
-        FAIL() << "no conversion error";
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.message(), "'' is not a valid integer value");
-    }
-    EXPECT_EQ(s.Field_DIF, 0x00);
-}
-
-TEST(MbusRecords, IdentificationChecksInOrder) {
-    DialogRecorder rec;
-    TelegramState s = created();
-    s.Medium_valid = true;
-    s.Medium_code = 0x00;  // "Other" is accepted here
-    EXPECT_EQ(spaced(identificationRecord(s, "12345678")),
-              spaced(hexBytes("07 79 78 56 34 12 D9 2E 01 00")));
-    EXPECT_EQ(s.Field_DIF, 0x07);
-    EXPECT_EQ(s.Field_VIF, 0x79);
-
-    s = created();
-    s.Medium_valid = true;
-    EXPECT_TRUE(identificationRecord(s, "1234567").isEmpty());
-    EXPECT_TRUE(identificationRecord(s, "1234567a").isEmpty());
-    s.Medium_valid = false;
-    EXPECT_TRUE(identificationRecord(s, "12345678").isEmpty());
-    EXPECT_EQ(rec.texts(), QStringList({"Wrong ID - must be 8-digit",
-                                        "Error in ID - must be digits only", "Wrong medium"}));
-    EXPECT_EQ(s.Field_DIF, 0x00) << "a failing identification record leaves the header alone";
-}
-
-TEST(MbusRecords, TypeAndValueChecksAndCurrentVif) {
-    DialogRecorder rec;
-    TelegramState s = created();
-    s.Medium_code = 0x07;
-    s.Field_VIF = 0x9A;
-    EXPECT_EQ(spaced(typeValueRecord(s, "1/255")), spaced(hexBytes("0F 9A 03 07 01 FF")));
-    EXPECT_EQ(s.Field_DIF, 0x0F);
-    EXPECT_TRUE(rec.messages.empty());
-
+    EXPECT_EQ(hoursFromText("7").value(), std::optional<uint8_t>(0x07));
+    EXPECT_EQ(hoursFromText("42").value(), std::optional<uint8_t>(0x2A));
+    EXPECT_EQ(hoursFromText("99").value(), std::optional<uint8_t>(99));
+    for (const char* text : {"7", "42", "99"})
+        EXPECT_EQ(hoursFromText(text).messages(), QStringList()) << text;
     const struct {
         const char* text;
         const char* message;
-    } failing[] = {{"", "Please enter NUM/DENUM"},
-                   {"12", "Error in NUM/DENUM"},
-                   {"1a/2", "Error in NUM/DENUM - must be digits only"},
-                   {"1/256", "Denumerator must be < 255"},
-                   {"256/1", "Numerator must be < 255"}};
+    } failing[] = {{"", "Please enter hours of duration"},
+                   {"1x", "Error in hours"},
+                   {"x", "Error in hours"},
+                   {"123", "Error in hours"}};
     for (const auto& f : failing) {
-        rec.clear();
-        s = created();
-        s.Medium_code = 0x07;
-        EXPECT_TRUE(typeValueRecord(s, f.text).isEmpty()) << f.text;
-        EXPECT_EQ(rec.lastText(), f.message) << f.text;
-        EXPECT_EQ(s.Field_DIF, 0x00) << f.text;
+        const auto hours = hoursFromText(f.text);
+        EXPECT_FALSE(hours) << f.text;
+        EXPECT_EQ(hours.messages(), QStringList{f.message}) << f.text;
     }
-    // Medium "Other" (code 0) is refused here; VIFE is already set by then.
-    rec.clear();
-    s = created();
-    EXPECT_TRUE(typeValueRecord(s, "12/12").isEmpty());
-    EXPECT_EQ(rec.lastText(), "Please select medium");
-    EXPECT_EQ(s.Field_VIFE, 0x03);
-    // Empty parts and a second "/" fail conversion.
-    s.Medium_code = 0x07;
-    EXPECT_THROW(typeValueRecord(s, "/5"), EConvertError);
-    EXPECT_THROW(typeValueRecord(s, "5/"), EConvertError);
-    EXPECT_THROW(typeValueRecord(s, "1/2/3"), EConvertError);
+}
+
+TEST(MbusChecks, IdentificationInOrder) {
+    TelegramState s = created();
+    s.Medium_valid = true;
+    const auto passed = checkIdentification("12345678", s);
+    EXPECT_TRUE(passed);
+    EXPECT_EQ(passed.messages(), QStringList());
+    EXPECT_EQ(checkIdentification("1234567", s).messages(),
+              QStringList{"Wrong ID - must be 8-digit"});
+    EXPECT_EQ(checkIdentification("123456789", s).messages(),
+              QStringList{"Wrong ID - must be 8-digit"});
+    EXPECT_EQ(checkIdentification("1234567a", s).messages(),
+              QStringList{"Error in ID - must be digits only"});
+    s.Medium_valid = false;
+    EXPECT_FALSE(checkIdentification("12345678", s));
+    EXPECT_EQ(checkIdentification("12345678", s).messages(), QStringList{"Wrong medium"});
+    EXPECT_EQ(checkIdentification("1234567", s).messages(),
+              QStringList{"Wrong ID - must be 8-digit"})
+        << "only the first failing check speaks";
+}
+
+TEST(MbusChecks, NumDenTextAndValues) {
+    EXPECT_TRUE(checkNumDenText("12/3"));
+    EXPECT_EQ(checkNumDenText("12/3").messages(), QStringList());
+    EXPECT_EQ(checkNumDenText("").messages(), QStringList{"Please enter NUM/DENUM"});
+    EXPECT_EQ(checkNumDenText("12").messages(), QStringList{"Error in NUM/DENUM"});
+    EXPECT_EQ(checkNumDenText("1a/2").messages(),
+              QStringList{"Error in NUM/DENUM - must be digits only"});
+
+    const auto values = checkNumDenValues("2/255", 0x07);
+    ASSERT_TRUE(values);
+    EXPECT_EQ(values->num, 2);
+    EXPECT_EQ(values->den, 255);
+    EXPECT_EQ(values.messages(), QStringList());
+    EXPECT_EQ(checkNumDenValues("2/3", 0).messages(), QStringList{"Please select medium"});
+    EXPECT_EQ(checkNumDenValues("256/3", 7).messages(), QStringList{"Numerator must be < 255"});
+    EXPECT_EQ(checkNumDenValues("3/256", 7).messages(), QStringList{"Denumerator must be < 255"});
+    EXPECT_FALSE(checkNumDenValues("3/256", 7));
+    EXPECT_THROW((void)checkNumDenValues("/5", 7), EConvertError);
 }
 
 TEST(MbusText, HexTextToNumber) {

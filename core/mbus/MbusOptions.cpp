@@ -1,4 +1,4 @@
-#include "mbus/MbusOptions.h"
+#include "core/mbus/MbusOptions.h"
 
 #include "core/Codec.h"
 #include "core/Convert.h"

@@ -1,17 +1,18 @@
 #pragma once
 // The M-Bus telegram state of the M-Bus window, the frame layouts it emits, the value
-// encodings, the six record encoders of a multitelegram and the small text conversions.
+// encodings, the input checks shared by a single record and a multitelegram's records, and
+// the small text conversions.
 //
-// Everything here is window-free. Input checks that fail show their message through the
-// dialog seam (trelmo::showMessage) and return an empty result, so a multitelegram can go
-// on without the failing record. Texts converted as decimal numbers go through
-// trelmo::StrToInt and raise trelmo::EConvertError, which callers do not catch.
+// Input checks that fail return their message in the result and make nothing; the window
+// shows it. Texts converted as decimal numbers go through trelmo::StrToInt and raise
+// trelmo::EConvertError, which is not caught here.
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
-#include <optional>
+
+#include "core/mbus/MbusResult.h"
 
 namespace trelmo::mbus {
 
@@ -74,29 +75,23 @@ QByteArray tariffCostValue(const QString& text);
 // Type and value (3 bytes): medium, numerator, denominator.
 QByteArray typeValueBlock(uint8_t medium, uint8_t numerator, uint8_t denominator);
 // Hours text rule: "" -> "Please enter hours of duration"; one or two digits -> the value;
-// anything else -> "Error in hours". A failing text shows its message and yields nullopt.
-std::optional<uint8_t> hoursFromText(const QString& text);
+// anything else -> "Error in hours". A failing text makes nothing and says which.
+Result<uint8_t> hoursFromText(const QString& text);
 
-// ---- record encoders of a multitelegram: one complete record, or empty after a message ----
-// Tariff bits come from the text of Combo_tariff and are applied to Field_DIFE first.
-QByteArray costRecord(TelegramState& s, const QString& tariffText, const QString& costText);
-QByteArray startTimeRecord(TelegramState& s, const QString& tariffText, const QString& hourText);
-QByteArray durationRecord(TelegramState& s, const QString& tariffText, const QString& hoursText);
-QByteArray dateTimeRecord(const TelegramState& s);
-QByteArray identificationRecord(TelegramState& s, const QString& idText);
-QByteArray typeValueRecord(TelegramState& s, const QString& numText);
+// ---- input checks: each refuses with the message of the first check that fails ----
+// The identification record and action: length 8, digits only, a valid medium.
+Result<> checkIdentification(const QString& idText, const TelegramState& s);
 
-// Checks shared by the identification record and action: length 8, digits only, a valid
-// medium. Shows the first failing message and returns false.
-bool checkIdentification(const QString& idText, const TelegramState& s);
-
-// Character checks of a NUM/DENUM text: empty, no "/", a character other than a digit or
-// "/". Shows the first failing message and returns false.
-bool checkNumDenText(const QString& text);
+// Character checks of a NUM/DENUM text: empty, no "/", a character other than a digit or "/".
+Result<> checkNumDenText(const QString& text);
+// The numerator and denominator of a NUM/DENUM text.
+struct NumDen {
+    uint8_t num = 0;
+    uint8_t den = 0;
+};
 // Medium, numerator and denominator checks of a NUM/DENUM text that passed the character
-// checks; the values go to *num and *den. Throws EConvertError for an empty or malformed
-// part ("/5", "5/", "1/2/3").
-bool checkNumDenValues(const QString& text, uint8_t medium, uint8_t* num, uint8_t* den);
+// checks. Throws EConvertError for an empty or malformed part ("/5", "5/", "1/2/3").
+Result<NumDen> checkNumDenValues(const QString& text, uint8_t medium);
 
 // Takes the first eight characters; character i (1..8) weighs 16^(8-i); "A"-"F" and "a"-"f"
 // count 10-15, any other character is converted as a one-character decimal number (a

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "core/LocaleText.h"
+#include "core/mbus/MbusResult.h"
 #include "tests/common/QtPrint.h"
 
 namespace trelmo::test {
@@ -19,6 +20,14 @@ inline QByteArray hexBytes(const char* text) {
 // The bytes as "68 05 05 68" (upper case), for readable failure output.
 inline QString spaced(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+// The bytes a logic step made, as spaced() shows them, or "nothing: " and what it said
+// instead; a comparison with the expected bytes then fails with the messages in view.
+inline QString made(const mbus::Result<QByteArray>& result) {
+    if (result)
+        return spaced(*result);
+    return QStringLiteral("nothing: ") + result.messages().join(QStringLiteral(" | "));
 }
 
 // Fixes trelmo::now() for the lifetime of the object.

@@ -1,7 +1,8 @@
 #pragma once
 // The M-Bus window: composes master-to-slave telegrams, writes them to the main window's
 // serial port and decodes a slave's reply. Handlers only read controls, call the logic
-// units (MbusTelegram, MbusOptions, MbusComposer, MbusDecoder) and write labels.
+// units of core/mbus (MbusTelegram, MbusOptions, MbusComposer, MbusDecoder), write labels
+// and show the messages the logic hands back; nothing else of the M-Bus code shows a box.
 
 #include <QByteArrayView>
 #include <QString>
@@ -9,8 +10,8 @@
 #include <QWidget>
 #include <cstdint>
 
+#include "core/mbus/MbusTelegram.h"
 #include "mbus/MbusHost.h"
-#include "mbus/MbusTelegram.h"
 
 class QCheckBox;
 class QComboBox;

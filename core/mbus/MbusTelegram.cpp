@@ -1,9 +1,7 @@
-#include "mbus/MbusTelegram.h"
+#include "core/mbus/MbusTelegram.h"
 
 #include "core/Convert.h"
-#include "widgets/Dialogs.h"
 #include "core/LocaleText.h"
-#include "mbus/MbusOptions.h"
 
 namespace trelmo::mbus {
 
@@ -127,151 +125,51 @@ QByteArray typeValueBlock(uint8_t medium, uint8_t numerator, uint8_t denominator
     return v;
 }
 
-std::optional<uint8_t> hoursFromText(const QString& text) {
-    if (text.isEmpty()) {
-        showMessage(QStringLiteral("Please enter hours of duration"));
-        return std::nullopt;
-    }
+Result<uint8_t> hoursFromText(const QString& text) {
+    if (text.isEmpty())
+        return Result<uint8_t>::refused(QStringLiteral("Please enter hours of duration"));
     if (text.size() <= 2 && allDigits(text)) {
         int value = 0;
         for (QChar ch : text)
             value = value * 10 + (ch.unicode() - '0');
         return static_cast<uint8_t>(value);
     }
-    showMessage(QStringLiteral("Error in hours"));
-    return std::nullopt;
+    return Result<uint8_t>::refused(QStringLiteral("Error in hours"));
 }
 
-bool checkIdentification(const QString& idText, const TelegramState& s) {
-    if (idText.size() != 8) {
-        showMessage(QStringLiteral("Wrong ID - must be 8-digit"));
-        return false;
-    }
-    if (!allDigits(idText)) {
-        showMessage(QStringLiteral("Error in ID - must be digits only"));
-        return false;
-    }
-    if (!s.Medium_valid) {
-        showMessage(QStringLiteral("Wrong medium"));
-        return false;
-    }
-    return true;
+Result<> checkIdentification(const QString& idText, const TelegramState& s) {
+    if (idText.size() != 8)
+        return Result<>::refused(QStringLiteral("Wrong ID - must be 8-digit"));
+    if (!allDigits(idText))
+        return Result<>::refused(QStringLiteral("Error in ID - must be digits only"));
+    if (!s.Medium_valid)
+        return Result<>::refused(QStringLiteral("Wrong medium"));
+    return {};
 }
 
-bool checkNumDenText(const QString& text) {
-    if (text.isEmpty()) {
-        showMessage(QStringLiteral("Please enter NUM/DENUM"));
-        return false;
-    }
-    if (!text.contains(u'/')) {
-        showMessage(QStringLiteral("Error in NUM/DENUM"));
-        return false;
-    }
+Result<> checkNumDenText(const QString& text) {
+    if (text.isEmpty())
+        return Result<>::refused(QStringLiteral("Please enter NUM/DENUM"));
+    if (!text.contains(u'/'))
+        return Result<>::refused(QStringLiteral("Error in NUM/DENUM"));
     for (QChar ch : text) {
-        if (ch != u'/' && (ch < u'0' || ch > u'9')) {
-            showMessage(QStringLiteral("Error in NUM/DENUM - must be digits only"));
-            return false;
-        }
+        if (ch != u'/' && (ch < u'0' || ch > u'9'))
+            return Result<>::refused(QStringLiteral("Error in NUM/DENUM - must be digits only"));
     }
-    return true;
+    return {};
 }
 
-bool checkNumDenValues(const QString& text, uint8_t medium, uint8_t* num, uint8_t* den) {
-    if (medium == 0) {
-        showMessage(QStringLiteral("Please select medium"));
-        return false;
-    }
+Result<NumDen> checkNumDenValues(const QString& text, uint8_t medium) {
+    if (medium == 0)
+        return Result<NumDen>::refused(QStringLiteral("Please select medium"));
     const int slash = text.indexOf(u'/');
     const int32_t n = StrToInt(text.left(slash));
-    if (n > 255) {
-        showMessage(QStringLiteral("Numerator must be < 255"));
-        return false;
-    }
+    if (n > 255)
+        return Result<NumDen>::refused(QStringLiteral("Numerator must be < 255"));
     const int32_t d = StrToInt(text.mid(slash + 1));
-    if (d > 255) {
-        showMessage(QStringLiteral("Denumerator must be < 255"));
-        return false;
-    }
-    *num = static_cast<uint8_t>(n);
-    *den = static_cast<uint8_t>(d);
-    return true;
-}
-
-namespace {
-void applyTariff(TelegramState& s, const QString& tariffText) {
-    if (auto dife = tariffDife(s.Field_DIFE, tariffText))
-        s.Field_DIFE = *dife;
-}
-QByteArray header4(const TelegramState& s) {
-    QByteArray r;
-    r.append(b(s.Field_DIF)).append(b(s.Field_DIFE)).append(b(s.Field_VIF)).append(b(s.Field_VIFE));
-    return r;
-}
-}  // namespace
-
-QByteArray costRecord(TelegramState& s, const QString& tariffText, const QString& costText) {
-    applyTariff(s, tariffText);
-    s.Field_DIF = 0x8F;
-    s.Field_VIF = 0x7F;
-    if (costText.isEmpty()) {
-        showMessage(QStringLiteral("Please enter cost of tarif"));
-        return {};
-    }
-    const QByteArray value = tariffCostValue(costText);
-    s.Field_VIFE = 0x07;
-    return header4(s) + value;
-}
-
-QByteArray startTimeRecord(TelegramState& s, const QString& tariffText, const QString& hourText) {
-    applyTariff(s, tariffText);
-    const int32_t hour = StrToInt(hourText);
-    s.Field_DIF = 0x84;
-    s.Field_VIF = 0xED;
-    s.Field_VIFE = 0x30;
-    return header4(s) + tariffStartValue(0, static_cast<uint8_t>(hour));
-}
-
-QByteArray durationRecord(TelegramState& s, const QString& tariffText, const QString& hoursText) {
-    applyTariff(s, tariffText);
-    s.Field_DIF = 0x81;
-    s.Field_VIF = 0xFD;
-    s.Field_VIFE = 0x32;
-    const auto hours = hoursFromText(hoursText);
-    if (!hours)
-        return {};
-    QByteArray r = header4(s);
-    r.append(b(*hours));
-    return r;
-}
-
-QByteArray dateTimeRecord(const TelegramState&) {
-    QByteArray r;
-    r.append(b(0x04)).append(b(0x6D));
-    return r + dateTimeValueNow();
-}
-
-QByteArray identificationRecord(TelegramState& s, const QString& idText) {
-    if (!checkIdentification(idText, s))
-        return {};
-    s.Field_DIF = 0x07;
-    s.Field_VIF = 0x79;
-    QByteArray r;
-    r.append(b(0x07)).append(b(0x79));
-    return r + identificationBlock(idText, s);
-}
-
-QByteArray typeValueRecord(TelegramState& s, const QString& numText) {
-    if (!checkNumDenText(numText))
-        return {};
-    s.Field_VIFE = 0x03;
-    uint8_t num = 0;
-    uint8_t den = 0;
-    if (!checkNumDenValues(numText, s.Medium_code, &num, &den))
-        return {};
-    s.Field_DIF = 0x0F;
-    QByteArray r;
-    r.append(b(0x0F)).append(b(s.Field_VIF)).append(b(0x03));
-    return r + typeValueBlock(s.Medium_code, num, den);
+    if (d > 255)
+        return Result<NumDen>::refused(QStringLiteral("Denumerator must be < 255"));
+    return NumDen{static_cast<uint8_t>(n), static_cast<uint8_t>(d)};
 }
 
 uint32_t hexTextToNumber(const QString& text) {

@@ -1,11 +1,10 @@
-#include "mbus/MbusDecoder.h"
+#include "core/mbus/MbusDecoder.h"
 
 #include <QLocale>
 #include <cmath>
 
-#include "widgets/Dialogs.h"
 #include "core/LocaleText.h"
-#include "mbus/MbusTelegram.h"
+#include "core/mbus/MbusTelegram.h"
 
 namespace trelmo::mbus {
 
@@ -133,27 +132,25 @@ QString voltageText(int byteValue) {
     return text;
 }
 
-bool decodeReply(const QString& text, const LabelSink& sink) {
-    if (text.size() < 20) {
-        showMessage(QStringLiteral("Nothing to decode!"));
-        return false;
-    }
+Result<> decodeReply(const QString& text, const LabelSink& sink) {
+    if (text.size() < 20)
+        return Result<>::refused(QStringLiteral("Nothing to decode!"));
     const Reader r(text);
     if (!r.has(21))
-        return true;
+        return {};
     sink(QStringLiteral("Label_mbcs_address"),
          QStringLiteral("Slave address: ") + QString::number(r.byteAt(20)));
     if (!r.has(31))
-        return true;
+        return {};
     sink(QStringLiteral("Label_mbcs_Id"),
          QStringLiteral("Slave ID: ") + r.chars({30, 31, 28, 29, 26, 27, 24, 25}));
     sink(QStringLiteral("Label_access"), QString());  // shown before its number is read
     if (!r.has(41))
-        return true;
+        return {};
     sink(QStringLiteral("Label_access"),
          QStringLiteral("Access No.: ") + QString::number(r.byteAt(40)));
     if (!r.has(49))
-        return true;
+        return {};
     QString dif = r.chars({48, 49});
     int p = 50;
     for (;;) {
@@ -165,7 +162,7 @@ bool decodeReply(const QString& text, const LabelSink& sink) {
         dif = r.chars({p + n, p + n + 1});
         p = p + n + 1;
     }
-    return true;
+    return {};
 }
 
 }  // namespace trelmo::mbus

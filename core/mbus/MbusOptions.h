@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "mbus/MbusTelegram.h"
+#include "core/mbus/MbusTelegram.h"
 
 namespace trelmo::mbus {
 

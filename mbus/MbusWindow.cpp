@@ -1,4 +1,4 @@
-#include "mbus/Unit5.h"
+#include "mbus/MbusWindow.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,10 +12,10 @@
 #include <QSpinBox>
 
 #include "core/Guard.h"
+#include "core/mbus/MbusComposer.h"
+#include "core/mbus/MbusDecoder.h"
+#include "core/mbus/MbusOptions.h"
 #include "widgets/Dialogs.h"
-#include "mbus/MbusComposer.h"
-#include "mbus/MbusDecoder.h"
-#include "mbus/MbusOptions.h"
 
 namespace trelmo {
 
@@ -65,6 +65,16 @@ QLineEdit* edit(QWidget* parent, const char* name, const QString& text, int maxL
     e->setText(text);
     e->setVisible(visible);
     return e;
+}
+
+// Shows the messages of a logic step in plain message boxes, in the order they came up. A
+// conversion error that abandoned the step then goes on, after them, to the default error
+// display, as it did when it escaped the handler.
+template <typename T>
+void showMessages(const mbus::Result<T>& result) {
+    for (const QString& message : result.messages())
+        showMessage(message);
+    result.throwIfAbandoned();
 }
 
 // An up-down beside its edit: moving it writes its position into the edit.
@@ -440,7 +450,11 @@ void TForm5::BitBtn1Click() {
     in.multiIdText = Edit_multi_id->text();
     in.multiNumText = Edit_multi_num->text();
 
-    const mbus::SendOutcome out = mbus::composeSend(state_, in);
+    const auto sent = mbus::composeSend(state_, in);
+    showMessages(sent);
+    if (!sent)
+        return;
+    const mbus::SendOutcome& out = *sent;
     if (out.header)
         setLabel(Label_Header, *out.header);
     if (out.dif)
@@ -453,22 +467,20 @@ void TForm5::BitBtn1Click() {
         setLabel(Label_crc, *out.crc);
     if (out.data)
         setLabel(Label6, *out.data);
-    if (!out.write)
-        return;
     host_->setMbusCapture(true);
     host_->writeTelegram(state_.Telegram_bytes);
 }
 
 void TForm5::BitBtn3Click() {
     flushReceivedLabels();
-    mbus::decodeReply(received_, [this](const QString& name, const QString& text) {
+    showMessages(mbus::decodeReply(received_, [this](const QString& name, const QString& text) {
         auto* l = GroupBox2->findChild<QLabel*>(name);
         if (!l)
             return;
         if (!text.isNull())
             setLabel(l, text);
         l->setVisible(true);
-    });
+    }));
 }
 
 void TForm5::Combo_CChange() {

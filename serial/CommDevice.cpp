@@ -3,13 +3,7 @@
 #include <QRegularExpression>
 #include <cstring>
 
-#include "serial/SimDevice.h"
-
 namespace trelmo::serial {
-
-namespace posix {
-std::shared_ptr<CommDevice> OpenPosixDevice(const QString& path, int& err);
-}
 
 ModemLineControl::Levels ModemLineControl::For(const TVaDcb& dcb) const {
     const uint32_t dtr = dcb.Flags & fDtrControlMask;
@@ -43,16 +37,6 @@ QString MapDeviceName(const QString& name) {
             return QStringLiteral("/dev/ttyS%1").arg(n - 1);
     }
     return rest;
-}
-
-std::shared_ptr<CommDevice> OpenCommDevice(const QString& path, int& err) {
-    if (path.startsWith(QStringLiteral("sim:")))
-        return sim::OpenSimDevice(path.mid(4), err);
-    if (path.isEmpty()) {
-        err = ENOENT;
-        return nullptr;
-    }
-    return posix::OpenPosixDevice(path, err);
 }
 
 QString CommErrorText(int code) {

@@ -5,11 +5,10 @@
 // escape functions for RTS/DTR, read, write, cancel, close).
 //
 // Every operation returns 0 on success or an errno-style code; CommErrorText(code) gives
-// the system's message text for it. Two backends, chosen by the device name:
-//   "sim:NAME"   the in-process simulated device registered by a test (serial/SimDevice.h);
-//   any other    a POSIX terminal device (termios), e.g. /dev/ttyS0, /dev/ttyUSB0, /dev/pts/4.
-// Port names "COMn" and "\\.\COMn" map to /dev/ttyS(n-1); the "\\.\" prefix is dropped
-// from any other name (MapDeviceName).
+// the system's message text for it. Two backends implement it: a POSIX terminal device
+// (serial/PosixDevice.h) and the simulated device a test plays (serial/SimDevice.h);
+// serial/DeviceFactory.h picks one by the device name. Port names "COMn" and "\\.\COMn"
+// map to /dev/ttyS(n-1); the "\\.\" prefix is dropped from any other name (MapDeviceName).
 //
 // Received bytes are drained by the backend into a ring buffer of its own (at least 1 MiB
 // and never smaller than the receive queue size), so the queue count is that buffer's fill.
@@ -23,7 +22,6 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 namespace trelmo::serial {
@@ -168,10 +166,6 @@ class CommDevice {
 
 // "COMn"/"\\.\COMn" -> /dev/ttyS(n-1); otherwise the name without a "\\.\" prefix.
 QString MapDeviceName(const QString& name);
-
-// Opens the (already mapped) device exclusively. Null with err set on failure: ENOENT when
-// it does not exist, EBUSY when another opener holds it.
-std::shared_ptr<CommDevice> OpenCommDevice(const QString& path, int& err);
 
 // The system's message text for an errno-style code.
 QString CommErrorText(int code);

@@ -19,6 +19,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "serial/PosixDevice.h"
 #include "serial/PosixRate.h"
 #include "serial/QueuedDevice.h"
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/Guard.h"
+#include "serial/DeviceFactory.h"
 #include "serial/VaCommThreads.h"
 
 namespace trelmo::serial {

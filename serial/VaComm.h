@@ -19,6 +19,7 @@
 
 #include "serial/CommDevice.h"
 #include "serial/VaSync.h"
+#include "serial/WorkerPort.h"
 
 namespace trelmo::serial {
 
@@ -95,15 +96,6 @@ enum TVaCommEvent {
     ceEvent2
 };
 using TVaCommEvents = TVaSet<TVaCommEvent>;
-enum TVaThreadPriority : int {
-    tpIdle,
-    tpLowest,
-    tpLower,
-    tpNormal,
-    tpHigher,
-    tpHighest,
-    tpTimeCritical
-};
 
 // The rate number of a Baudrate enumerator (0 for brUser).
 uint32_t BaudrateValue(TVaBaudrate rate);
@@ -222,7 +214,7 @@ using TVaCommDeviceLostEvent = std::function<void(TVaComm* Sender, const QString
 using TVaCommDataLostEvent = std::function<void(TVaComm* Sender, qint64 Count)>;
 
 // All behaviour of the port. Lives on the GUI thread; every handler runs there.
-class TVaCustomComm : public QObject {
+class TVaCustomComm : public QObject, public TVaWorkerPort {
     Q_OBJECT
   public:
     ~TVaCustomComm() override;
@@ -236,8 +228,6 @@ class TVaCustomComm : public QObject {
     // Reads, writes and status queries behave as on a closed port from here on.
     void ReleaseHandle();
     bool HandleReleased() const { return released_; }
-    // The open device (null while closed).
-    CommDevice* Handle() const { return handle_.get(); }
 
     int WriteBuf(const uint8_t* buffer, int count);
     bool WriteText(const QByteArray& text);
@@ -285,7 +275,6 @@ class TVaCustomComm : public QObject {
     TVaEventChars& EventChars() { return *eventChars_; }
     void SetEventChars(const TVaEventChars& v) { eventChars_->Assign(v); }
     TVaFlowControl& FlowControl() { return *flowControl_; }
-    void SetFlowControl(const TVaFlowControl& v) { flowControl_->Assign(v); }
     TVaCommOptions Options() const { return options_; }
     void SetOptions(TVaCommOptions v);
     int PortNum() const { return portNum_; }
@@ -324,16 +313,17 @@ class TVaCustomComm : public QObject {
     // lost nothing. Devices without error counters (pseudo-terminals) never report a loss.
     TVaCommDataLostEvent OnDataLost;
 
-    // --- dispatch (GUI thread; used by the threads) ---
-    virtual void DoRxChar();
-    virtual void DoEvents(uint32_t mask);
+    // --- dispatch (GUI thread; used by the threads, TVaWorkerPort) ---
+    void DoRxChar() override;
+    void DoEvents(uint32_t mask) override;
     // Fetches and clears the line error flags, reports them through OnError when there are
     // any, then any lost bytes (DoDataLost); true when there were flags.
     bool DoError();
     // Reports the bytes lost since the previous report through OnDataLost (nothing when
     // none were). Run at the end of each event batch.
-    void DoDataLost();
-    void DoDeviceLost(const QString& message);
+    void DoDataLost() override;
+    // Reports through OnDeviceLost, once per opening and only while open.
+    void DoDeviceLost(const QString& message) override;
 
   protected:
     explicit TVaCustomComm(QObject* parent = nullptr);

@@ -15,7 +15,6 @@
 #include <mutex>
 
 #include "core/Guard.h"
-#include "serial/VaComm.h"
 
 namespace trelmo::serial {
 
@@ -385,7 +384,7 @@ void TVaCommEventThread::Dispatch() {
 
 void TVaCommEventThread::DispatchEvents() {
     runGuarded([&] {
-        TVaCustomComm* port = anchor_->port;
+        TVaWorkerPort* port = anchor_->port;
         if (!port)
             return;
         if (EventMask & EV_RXCHAR) {
@@ -398,7 +397,7 @@ void TVaCommEventThread::DispatchEvents() {
             port->DoEvents(EventMask);
         // Bytes lost below us that a query of this batch fetched, also when no error event
         // is monitored (DoEvents reported them already when it ran).
-        if (TVaCustomComm* still = anchor_->port)
+        if (TVaWorkerPort* still = anchor_->port)
             still->DoDataLost();
     });
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "serial/DeviceFactory.h"
 #include "serial/QueuedDevice.h"
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"

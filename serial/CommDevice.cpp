@@ -1,6 +1,7 @@
 #include "serial/CommDevice.h"
 
 #include <QRegularExpression>
+#include <chrono>
 #include <cstring>
 
 namespace trelmo::serial {
@@ -37,6 +38,11 @@ QString MapDeviceName(const QString& name) {
             return QStringLiteral("/dev/ttyS%1").arg(n - 1);
     }
     return rest;
+}
+
+int64_t ArrivalClockNs() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 QString CommErrorText(int code) {

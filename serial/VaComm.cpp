@@ -398,11 +398,17 @@ bool TVaCustomComm::WriteChar(uint8_t ch) {
 }
 
 int TVaCustomComm::ReadBuf(uint8_t* buffer, int count) {
+    return ReadBuf(buffer, count, nullptr);
+}
+
+int TVaCustomComm::ReadBuf(uint8_t* buffer, int count, ArrivalMarks* marks) {
+    if (marks)
+        marks->clear();
     if (!IoReady() || count <= 0)
         return 0;
     std::lock_guard lock(readLock_);
     size_t got = 0;
-    if (int e = handle_->Read(buffer, static_cast<size_t>(count), got)) {
+    if (int e = handle_->Read(buffer, static_cast<size_t>(count), got, marks)) {
         RaiseCode("Read error (%d), %s", e);
     }
     return static_cast<int>(got);

@@ -232,7 +232,13 @@ class TVaCustomComm : public QObject, public TVaWorkerPort {
     int WriteBuf(const uint8_t* buffer, int count);
     bool WriteText(const QByteArray& text);
     bool WriteChar(uint8_t ch);
+    // Takes at most count received bytes; returns how many (0 while closed or released).
     int ReadBuf(uint8_t* buffer, int count);
+    // As ReadBuf, and marks (when not null) receives when the bytes returned arrived: the
+    // time the device's bytes were taken from it, not the time of this call. At least one
+    // mark, at offset 0, when bytes are returned; none when none are (serial/CommDevice.h,
+    // ArrivalMark).
+    int ReadBuf(uint8_t* buffer, int count, ArrivalMarks* marks);
     int InQueCount();
     // Error flags and status (zero when closed); raises "Error retrieving statistics".
     // Reading them clears them in the device (so DoRxChar's count of the queued bytes fetches

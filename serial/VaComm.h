@@ -28,11 +28,17 @@ class TVaCommEventThread;
 class TVaCommWriteThread;
 struct PortAnchor;
 
-// The one exception of the serial layer: a message text only.
+// The one exception of the serial layer: a message text and, when a system call failed, its
+// errno-style code.
 class EVaCommError : public std::runtime_error {
   public:
-    explicit EVaCommError(const QString& message);
+    explicit EVaCommError(const QString& message, int code = 0);
     QString Message() const { return QString::fromUtf8(what()); }
+    // The system's error code behind the failure; 0 when the port itself refused.
+    int Code() const { return code_; }
+
+  private:
+    int code_;
 };
 
 // A small set of enumerators (the component's "set of" types).
@@ -221,6 +227,12 @@ class TVaCustomComm : public QObject, public TVaWorkerPort {
 
     // --- operations (GUI thread) ---
     void Open();
+    // Opens as Open does, but a failure raises nothing: false, with the system's code in err
+    // (when not null; EISCONN when the port is open already), and the port stays closed
+    // holding nothing: no device, no descriptor, no worker. For a caller that retries with
+    // the same settings (a vanished device coming back; serial/DeviceIdentity.h), which
+    // shows nothing on a failed attempt. OnOpen runs on success, as for Open.
+    bool TryOpen(int* err = nullptr);
     void Close();
     bool Active() const { return handle_ != nullptr; }
     // Releases the device early (the main window does so just before Close); Close then
@@ -307,8 +319,10 @@ class TVaCustomComm : public QObject, public TVaWorkerPort {
         OnEvent1, OnEvent2;
     TVaCommErrorEvent OnError;
     TVaCommRxCharEvent OnRxChar;
-    // The device vanished while open (adapter pulled, pty closed). Called once, on the GUI
-    // thread; the port stays Active until Close.
+    // The device vanished while open (adapter pulled, pty closed). Called on the GUI thread,
+    // once per opening, and only while that opening lasts: a report still on its way when the
+    // port is closed is dropped, also when the port has been opened again meanwhile. The
+    // port stays Active until Close, which the handler may call (or open again after it).
     TVaCommDeviceLostEvent OnDeviceLost;
     // Received bytes were lost below the program (the UART overran, the driver's buffer
     // overflowed; the program itself never discards one). Called on the GUI thread with the

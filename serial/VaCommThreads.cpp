@@ -313,19 +313,23 @@ void TVaWorker::StartThread() {
     }
 }
 
-namespace {
-// A vanished device, reported on the GUI thread (once: the port ignores a second report).
-void ReportDeviceLost(const std::shared_ptr<PortAnchor>& anchor, int code) {
+// A vanished device, reported on the GUI thread (once: the port ignores a second report of
+// the same opening).
+void TVaWorker::ReportDeviceLost(int code) {
     const QString message =
         QStringLiteral("Serial device lost (%1), %2").arg(code).arg(CommErrorText(code));
+    auto self = shared_from_this();
     RunOnGuiThread(
-        [anchor, message] {
-            if (anchor->port)
-                runGuarded([&] { anchor->port->DoDeviceLost(message); });
+        [self, message] {
+            // Close terminates the workers of the opening it ends, on this thread, before
+            // any later Open: a report that was still waiting is about a device let go.
+            if (self->terminated_)
+                return;
+            if (TVaWorkerPort* port = self->anchor_->port)
+                runGuarded([&] { port->DoDeviceLost(message); });
         },
-        anchor.get());
+        anchor_.get());
 }
-}  // namespace
 
 // --- TVaCommEventThread ---
 
@@ -364,7 +368,7 @@ void TVaCommEventThread::Execute() {
         if (device_->Lost(&code)) {
             // The device vanished: report it once and stop waiting.
             if (!terminated_)
-                ReportDeviceLost(anchor_, code);
+                ReportDeviceLost(code);
             break;
         }
         // The wait failed for another reason (the device was released under it): sleep
@@ -424,6 +428,7 @@ void TVaCommWriteThread::Start() {
 }
 
 void TVaCommWriteThread::Terminate() {
+    terminated_ = true;
     StopEvent.SetEvent();
     device_->CancelIo();
 }
@@ -512,7 +517,7 @@ void TVaCommWriteThread::Execute() {
             continue;
         int code = 0;
         if (device_->Lost(&code)) {
-            ReportDeviceLost(anchor_, code);
+            ReportDeviceLost(code);
             break;
         }
         if (result == EBADF) {

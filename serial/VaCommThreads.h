@@ -123,6 +123,10 @@ class TVaWorker : public std::enable_shared_from_this<TVaWorker> {
     explicit TVaWorker(std::shared_ptr<PortAnchor> anchor) : anchor_(std::move(anchor)) {}
     void StartThread();
     virtual void Execute() = 0;
+    // Hands the loss of the device to the port (TVaWorkerPort::DoDeviceLost) and waits for
+    // it to run. Dropped once this worker has been terminated: its opening of the port is
+    // over, and the port may have been opened again on a device that is well.
+    void ReportDeviceLost(int code);
     std::atomic<bool> terminated_{false};
     const std::shared_ptr<PortAnchor> anchor_;
 
@@ -164,7 +168,8 @@ class TVaCommWriteThread : public TVaWorker {
                                                       std::shared_ptr<TVaCriticalSection> lock,
                                                       size_t capacity);
     void Start();
-    // Sets StopEvent and cancels a write in progress; does not wait.
+    // Marks the thread terminated, sets StopEvent and cancels a write in progress; does not
+    // wait.
     void Terminate() override;
     // GUI thread: appends n bytes, waiting (busy) up to writeTimeoutMs for room below
     // writeSize. False when there was no room in time.

@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
+#include <QStringList>
 
 namespace trelmo::serial {
 
@@ -24,6 +26,28 @@ QString DeviceIdentity::LinkFor(const QString& devicePath) const {
 
 QString DeviceIdentity::Resolve(const QString& link) {
     return QFileInfo(link).canonicalFilePath();
+}
+
+QList<PresentDevice> DeviceIdentity::Present(const QString& devFolder) const {
+    QMap<QString, PresentDevice> byPath;
+    const QFileInfoList links =
+        QDir(byIdFolder_)
+            .entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& link : links) {
+        const QString target = link.canonicalFilePath();
+        if (!target.isEmpty() && !byPath.contains(target))
+            byPath.insert(target, {target, link.fileName()});
+    }
+    static const QStringList kAdapterNames = {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*"),
+                                              QStringLiteral("ttyAMA*"), QStringLiteral("rfcomm*")};
+    const QFileInfoList nodes = QDir(devFolder).entryInfoList(
+        kAdapterNames, QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& node : nodes) {
+        const QString path = node.canonicalFilePath();
+        if (!path.isEmpty() && !byPath.contains(path))
+            byPath.insert(path, {path, QString()});
+    }
+    return byPath.values();
 }
 
 }  // namespace trelmo::serial

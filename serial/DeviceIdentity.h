@@ -9,13 +9,23 @@
 // Devices without such a link (built-in UARTs, pseudo-terminals, "sim:" devices) can only be
 // found again under their own path.
 
+#include <QList>
 #include <QString>
 
 namespace trelmo::serial {
 
+// A serial device present on the machine.
+struct PresentDevice {
+    QString path;  // its node, real path: /dev/ttyUSB0
+    QString
+        byIdName;  // the name of its by-id link (usb-FTDI_FT232R_USB_UART_A5-if00-port0), or empty
+    bool operator==(const PresentDevice&) const = default;
+};
+
 class DeviceIdentity {
   public:
     static inline const QString kByIdFolder = QStringLiteral("/dev/serial/by-id");
+    static inline const QString kDevFolder = QStringLiteral("/dev");
 
     // byIdFolder: where the links are (the machine's, unless a test makes its own).
     explicit DeviceIdentity(QString byIdFolder = kByIdFolder);
@@ -29,6 +39,12 @@ class DeviceIdentity {
     // The real path of the device a link leads to now; empty when the link or the device it
     // names is gone.
     static QString Resolve(const QString& link);
+
+    // The serial devices present: each device a link in the folder leads to, and each entry of
+    // devFolder named as USB, modem-class (ACM), on-chip (AMA) and Bluetooth (rfcomm) serial
+    // devices are (ttyUSB*, ttyACM*, ttyAMA*, rfcomm*), once each, in path order. The
+    // /dev/ttyS* nodes are left out: they exist whether or not a UART answers behind them.
+    QList<PresentDevice> Present(const QString& devFolder = kDevFolder) const;
 
   private:
     QString byIdFolder_;

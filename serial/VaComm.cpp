@@ -291,9 +291,11 @@ void TVaCustomComm::ReleaseHandle() {
     handle_->Close();
 }
 
-bool TVaCustomComm::ProbeDevice(const QString& deviceName) {
-    int err = 0;
-    auto device = OpenCommDevice(MapDeviceName(deviceName), err);
+bool TVaCustomComm::ProbeDevice(const QString& deviceName, int* err) {
+    int code = 0;
+    auto device = OpenCommDevice(MapDeviceName(deviceName), code);
+    if (err)
+        *err = device ? 0 : code;
     if (!device)
         return false;
     device->Close();

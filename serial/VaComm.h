@@ -266,7 +266,9 @@ class TVaCustomComm : public QObject, public TVaWorkerPort {
     void SetDesigning(bool designing) { designing_ = designing; }
 
     // Opens the (mapped) device exclusively and closes it again: false when busy or missing.
-    static bool ProbeDevice(const QString& deviceName);
+    // err (when not null) receives the errno of the failed open, 0 on success; with the
+    // mapped name it says why (serial/OpenFailure.h, OpenFailureReason).
+    static bool ProbeDevice(const QString& deviceName, int* err = nullptr);
     // The device path after formatting DeviceName with PortNum.
     QString FormattedDeviceName() const;
 

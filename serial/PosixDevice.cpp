@@ -185,10 +185,11 @@ class PosixDevice : public QueuedDevice {
             if (int e = posix::SetCustomRate(fd_, dcb.BaudRate))
                 return e;
         }
+        // The driver may have taken the nearest rate it can make: close enough will do.
         uint32_t actual = 0;
         if (int e = posix::GetRate(fd_, actual))
             return e;
-        if (actual != dcb.BaudRate)
+        if (!posix::RateAccepted(dcb.BaudRate, actual))
             return EINVAL;
         // open() raised DTR and RTS: the first block decides them, later blocks only touch
         // a line whose control field changed.

@@ -16,9 +16,10 @@ namespace trelmo::serial {
 
 // A serial device present on the machine.
 struct PresentDevice {
-    QString path;  // its node, real path: /dev/ttyUSB0
-    QString
-        byIdName;  // the name of its by-id link (usb-FTDI_FT232R_USB_UART_A5-if00-port0), or empty
+    // Its node, as a real path: /dev/ttyUSB0.
+    QString path;
+    // The name of its by-id link (usb-FTDI_FT232R_USB_UART_A5-if00-port0), or empty.
+    QString byIdName;
     bool operator==(const PresentDevice&) const = default;
 };
 

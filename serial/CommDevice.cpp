@@ -1,15 +1,10 @@
 #include "serial/CommDevice.h"
 
 #include <QRegularExpression>
+#include <chrono>
 #include <cstring>
 
-#include "serial/SimDevice.h"
-
 namespace trelmo::serial {
-
-namespace posix {
-std::shared_ptr<CommDevice> OpenPosixDevice(const QString& path, int& err);
-}
 
 ModemLineControl::Levels ModemLineControl::For(const TVaDcb& dcb) const {
     const uint32_t dtr = dcb.Flags & fDtrControlMask;
@@ -45,14 +40,9 @@ QString MapDeviceName(const QString& name) {
     return rest;
 }
 
-std::shared_ptr<CommDevice> OpenCommDevice(const QString& path, int& err) {
-    if (path.startsWith(QStringLiteral("sim:")))
-        return sim::OpenSimDevice(path.mid(4), err);
-    if (path.isEmpty()) {
-        err = ENOENT;
-        return nullptr;
-    }
-    return posix::OpenPosixDevice(path, err);
+int64_t ArrivalClockNs() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 QString CommErrorText(int code) {

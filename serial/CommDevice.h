@@ -5,11 +5,10 @@
 // escape functions for RTS/DTR, read, write, cancel, close).
 //
 // Every operation returns 0 on success or an errno-style code; CommErrorText(code) gives
-// the system's message text for it. Two backends, chosen by the device name:
-//   "sim:NAME"   the in-process simulated device registered by a test (serial/SimDevice.h);
-//   any other    a POSIX terminal device (termios), e.g. /dev/ttyS0, /dev/ttyUSB0, /dev/pts/4.
-// Port names "COMn" and "\\.\COMn" map to /dev/ttyS(n-1); the "\\.\" prefix is dropped
-// from any other name (MapDeviceName).
+// the system's message text for it. Two backends implement it: a POSIX terminal device
+// (serial/PosixDevice.h) and the simulated device a test plays (serial/SimDevice.h);
+// serial/DeviceFactory.h picks one by the device name. Port names "COMn" and "\\.\COMn"
+// map to /dev/ttyS(n-1); the "\\.\" prefix is dropped from any other name (MapDeviceName).
 //
 // Received bytes are drained by the backend into a ring buffer of its own (at least 1 MiB
 // and never smaller than the receive queue size), so the queue count is that buffer's fill.
@@ -19,12 +18,17 @@
 // peer's Inject waits). Bytes lost below the program (the UART overran, the driver's buffer
 // overflowed) are counted: ClearError returns the count since its previous call as cbLost
 // together with the line error flags they raised.
+//
+// Beside the bytes the buffer keeps when they arrived: the time is taken where the bytes
+// are taken from the device (by the POSIX backend's drain thread right after each read(),
+// by the simulated device when its peer delivers them), once per such chunk, never per byte.
+// Read hands the times of the bytes it returns (ArrivalMarks), however late it runs.
 
 #include <QString>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
+#include <vector>
 
 namespace trelmo::serial {
 
@@ -130,6 +134,22 @@ struct TVaComStat {
     uint64_t cbLost = 0;
 };
 
+// When a chunk of received bytes arrived: offset is the chunk's first byte within the block
+// a read returned, ns the time on std::chrono::steady_clock (nanoseconds since its epoch;
+// ArrivalClockNs). A block's marks are in offset order and the first has offset 0; each byte
+// arrived at the time of the last mark at or before it. A byte's time is never later than
+// its arrival: when a great many chunks wait unread, neighbouring ones share the earliest
+// of their times (see QueuedDevice::kMaxMarks).
+struct ArrivalMark {
+    size_t offset = 0;
+    int64_t ns = 0;
+    bool operator==(const ArrivalMark&) const = default;
+};
+using ArrivalMarks = std::vector<ArrivalMark>;
+
+// Now on the clock of arrival times.
+int64_t ArrivalClockNs();
+
 // Returned by WaitEvent when WakeWait ended the wait.
 inline constexpr int kWaitWoken = -1;
 
@@ -151,8 +171,10 @@ class CommDevice {
     virtual int Escape(int function) = 0;
     // Takes at most count queued bytes; never waits. Bytes left queued raise another
     // received-characters event (the event is level-triggered); the room a read makes lets
-    // a device that was held back by a full buffer deliver again.
-    virtual int Read(uint8_t* buffer, size_t count, size_t& got) = 0;
+    // a device that was held back by a full buffer deliver again. marks (may be null)
+    // receives the arrival times of the bytes taken, at least one mark when got > 0 and
+    // none when got is 0.
+    virtual int Read(uint8_t* buffer, size_t count, size_t& got, ArrivalMarks* marks) = 0;
     // Writes all bytes, waiting at most timeoutMs (negative: no limit). On time-out returns
     // ETIMEDOUT, after CancelIo ECANCELED; written holds what the device took either way.
     // The caller's buffer is never used after Write returns.
@@ -168,10 +190,6 @@ class CommDevice {
 
 // "COMn"/"\\.\COMn" -> /dev/ttyS(n-1); otherwise the name without a "\\.\" prefix.
 QString MapDeviceName(const QString& name);
-
-// Opens the (already mapped) device exclusively. Null with err set on failure: ENOENT when
-// it does not exist, EBUSY when another opener holds it.
-std::shared_ptr<CommDevice> OpenCommDevice(const QString& path, int& err);
 
 // The system's message text for an errno-style code.
 QString CommErrorText(int code);

@@ -1,5 +1,6 @@
 // The POSIX (termios) backend: raw mode, exclusive open, a drain thread that moves received
-// bytes into the ring buffer and samples transmit-empty, modem lines and error counters.
+// bytes into the ring buffer, stamped with the time of each read(), and samples
+// transmit-empty, modem lines and error counters.
 // While the ring is full the drain thread leaves the device unread (the kernel's buffers
 // fill and the far end waits) until a Read has made room.
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "serial/PosixDevice.h"
 #include "serial/PosixRate.h"
 #include "serial/QueuedDevice.h"
 
@@ -183,10 +185,11 @@ class PosixDevice : public QueuedDevice {
             if (int e = posix::SetCustomRate(fd_, dcb.BaudRate))
                 return e;
         }
+        // The driver may have taken the nearest rate it can make: close enough will do.
         uint32_t actual = 0;
         if (int e = posix::GetRate(fd_, actual))
             return e;
-        if (actual != dcb.BaudRate)
+        if (!posix::RateAccepted(dcb.BaudRate, actual))
             return EINVAL;
         // open() raised DTR and RTS: the first block decides them, later blocks only touch
         // a line whose control field changed.
@@ -407,13 +410,15 @@ class PosixDevice : public QueuedDevice {
 
     void DrainLoop() {
         std::vector<uint8_t> chunk(65536);
-        // Bytes read from the device that the ring has not taken yet: offered again first.
+        // Bytes read from the device that the ring has not taken yet: offered again first,
+        // with the time they were read.
         size_t keptFrom = 0, keptTo = 0;
+        int64_t keptNs = 0;
         // The device hung up while held back; it is given up once those bytes are in.
         bool hungUp = false;
         while (!stop_) {
             if (keptFrom < keptTo)
-                keptFrom += Push(chunk.data() + keptFrom, keptTo - keptFrom);
+                keptFrom += Push(chunk.data() + keptFrom, keptTo - keptFrom, keptNs);
             // A full ring holds the device back: its bytes stay in the kernel and the far end
             // waits until a Read makes room (RoomMade then wakes this poll).
             const bool reading = keptFrom == keptTo && !Held();
@@ -444,9 +449,11 @@ class PosixDevice : public QueuedDevice {
                         break;
                     ssize_t n = ::read(fd_, chunk.data(), room);
                     if (n > 0) {
+                        // The bytes arrived now, however late the port reads them.
+                        keptNs = ArrivalClockNs();
                         keptFrom = 0;
                         keptTo = static_cast<size_t>(n);
-                        keptFrom += Push(chunk.data(), keptTo);
+                        keptFrom += Push(chunk.data(), keptTo, keptNs);
                         if (keptFrom < keptTo)
                             break;
                         continue;

@@ -28,4 +28,12 @@ int GetRate(int fd, uint32_t& rate) {
     return 0;
 }
 
+bool RateAccepted(uint32_t asked, uint32_t reported) {
+    if (asked == 0 || reported == 0)
+        return false;
+    const uint64_t difference = asked > reported ? asked - reported : reported - asked;
+    // |reported - asked| <= 2 % of asked, in whole numbers.
+    return difference * 100 <= static_cast<uint64_t>(asked) * 2;
+}
+
 }  // namespace trelmo::serial::posix

@@ -103,9 +103,11 @@ int QueuedDevice::ClearError(uint32_t& errors, TVaComStat& stat) {
     return 0;
 }
 
-int QueuedDevice::Read(uint8_t* buffer, size_t count, size_t& got) {
+int QueuedDevice::Read(uint8_t* buffer, size_t count, size_t& got, ArrivalMarks* marks) {
     std::unique_lock lock(mutex_);
     got = 0;
+    if (marks)
+        marks->clear();
     if (closed_)
         return EBADF;
     const size_t n = std::min(count, fill_);
@@ -113,8 +115,10 @@ int QueuedDevice::Read(uint8_t* buffer, size_t count, size_t& got) {
     if (n) {
         std::memcpy(buffer, ring_.data() + head_, first);
         std::memcpy(buffer + first, ring_.data(), n - first);
+        TakeMarks(n, marks);
     }
     head_ = (head_ + n) % ring_.size();
+    headPosition_ += n;
     fill_ -= n;
     got = n;
     // Received-characters is level-triggered: bytes left after a read make another event.
@@ -165,20 +169,21 @@ bool QueuedDevice::Held() {
     return held_;
 }
 
-size_t QueuedDevice::Push(const uint8_t* data, size_t count) {
+size_t QueuedDevice::Push(const uint8_t* data, size_t count, int64_t arrivalNs) {
     if (count == 0)
         return 0;
-    return PushAll(data, count, 0, 0);
+    return PushAll(data, count, arrivalNs, 0, 0);
 }
 
-size_t QueuedDevice::PushAll(const uint8_t* data, size_t count, uint32_t events,
+size_t QueuedDevice::PushAll(const uint8_t* data, size_t count, int64_t arrivalNs, uint32_t events,
                              uint32_t errorFlags, uint64_t lostBytes) {
     std::lock_guard lock(mutex_);
-    return PushLocked(data, count, events, errorFlags, lostBytes);
+    return PushLocked(data, count, arrivalNs, events, errorFlags, lostBytes);
 }
 
-bool QueuedDevice::PushWaiting(const uint8_t* data, size_t count, uint32_t events,
-                               uint32_t errorFlags, uint64_t lostBytes, size_t& queued) {
+bool QueuedDevice::PushWaiting(const uint8_t* data, size_t count, int64_t arrivalNs,
+                               uint32_t events, uint32_t errorFlags, uint64_t lostBytes,
+                               size_t& queued) {
     std::unique_lock lock(mutex_);
     queued = 0;
     bool first = true;
@@ -186,8 +191,8 @@ bool QueuedDevice::PushWaiting(const uint8_t* data, size_t count, uint32_t event
         if (closed_ || lostCode_)
             return false;
         if (first || !held_) {
-            queued += first ? PushLocked(data, count, events, errorFlags, lostBytes)
-                            : PushLocked(data + queued, count - queued, 0, 0, 0);
+            queued += first ? PushLocked(data, count, arrivalNs, events, errorFlags, lostBytes)
+                            : PushLocked(data + queued, count - queued, arrivalNs, 0, 0, 0);
             first = false;
             if (queued == count)
                 return true;
@@ -196,8 +201,8 @@ bool QueuedDevice::PushWaiting(const uint8_t* data, size_t count, uint32_t event
     }
 }
 
-size_t QueuedDevice::PushLocked(const uint8_t* data, size_t count, uint32_t events,
-                                uint32_t errorFlags, uint64_t lostBytes) {
+size_t QueuedDevice::PushLocked(const uint8_t* data, size_t count, int64_t arrivalNs,
+                                uint32_t events, uint32_t errorFlags, uint64_t lostBytes) {
     lostBytes_ += lostBytes;
     if (errorFlags || lostBytes) {
         errors_ |= errorFlags;
@@ -216,6 +221,7 @@ size_t QueuedDevice::PushLocked(const uint8_t* data, size_t count, uint32_t even
         std::memcpy(ring_.data() + tail, data, first);
         if (n > first)
             std::memcpy(ring_.data(), data + first, n - first);
+        AddMark(arrivalNs);
         fill_ += n;
         events |= EV_RXCHAR;
     }
@@ -225,6 +231,38 @@ size_t QueuedDevice::PushLocked(const uint8_t* data, size_t count, uint32_t even
     pending_ |= events & mask_;
     changed_.notify_all();
     return n;
+}
+
+void QueuedDevice::AddMark(int64_t ns) {
+    if (!marks_.empty() && marks_.back().ns == ns)
+        return;  // the same arrival goes on
+    marks_.push_back({headPosition_ + fill_, ns});
+    if (marks_.size() <= kMaxMarks)
+        return;
+    // Thin out: keep every other mark, the first (it covers the head) and the newest (it
+    // is the time of the bytes just taken) included.
+    std::deque<Mark> kept;
+    for (size_t i = 0; i + 1 < marks_.size(); i += 2)
+        kept.push_back(marks_[i]);
+    kept.push_back(marks_.back());
+    marks_.swap(kept);
+}
+
+void QueuedDevice::TakeMarks(size_t n, ArrivalMarks* marks) {
+    const uint64_t end = headPosition_ + n;
+    if (marks) {
+        // The first byte arrived with the mark that covers the head.
+        marks->push_back({0, marks_.front().ns});
+        for (size_t i = 1; i < marks_.size() && marks_[i].position < end; ++i)
+            marks->push_back(
+                {static_cast<size_t>(marks_[i].position - headPosition_), marks_[i].ns});
+    }
+    if (n == fill_) {
+        marks_.clear();
+        return;
+    }
+    while (marks_.size() > 1 && marks_[1].position <= end)
+        marks_.pop_front();
 }
 
 void QueuedDevice::Raise(uint32_t events) {
@@ -237,7 +275,7 @@ void QueuedDevice::AddErrors(uint32_t flags, uint64_t lostBytes) {
     if (!flags && !lostBytes)
         return;
     std::lock_guard lock(mutex_);
-    PushLocked(nullptr, 0, 0, flags, lostBytes);
+    PushLocked(nullptr, 0, 0, 0, flags, lostBytes);
 }
 
 void QueuedDevice::MarkLost(int code) {

@@ -147,8 +147,10 @@ class SimCommDevice : public QueuedDevice {
         }
         return 0;
     }
-    int Read(uint8_t* buffer, size_t count, size_t& got) override {
+    int Read(uint8_t* buffer, size_t count, size_t& got, ArrivalMarks* marks) override {
         got = 0;
+        if (marks)
+            marks->clear();
         if (IsClosed())
             return EBADF;
         {
@@ -156,7 +158,7 @@ class SimCommDevice : public QueuedDevice {
             if (int e = state_->takeFailure(SimOp::Read))
                 return e;
         }
-        return QueuedDevice::Read(buffer, count, got);
+        return QueuedDevice::Read(buffer, count, got, marks);
     }
     int Write(const uint8_t* data, size_t count, size_t& written, int timeoutMs) override {
         written = 0;
@@ -198,16 +200,18 @@ class SimCommDevice : public QueuedDevice {
     }
 
     // Peer side.
-    // Like a device that waits: blocks until every byte is queued or the device is gone.
+    // Like a device that waits: blocks until every byte is queued or the device is gone. The
+    // bytes arrive when the peer delivers them, however long they then wait for room.
     bool PeerDeliver(const QByteArray& b, uint32_t ev, uint32_t ce, uint64_t lost) {
         size_t queued = 0;
         return PushWaiting(reinterpret_cast<const uint8_t*>(b.constData()),
-                           static_cast<size_t>(b.size()), ev, ce, lost, queued);
+                           static_cast<size_t>(b.size()), ArrivalClockNs(), ev, ce, lost, queued);
     }
     size_t PeerTryPush(const QByteArray& b) {
         if (IsClosed() || Lost())
             return 0;
-        return Push(reinterpret_cast<const uint8_t*>(b.constData()), static_cast<size_t>(b.size()));
+        return Push(reinterpret_cast<const uint8_t*>(b.constData()), static_cast<size_t>(b.size()),
+                    ArrivalClockNs());
     }
     void PeerRaise(uint32_t ev) { Raise(ev); }
     void PeerErrors(uint32_t ce, uint64_t lost) { AddErrors(ce, lost); }

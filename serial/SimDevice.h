@@ -10,6 +10,7 @@
 //
 // The device behaves like one that waits: its receive ring (QueuedDevice) never drops a
 // byte, and an injector whose bytes do not fit blocks until the port's reads have made room.
+// Injected bytes arrive (ArrivalMark) when the peer's call is made, one mark per call.
 // The peer's calls may come from any thread.
 
 #include <QByteArray>

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/Guard.h"
+#include "serial/DeviceFactory.h"
 #include "serial/VaCommThreads.h"
 
 namespace trelmo::serial {
@@ -16,7 +17,7 @@ namespace {
     QString text = QString::fromLatin1(format);
     text.replace(text.indexOf(QStringLiteral("%d")), 2, QString::number(code));
     text.replace(text.indexOf(QStringLiteral("%s")), 2, CommErrorText(code));
-    throw EVaCommError(text);
+    throw EVaCommError(text, code);
 }
 
 [[noreturn]] void Raise(const char* text) {
@@ -27,7 +28,8 @@ const char* const kWhileOpen = "Can't perform this operation while port is open"
 
 }  // namespace
 
-EVaCommError::EVaCommError(const QString& message) : std::runtime_error(message.toStdString()) {}
+EVaCommError::EVaCommError(const QString& message, int code)
+    : std::runtime_error(message.toStdString()), code_(code) {}
 
 uint32_t BaudrateValue(TVaBaudrate rate) {
     static const uint32_t values[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
@@ -184,11 +186,12 @@ void TVaCustomComm::CreateHandle() {
     if (handle_)
         return;
     if (err == ENOENT)
-        throw EVaCommError(QStringLiteral("Specified device not found (%1).").arg(path));
+        throw EVaCommError(QStringLiteral("Specified device not found (%1).").arg(path), err);
     throw EVaCommError(QStringLiteral("Can't open specified device %1 (Error %2, %3)")
                            .arg(path)
                            .arg(err)
-                           .arg(CommErrorText(err)));
+                           .arg(CommErrorText(err)),
+                       err);
 }
 
 void TVaCustomComm::Open() {
@@ -217,6 +220,23 @@ void TVaCustomComm::Open() {
     }
     if (OnOpen)
         runGuarded([&] { OnOpen(Sender()); });
+}
+
+bool TVaCustomComm::TryOpen(int* err) {
+    int code = 0;
+    if (Active()) {
+        code = EISCONN;
+    } else {
+        try {
+            Open();
+        } catch (const EVaCommError& e) {
+            // Open released whatever it had taken before it raised.
+            code = e.Code() ? e.Code() : EIO;
+        }
+    }
+    if (err)
+        *err = code;
+    return code == 0;
 }
 
 void TVaCustomComm::CreateThreads() {
@@ -271,9 +291,11 @@ void TVaCustomComm::ReleaseHandle() {
     handle_->Close();
 }
 
-bool TVaCustomComm::ProbeDevice(const QString& deviceName) {
-    int err = 0;
-    auto device = OpenCommDevice(MapDeviceName(deviceName), err);
+bool TVaCustomComm::ProbeDevice(const QString& deviceName, int* err) {
+    int code = 0;
+    auto device = OpenCommDevice(MapDeviceName(deviceName), code);
+    if (err)
+        *err = device ? 0 : code;
     if (!device)
         return false;
     device->Close();
@@ -397,11 +419,17 @@ bool TVaCustomComm::WriteChar(uint8_t ch) {
 }
 
 int TVaCustomComm::ReadBuf(uint8_t* buffer, int count) {
+    return ReadBuf(buffer, count, nullptr);
+}
+
+int TVaCustomComm::ReadBuf(uint8_t* buffer, int count, ArrivalMarks* marks) {
+    if (marks)
+        marks->clear();
     if (!IoReady() || count <= 0)
         return 0;
     std::lock_guard lock(readLock_);
     size_t got = 0;
-    if (int e = handle_->Read(buffer, static_cast<size_t>(count), got)) {
+    if (int e = handle_->Read(buffer, static_cast<size_t>(count), got, marks)) {
         RaiseCode("Read error (%d), %s", e);
     }
     return static_cast<int>(got);
@@ -530,8 +558,10 @@ void TVaCustomComm::DoDeviceLost(const QString& message) {
     if (!Active() || lostReported_)
         return;
     lostReported_ = true;
-    if (OnDeviceLost)
-        OnDeviceLost(Sender(), message);
+    // A copy: the handler may close, reopen or even destroy the port.
+    const TVaCommDeviceLostEvent handler = OnDeviceLost;
+    if (handler)
+        handler(Sender(), message);
 }
 
 // --- property setters ---

@@ -19,6 +19,7 @@
 
 #include "serial/CommDevice.h"
 #include "serial/VaSync.h"
+#include "serial/WorkerPort.h"
 
 namespace trelmo::serial {
 
@@ -27,11 +28,17 @@ class TVaCommEventThread;
 class TVaCommWriteThread;
 struct PortAnchor;
 
-// The one exception of the serial layer: a message text only.
+// The one exception of the serial layer: a message text and, when a system call failed, its
+// errno-style code.
 class EVaCommError : public std::runtime_error {
   public:
-    explicit EVaCommError(const QString& message);
+    explicit EVaCommError(const QString& message, int code = 0);
     QString Message() const { return QString::fromUtf8(what()); }
+    // The system's error code behind the failure; 0 when the port itself refused.
+    int Code() const { return code_; }
+
+  private:
+    int code_;
 };
 
 // A small set of enumerators (the component's "set of" types).
@@ -95,15 +102,6 @@ enum TVaCommEvent {
     ceEvent2
 };
 using TVaCommEvents = TVaSet<TVaCommEvent>;
-enum TVaThreadPriority : int {
-    tpIdle,
-    tpLowest,
-    tpLower,
-    tpNormal,
-    tpHigher,
-    tpHighest,
-    tpTimeCritical
-};
 
 // The rate number of a Baudrate enumerator (0 for brUser).
 uint32_t BaudrateValue(TVaBaudrate rate);
@@ -222,13 +220,19 @@ using TVaCommDeviceLostEvent = std::function<void(TVaComm* Sender, const QString
 using TVaCommDataLostEvent = std::function<void(TVaComm* Sender, qint64 Count)>;
 
 // All behaviour of the port. Lives on the GUI thread; every handler runs there.
-class TVaCustomComm : public QObject {
+class TVaCustomComm : public QObject, public TVaWorkerPort {
     Q_OBJECT
   public:
     ~TVaCustomComm() override;
 
     // --- operations (GUI thread) ---
     void Open();
+    // Opens as Open does, but a failure raises nothing: false, with the system's code in err
+    // (when not null; EISCONN when the port is open already), and the port stays closed
+    // holding nothing: no device, no descriptor, no worker. For a caller that retries with
+    // the same settings (a vanished device coming back; serial/DeviceIdentity.h), which
+    // shows nothing on a failed attempt. OnOpen runs on success, as for Open.
+    bool TryOpen(int* err = nullptr);
     void Close();
     bool Active() const { return handle_ != nullptr; }
     // Releases the device early (the main window does so just before Close); Close then
@@ -236,13 +240,17 @@ class TVaCustomComm : public QObject {
     // Reads, writes and status queries behave as on a closed port from here on.
     void ReleaseHandle();
     bool HandleReleased() const { return released_; }
-    // The open device (null while closed).
-    CommDevice* Handle() const { return handle_.get(); }
 
     int WriteBuf(const uint8_t* buffer, int count);
     bool WriteText(const QByteArray& text);
     bool WriteChar(uint8_t ch);
+    // Takes at most count received bytes; returns how many (0 while closed or released).
     int ReadBuf(uint8_t* buffer, int count);
+    // As ReadBuf, and marks (when not null) receives when the bytes returned arrived: the
+    // time the device's bytes were taken from it, not the time of this call. At least one
+    // mark, at offset 0, when bytes are returned; none when none are (serial/CommDevice.h,
+    // ArrivalMark).
+    int ReadBuf(uint8_t* buffer, int count, ArrivalMarks* marks);
     int InQueCount();
     // Error flags and status (zero when closed); raises "Error retrieving statistics".
     // Reading them clears them in the device (so DoRxChar's count of the queued bytes fetches
@@ -258,7 +266,9 @@ class TVaCustomComm : public QObject {
     void SetDesigning(bool designing) { designing_ = designing; }
 
     // Opens the (mapped) device exclusively and closes it again: false when busy or missing.
-    static bool ProbeDevice(const QString& deviceName);
+    // err (when not null) receives the errno of the failed open, 0 on success; with the
+    // mapped name it says why (serial/OpenFailure.h, OpenFailureReason).
+    static bool ProbeDevice(const QString& deviceName, int* err = nullptr);
     // The device path after formatting DeviceName with PortNum.
     QString FormattedDeviceName() const;
 
@@ -285,7 +295,6 @@ class TVaCustomComm : public QObject {
     TVaEventChars& EventChars() { return *eventChars_; }
     void SetEventChars(const TVaEventChars& v) { eventChars_->Assign(v); }
     TVaFlowControl& FlowControl() { return *flowControl_; }
-    void SetFlowControl(const TVaFlowControl& v) { flowControl_->Assign(v); }
     TVaCommOptions Options() const { return options_; }
     void SetOptions(TVaCommOptions v);
     int PortNum() const { return portNum_; }
@@ -312,8 +321,10 @@ class TVaCustomComm : public QObject {
         OnEvent1, OnEvent2;
     TVaCommErrorEvent OnError;
     TVaCommRxCharEvent OnRxChar;
-    // The device vanished while open (adapter pulled, pty closed). Called once, on the GUI
-    // thread; the port stays Active until Close.
+    // The device vanished while open (adapter pulled, pty closed). Called on the GUI thread,
+    // once per opening, and only while that opening lasts: a report still on its way when the
+    // port is closed is dropped, also when the port has been opened again meanwhile. The
+    // port stays Active until Close, which the handler may call (or open again after it).
     TVaCommDeviceLostEvent OnDeviceLost;
     // Received bytes were lost below the program (the UART overran, the driver's buffer
     // overflowed; the program itself never discards one). Called on the GUI thread with the
@@ -324,16 +335,17 @@ class TVaCustomComm : public QObject {
     // lost nothing. Devices without error counters (pseudo-terminals) never report a loss.
     TVaCommDataLostEvent OnDataLost;
 
-    // --- dispatch (GUI thread; used by the threads) ---
-    virtual void DoRxChar();
-    virtual void DoEvents(uint32_t mask);
+    // --- dispatch (GUI thread; used by the threads, TVaWorkerPort) ---
+    void DoRxChar() override;
+    void DoEvents(uint32_t mask) override;
     // Fetches and clears the line error flags, reports them through OnError when there are
     // any, then any lost bytes (DoDataLost); true when there were flags.
     bool DoError();
     // Reports the bytes lost since the previous report through OnDataLost (nothing when
     // none were). Run at the end of each event batch.
-    void DoDataLost();
-    void DoDeviceLost(const QString& message);
+    void DoDataLost() override;
+    // Reports through OnDeviceLost, once per opening and only while open.
+    void DoDeviceLost(const QString& message) override;
 
   protected:
     explicit TVaCustomComm(QObject* parent = nullptr);

@@ -15,7 +15,6 @@
 #include <mutex>
 
 #include "core/Guard.h"
-#include "serial/VaComm.h"
 
 namespace trelmo::serial {
 
@@ -314,19 +313,23 @@ void TVaWorker::StartThread() {
     }
 }
 
-namespace {
-// A vanished device, reported on the GUI thread (once: the port ignores a second report).
-void ReportDeviceLost(const std::shared_ptr<PortAnchor>& anchor, int code) {
+// A vanished device, reported on the GUI thread (once: the port ignores a second report of
+// the same opening).
+void TVaWorker::ReportDeviceLost(int code) {
     const QString message =
         QStringLiteral("Serial device lost (%1), %2").arg(code).arg(CommErrorText(code));
+    auto self = shared_from_this();
     RunOnGuiThread(
-        [anchor, message] {
-            if (anchor->port)
-                runGuarded([&] { anchor->port->DoDeviceLost(message); });
+        [self, message] {
+            // Close terminates the workers of the opening it ends, on this thread, before
+            // any later Open: a report that was still waiting is about a device let go.
+            if (self->terminated_)
+                return;
+            if (TVaWorkerPort* port = self->anchor_->port)
+                runGuarded([&] { port->DoDeviceLost(message); });
         },
-        anchor.get());
+        anchor_.get());
 }
-}  // namespace
 
 // --- TVaCommEventThread ---
 
@@ -365,7 +368,7 @@ void TVaCommEventThread::Execute() {
         if (device_->Lost(&code)) {
             // The device vanished: report it once and stop waiting.
             if (!terminated_)
-                ReportDeviceLost(anchor_, code);
+                ReportDeviceLost(code);
             break;
         }
         // The wait failed for another reason (the device was released under it): sleep
@@ -385,7 +388,7 @@ void TVaCommEventThread::Dispatch() {
 
 void TVaCommEventThread::DispatchEvents() {
     runGuarded([&] {
-        TVaCustomComm* port = anchor_->port;
+        TVaWorkerPort* port = anchor_->port;
         if (!port)
             return;
         if (EventMask & EV_RXCHAR) {
@@ -398,7 +401,7 @@ void TVaCommEventThread::DispatchEvents() {
             port->DoEvents(EventMask);
         // Bytes lost below us that a query of this batch fetched, also when no error event
         // is monitored (DoEvents reported them already when it ran).
-        if (TVaCustomComm* still = anchor_->port)
+        if (TVaWorkerPort* still = anchor_->port)
             still->DoDataLost();
     });
 }
@@ -425,6 +428,7 @@ void TVaCommWriteThread::Start() {
 }
 
 void TVaCommWriteThread::Terminate() {
+    terminated_ = true;
     StopEvent.SetEvent();
     device_->CancelIo();
 }
@@ -513,7 +517,7 @@ void TVaCommWriteThread::Execute() {
             continue;
         int code = 0;
         if (device_->Lost(&code)) {
-            ReportDeviceLost(anchor_, code);
+            ReportDeviceLost(code);
             break;
         }
         if (result == EBADF) {

@@ -5,7 +5,7 @@
 // batch to the GUI thread (DispatchEvents). TVaCommWriteThread drains the write queue of a
 // port without DirectWrite and reports transmit-empty and write errors itself. Both reach
 // the port only through a PortAnchor on the GUI thread, which the port clears when it is
-// destroyed.
+// destroyed, and know it only as a TVaWorkerPort (serial/WorkerPort.h).
 //
 // Who joins a worker, and when. Every worker thread is joinable and is joined on the GUI
 // thread, never while it may be waiting for the GUI thread:
@@ -39,15 +39,13 @@
 
 #include "serial/CommDevice.h"
 #include "serial/VaSync.h"
+#include "serial/WorkerPort.h"
 
 namespace trelmo::serial {
 
-class TVaCustomComm;
-enum TVaThreadPriority : int;
-
 // The port as seen from the workers; read and cleared on the GUI thread only.
 struct PortAnchor {
-    TVaCustomComm* port = nullptr;
+    TVaWorkerPort* port = nullptr;
     // Set by ReleaseGuiCalls: the hand-overs of this port's workers no longer run (under
     // the hand-over's lock).
     bool callsReleased = false;
@@ -110,7 +108,6 @@ class TVaWorker : public std::enable_shared_from_this<TVaWorker> {
     virtual ~TVaWorker();
     void SetPriority(TVaThreadPriority priority);
     TVaThreadPriority Priority() const { return priority_.load(); }
-    bool Terminated() const { return terminated_.load(); }
     // The thread has left its loop (it may not have been joined yet).
     bool Finished() const { return finished_.load(); }
     // The system's id of the running thread (0 before it runs).
@@ -126,6 +123,10 @@ class TVaWorker : public std::enable_shared_from_this<TVaWorker> {
     explicit TVaWorker(std::shared_ptr<PortAnchor> anchor) : anchor_(std::move(anchor)) {}
     void StartThread();
     virtual void Execute() = 0;
+    // Hands the loss of the device to the port (TVaWorkerPort::DoDeviceLost) and waits for
+    // it to run. Dropped once this worker has been terminated: its opening of the port is
+    // over, and the port may have been opened again on a device that is well.
+    void ReportDeviceLost(int code);
     std::atomic<bool> terminated_{false};
     const std::shared_ptr<PortAnchor> anchor_;
 
@@ -167,7 +168,8 @@ class TVaCommWriteThread : public TVaWorker {
                                                       std::shared_ptr<TVaCriticalSection> lock,
                                                       size_t capacity);
     void Start();
-    // Sets StopEvent and cancels a write in progress; does not wait.
+    // Marks the thread terminated, sets StopEvent and cancels a write in progress; does not
+    // wait.
     void Terminate() override;
     // GUI thread: appends n bytes, waiting (busy) up to writeTimeoutMs for room below
     // writeSize. False when there was no room in time.

@@ -19,8 +19,7 @@ enum TVaWaitResult { wrSignaled, wrTimeout, wrAbandoned, wrError };
 
 inline constexpr uint32_t INFINITE = 0xFFFFFFFF;
 
-// Owns one wait handle and the error code of the last failed wait. Destroying it closes
-// the handle.
+// Owns one wait handle. Destroying it closes the handle.
 class TVaHandleObject {
   public:
     TVaHandleObject();
@@ -30,7 +29,6 @@ class TVaHandleObject {
 
     // Waits up to ms milliseconds (INFINITE: no limit) for the handle to be signalled.
     TVaWaitResult WaitFor(uint32_t ms);
-    int LastError() const { return lastError_; }
     bool Signaled() const;
 
     // Waits until one of handles is signalled; returns its index, -1 on time-out. The
@@ -51,7 +49,6 @@ class TVaHandleObject {
     mutable std::mutex mutex_;
     bool signalled_ = false;        // under mutex_
     std::vector<Waiter*> waiters_;  // under mutex_
-    int lastError_ = 0;
 };
 
 class TVaEvent : public TVaHandleObject {

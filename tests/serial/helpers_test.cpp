@@ -1,5 +1,6 @@
 // The building blocks: wait handles, the tick arithmetic, the writer's byte block, the modem
-// line rule of the backends, the settings groups and the hand-over to the GUI thread.
+// line rule of the backends, the rate a driver reports, the settings groups and the hand-over
+// to the GUI thread.
 #include <gtest/gtest.h>
 
 #include <QThread>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "serial/CommDevice.h"
+#include "serial/PosixRate.h"
 #include "serial/VaComm.h"
 #include "serial/VaCommThreads.h"
 #include "serial/VaSync.h"
@@ -158,6 +160,46 @@ TEST(SerialPriority, NiceValuesOfThePriorities) {
     EXPECT_EQ(NiceOf(tpHigher), -5);
     EXPECT_EQ(NiceOf(tpHighest), -10);
     EXPECT_EQ(NiceOf(tpTimeCritical), -20);
+}
+
+TEST(SerialRate, ARateWithinTwoPercentOfTheOneAskedForWillDo) {
+    using posix::RateAccepted;
+    // Exactly asked, and what drivers of USB adapters report for common rates.
+    EXPECT_TRUE(RateAccepted(115200, 115200));
+    EXPECT_TRUE(RateAccepted(250000, 250000));
+    EXPECT_TRUE(RateAccepted(921600, 923077));
+    EXPECT_TRUE(RateAccepted(31250, 31250));
+    // 2 % of 115200 is 2304: the edge on either side is taken, one more is not.
+    EXPECT_TRUE(RateAccepted(115200, 117504));
+    EXPECT_FALSE(RateAccepted(115200, 117505));
+    EXPECT_TRUE(RateAccepted(115200, 112896));
+    EXPECT_FALSE(RateAccepted(115200, 112895));
+    // 2 % of 9600 is 192.
+    EXPECT_TRUE(RateAccepted(9600, 9792));
+    EXPECT_FALSE(RateAccepted(9600, 9793));
+    EXPECT_TRUE(RateAccepted(9600, 9408));
+    EXPECT_FALSE(RateAccepted(9600, 9407));
+    // Another standard rate is no rounding.
+    EXPECT_FALSE(RateAccepted(115200, 57600));
+    EXPECT_FALSE(RateAccepted(9600, 38400));
+    // Small rates: 2 % of 50 is one bit per second.
+    EXPECT_TRUE(RateAccepted(50, 51));
+    EXPECT_TRUE(RateAccepted(50, 49));
+    EXPECT_FALSE(RateAccepted(50, 52));
+    EXPECT_FALSE(RateAccepted(1, 2));
+    // No rate.
+    EXPECT_FALSE(RateAccepted(0, 0));
+    EXPECT_FALSE(RateAccepted(0, 9600));
+    EXPECT_FALSE(RateAccepted(9600, 0));
+    // Huge rates do not overflow the arithmetic.
+    constexpr uint32_t kMax = 0xFFFFFFFFu;
+    EXPECT_TRUE(RateAccepted(kMax, kMax));
+    EXPECT_TRUE(RateAccepted(kMax, kMax - kMax / 50));
+    EXPECT_FALSE(RateAccepted(kMax, kMax - kMax / 50 - 1));
+    EXPECT_TRUE(RateAccepted(4000000000u, 4080000000u));
+    EXPECT_FALSE(RateAccepted(4000000000u, 4080000001u));
+    EXPECT_FALSE(RateAccepted(4000000000u, 1));
+    EXPECT_FALSE(RateAccepted(1, kMax));
 }
 
 TEST(SerialTicks, ElapsedTimeSurvivesTheWrap) {

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
+#include <type_traits>
 
+#include "serial/DeviceFactory.h"
 #include "serial/QueuedDevice.h"
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"
@@ -127,6 +130,101 @@ TYPED_TEST(PortInterface, BytesFromThePeerReachOnRxCharUnchanged) {
     for (int c : counts)
         EXPECT_GT(c, 0);
     EXPECT_EQ(this->port->InQueCount(), 0);
+}
+
+// --- arrival times ---
+
+// Reads what is queued (at most count bytes) with its arrival marks.
+QByteArray ReadWithMarks(TVaComm& port, int count, ArrivalMarks& marks) {
+    QByteArray block(count, '\0');
+    block.resize(port.ReadBuf(reinterpret_cast<uint8_t*>(block.data()), count, &marks));
+    return block;
+}
+
+TYPED_TEST(PortInterface, AStalledReaderGetsTheTimeTheBytesArrivedNotTheTimeItReads) {
+    this->port->Open();
+    const int64_t sent = ArrivalClockNs();
+    ASSERT_TRUE(this->backend.Send("hello"));
+    ASSERT_TRUE(pumpUntil([&] { return this->port->InQueCount() == 5; }));
+    const int64_t queued = ArrivalClockNs();
+    // The GUI thread is busy elsewhere for a while before it reads.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int64_t reading = ArrivalClockNs();
+    ArrivalMarks marks;
+    EXPECT_EQ(ReadWithMarks(*this->port, 100, marks), QByteArray("hello"));
+    ASSERT_FALSE(marks.empty());
+    EXPECT_EQ(marks.front().offset, 0u);
+    for (const ArrivalMark& m : marks) {
+        // Taken between the send and the moment the bytes were seen queued, so at least the
+        // stall before the read.
+        EXPECT_GE(m.ns, sent);
+        EXPECT_LE(m.ns, queued) << "stamped " << (reading - m.ns) / 1000000
+                                << " ms before the read";
+    }
+}
+
+TYPED_TEST(PortInterface, TwoBurstsReadTogetherKeepTheirOwnArrivalTimes) {
+    this->port->Open();
+    const QByteArray first("first burst\n"), second("second burst\n");
+    const int64_t firstSent = ArrivalClockNs();
+    ASSERT_TRUE(this->backend.Send(first));
+    ASSERT_TRUE(pumpUntil([&] { return this->port->InQueCount() == first.size(); }));
+    const int64_t firstQueued = ArrivalClockNs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int64_t secondSent = ArrivalClockNs();
+    ASSERT_TRUE(this->backend.Send(second));
+    const int total = static_cast<int>(first.size() + second.size());
+    ASSERT_TRUE(pumpUntil([&] { return this->port->InQueCount() == total; }));
+    const int64_t secondQueued = ArrivalClockNs();
+
+    // Five bytes first, then the rest in one read: the block starts inside the first burst.
+    ArrivalMarks head, marks;
+    EXPECT_EQ(ReadWithMarks(*this->port, 5, head), first.left(5));
+    ASSERT_FALSE(head.empty());
+    EXPECT_EQ(head.front().offset, 0u);
+    EXPECT_EQ(ReadWithMarks(*this->port, 100, marks), first.mid(5) + second);
+    ASSERT_FALSE(marks.empty());
+    EXPECT_EQ(marks.front().offset, 0u);
+    const size_t boundary = static_cast<size_t>(first.size() - 5);
+    bool markAtBoundary = false;
+    for (size_t i = 0; i < marks.size(); ++i) {
+        const ArrivalMark& m = marks[i];
+        if (i > 0) {
+            EXPECT_GT(m.offset, marks[i - 1].offset);
+        }
+        markAtBoundary = markAtBoundary || m.offset == boundary;
+        if (m.offset < boundary) {
+            EXPECT_GE(m.ns, firstSent) << m.offset;
+            EXPECT_LE(m.ns, firstQueued) << m.offset;
+        } else {
+            EXPECT_GE(m.ns, secondSent) << m.offset;
+            EXPECT_LE(m.ns, secondQueued) << m.offset;
+        }
+    }
+    EXPECT_TRUE(markAtBoundary) << "no mark where the second burst starts";
+    if constexpr (std::is_same_v<TypeParam, SimBackend>) {
+        // One mark per delivery: the sim device's bursts are exactly two chunks.
+        ASSERT_EQ(marks.size(), 2u);
+        EXPECT_EQ(marks[0].ns, head[0].ns);
+        EXPECT_GE(marks[1].ns - marks[0].ns, 200'000'000);
+    }
+    // Nothing left: no marks.
+    EXPECT_EQ(ReadWithMarks(*this->port, 100, marks), QByteArray());
+    EXPECT_TRUE(marks.empty());
+}
+
+TYPED_TEST(PortInterface, ReadsOfAClosedPortGiveNoMarks) {
+    ArrivalMarks marks{{3, 4}};
+    uint8_t buffer[8];
+    EXPECT_EQ(this->port->ReadBuf(buffer, 8, &marks), 0);
+    EXPECT_TRUE(marks.empty());
+    this->port->Open();
+    ASSERT_TRUE(this->backend.Send("x"));
+    ASSERT_TRUE(pumpUntil([&] { return this->port->InQueCount() == 1; }));
+    this->port->ReleaseHandle();
+    marks = {{3, 4}};
+    EXPECT_EQ(this->port->ReadBuf(buffer, 8, &marks), 0);
+    EXPECT_TRUE(marks.empty());
 }
 
 TYPED_TEST(PortInterface, BytesLeftQueuedRaiseAnotherEvent) {

@@ -1,5 +1,6 @@
 // The receive ring both backends share: bytes in order across the wrap, a full ring that
-// takes no more and holds its producer back until reads make room, the lost-byte count.
+// takes no more and holds its producer back until reads make room, the lost-byte count, the
+// arrival marks kept beside the bytes.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,21 +28,22 @@ class TestRing : public QueuedDevice {
     void CancelIo() override {}
     void Close() override { MarkClosed(); }
 
-    size_t Offer(const QByteArray& b) {
-        return Push(reinterpret_cast<const uint8_t*>(b.constData()), static_cast<size_t>(b.size()));
+    size_t Offer(const QByteArray& b, int64_t arrivalNs = ArrivalClockNs()) {
+        return Push(reinterpret_cast<const uint8_t*>(b.constData()), static_cast<size_t>(b.size()),
+                    arrivalNs);
     }
     size_t OfferAll(const QByteArray& b, uint32_t events, uint32_t flags, uint64_t lost = 0) {
         return PushAll(reinterpret_cast<const uint8_t*>(b.constData()),
-                       static_cast<size_t>(b.size()), events, flags, lost);
+                       static_cast<size_t>(b.size()), ArrivalClockNs(), events, flags, lost);
     }
-    bool OfferWaiting(const QByteArray& b, size_t& queued) {
+    bool OfferWaiting(const QByteArray& b, size_t& queued, int64_t arrivalNs = ArrivalClockNs()) {
         return PushWaiting(reinterpret_cast<const uint8_t*>(b.constData()),
-                           static_cast<size_t>(b.size()), 0, 0, 0, queued);
+                           static_cast<size_t>(b.size()), arrivalNs, 0, 0, 0, queued);
     }
-    QByteArray Take(size_t n) {
+    QByteArray Take(size_t n, ArrivalMarks* marks = nullptr) {
         QByteArray out(static_cast<qsizetype>(n), '\0');
         size_t got = 0;
-        EXPECT_EQ(Read(reinterpret_cast<uint8_t*>(out.data()), n, got), 0);
+        EXPECT_EQ(Read(reinterpret_cast<uint8_t*>(out.data()), n, got, marks), 0);
         out.resize(static_cast<qsizetype>(got));
         return out;
     }
@@ -241,6 +243,119 @@ TEST(ReceiveRing, AWaitingProducerGivesUpWhenTheDeviceClosesOrVanishes) {
         EXPECT_FALSE(ring.OfferWaiting("x", again)) << vanish;
         EXPECT_EQ(again, 0u);
     }
+}
+
+// --- arrival marks ---
+
+using Marks = ArrivalMarks;
+
+TEST(ReceiveRing, EachReadGetsTheArrivalTimesOfTheBytesItTakes) {
+    TestRing ring;
+    ring.Offer("aaaa", 100);
+    ring.Offer("bbb", 200);
+    ring.Offer("cc", 300);
+    Marks marks{{7, 7}};  // whatever the caller held is replaced
+    EXPECT_EQ(ring.Take(2, &marks), "aa");
+    EXPECT_EQ(marks, (Marks{{0, 100}}));
+    // A block that starts inside one chunk and ends inside the next.
+    EXPECT_EQ(ring.Take(4, &marks), "aabb");
+    EXPECT_EQ(marks, (Marks{{0, 100}, {2, 200}}));
+    EXPECT_EQ(ring.Take(100, &marks), "bcc");
+    EXPECT_EQ(marks, (Marks{{0, 200}, {1, 300}}));
+    // Nothing to read: no marks.
+    EXPECT_EQ(ring.Take(100, &marks), "");
+    EXPECT_TRUE(marks.empty());
+    // An emptied ring starts afresh; chunks of one arrival share a mark.
+    ring.Offer("d", 400);
+    ring.Offer("ee", 400);
+    ring.Offer("f", 500);
+    EXPECT_EQ(ring.Take(100, &marks), "deef");
+    EXPECT_EQ(marks, (Marks{{0, 400}, {3, 500}}));
+    // A read without marks still moves them on.
+    ring.Offer("gg", 600);
+    ring.Offer("h", 700);
+    EXPECT_EQ(ring.Take(1), "g");
+    EXPECT_EQ(ring.Take(100, &marks), "gh");
+    EXPECT_EQ(marks, (Marks{{0, 600}, {1, 700}}));
+}
+
+TEST(ReceiveRing, MarksFollowTheirBytesAcrossTheWrapAndAGrowingRing) {
+    TestRing ring;
+    const QByteArray a = trelmo::test::Pattern(static_cast<int>(kRing) - 100, 1);
+    ASSERT_EQ(ring.Offer(a, 1), static_cast<size_t>(a.size()));
+    Marks marks;
+    ring.Take(static_cast<size_t>(a.size()) - 10, &marks);
+    EXPECT_EQ(marks, (Marks{{0, 1}}));
+    // This chunk wraps around the end of the block.
+    ASSERT_EQ(ring.Offer(QByteArray(500, 'w'), 2), 500u);
+    ring.Offer("z", 3);
+    ASSERT_EQ(ring.Setup(2 * kRing, 0), 0);
+    EXPECT_EQ(ring.Take(kRing, &marks), a.right(10) + QByteArray(500, 'w') + "z");
+    EXPECT_EQ(marks, (Marks{{0, 1}, {10, 2}, {510, 3}}));
+}
+
+TEST(ReceiveRing, BytesHeldBackKeepTheTimeTheyArrived) {
+    TestRing ring;
+    ASSERT_EQ(ring.Offer(QByteArray(static_cast<qsizetype>(kRing) - 2, 'x'), 10), kRing - 2);
+    // The producer read "abcd" at 20; the ring takes two bytes, the rest comes once read
+    // room is made, with the time it was read.
+    EXPECT_EQ(ring.Offer("abcd", 20), 2u);
+    ring.Take(QueuedDevice::kResumeRoom);
+    EXPECT_EQ(ring.Offer("cd", 20), 2u);
+    ring.Offer("e", 30);
+    Marks marks;
+    const QByteArray rest = ring.Take(kRing, &marks);
+    const size_t x = kRing - 2 - QueuedDevice::kResumeRoom;
+    EXPECT_EQ(rest.right(5), "abcde");
+    EXPECT_EQ(marks, (Marks{{0, 10}, {x, 20}, {x + 4, 30}}));
+
+    // A waiting producer's bytes keep the time of its call, also those that had to wait.
+    ASSERT_EQ(ring.Offer(QByteArray(static_cast<qsizetype>(kRing) - 2, 'y'), 40), kRing - 2);
+    std::atomic<bool> done{false};
+    std::thread producer([&] {
+        size_t queued = 0;
+        ring.OfferWaiting("late", queued, 50);
+        done = true;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return ring.Free() == 0; }));  // "la" is in, "te" waits
+    EXPECT_EQ(ring.Take(kRing, &marks).right(2), "la");
+    EXPECT_EQ(marks, (Marks{{0, 40}, {kRing - 2, 50}}));
+    ASSERT_TRUE(pumpUntil([&] { return done.load(); }));
+    producer.join();
+    EXPECT_EQ(ring.Take(kRing, &marks), "te");
+    EXPECT_EQ(marks, (Marks{{0, 50}}));
+}
+
+TEST(ReceiveRing, ManySmallChunksKeepABoundedListOfTrueMarks) {
+    TestRing ring;
+    // One byte per chunk, each with a time of its own: far more chunks than marks kept.
+    const int chunks = 3 * static_cast<int>(QueuedDevice::kMaxMarks) + 17;
+    auto timeOf = [](size_t i) { return static_cast<int64_t>(1000 + 10 * i); };
+    for (int i = 0; i < chunks; ++i)
+        ASSERT_EQ(ring.Offer(QByteArray(1, 'm'), timeOf(static_cast<size_t>(i))), 1u);
+    Marks marks;
+    // A first read inside the chunks, then the rest in one.
+    ring.Take(5, &marks);
+    EXPECT_EQ(marks.front(), (ArrivalMark{0, timeOf(0)}));
+    ASSERT_EQ(ring.Take(kRing, &marks).size(), chunks - 5);
+    EXPECT_LE(marks.size(), QueuedDevice::kMaxMarks);
+    // Thinned, not thrown away.
+    EXPECT_GE(marks.size(), QueuedDevice::kMaxMarks / 4);
+    // The first byte of the block has a mark; every mark is one of a chunk that starts
+    // there, so no byte gets a time later than its own; the newest chunk keeps its mark.
+    ASSERT_FALSE(marks.empty());
+    EXPECT_EQ(marks.front().offset, 0u);
+    for (size_t i = 0; i < marks.size(); ++i) {
+        if (i == 0) {
+            EXPECT_LE(marks[i].ns, timeOf(5));
+            continue;
+        }
+        EXPECT_GT(marks[i].offset, marks[i - 1].offset) << i;
+        // The block starts at byte 5 of the stream.
+        EXPECT_EQ(marks[i].ns, timeOf(marks[i].offset + 5)) << i;
+    }
+    EXPECT_EQ(marks.back(), (ArrivalMark{static_cast<size_t>(chunks - 6),
+                                         timeOf(static_cast<size_t>(chunks - 1))}));
 }
 
 }  // namespace

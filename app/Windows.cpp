@@ -1,6 +1,6 @@
 #include "app/Windows.h"
 
-#include "mbus/MbusHost.h"
+#include "core/Guard.h"
 #include "terminal/control/ReceivePath.h"
 #include "terminal/control/SerialLink.h"
 
@@ -14,15 +14,6 @@ void secondary(QWidget* w) {
 }
 
 }  // namespace
-
-// The M-Bus window's view of the main window's serial link.
-struct Windows::MbusLink : MbusHost {
-    explicit MbusLink(SerialLinkController& serial) : serial(serial) {}
-    bool portOpen() const override { return serial.portOpen(); }
-    void writeTelegram(const QByteArray& bytes) override { serial.writeTelegram(bytes); }
-    void setMbusCapture(bool on) override { serial.setMbusCapture(on); }
-    SerialLinkController& serial;
-};
 
 Windows::Windows(const QString& settingsPath) {
     form1_ = std::make_unique<TForm1>(settingsPath);
@@ -38,10 +29,17 @@ Windows::Windows(const QString& settingsPath) {
     form4_->setTableModel(&main->receivePath()->table());
     QObject::connect(form4_.get(), &TForm4::closed, main, [main] { main->tableWindowClosed(); });
 
-    mbusLink_ = std::make_unique<MbusLink>(*main->serialLink());
-    form5_->setHost(mbusLink_.get());
+    // The M-Bus window on the main window's serial link: the port's state, the telegrams it
+    // writes, and the received bytes while it captures them.
     TForm5* mbus = form5_.get();
-    QObject::connect(main->serialLink(), &SerialLinkController::captured, mbus,
+    SerialLinkController* serial = main->serialLink();
+    QObject::connect(serial, &SerialLinkController::openChanged, mbus, &TForm5::setPortOpen);
+    QObject::connect(mbus, &TForm5::telegramReady, serial, [serial](const QByteArray& bytes) {
+        runGuarded([&] { serial->writeTelegram(bytes); });
+    });
+    QObject::connect(mbus, &TForm5::captureSwitched, serial,
+                     &SerialLinkController::setMbusCapture);
+    QObject::connect(serial, &SerialLinkController::captured, mbus,
                      [mbus](const QByteArray& bytes) { mbus->captureBytes(bytes); });
 
     QWidget* about = form2_.get();
@@ -57,9 +55,7 @@ Windows::Windows(const QString& settingsPath) {
 
 Windows::~Windows() {
     form2_.reset();
-    form5_->setHost(nullptr);
     form5_.reset();
-    mbusLink_.reset();
     form4_.reset();
     form1_.reset();
 }

@@ -26,13 +26,11 @@ class Windows {
     TForm2* form2() const { return form2_.get(); }
 
   private:
-    struct MbusLink;
     // Destroyed in reverse order: the About, M-Bus and table windows before the main one.
     std::unique_ptr<TForm1> form1_;
     std::unique_ptr<TForm4> form4_;
     std::unique_ptr<TForm5> form5_;
     std::unique_ptr<TForm2> form2_;
-    std::unique_ptr<MbusLink> mbusLink_;
 };
 
 }  // namespace trelmo

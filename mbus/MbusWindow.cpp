@@ -314,10 +314,6 @@ void TForm5::connectHandlers() {
     onClick(Check_multi_type, &TForm5::Check_multi_typeClick);
 }
 
-void TForm5::setHost(MbusHost* host) {
-    host_ = host;
-}
-
 void TForm5::setLabel(QLabel* l, const QString& text) {
     l->setText(text);
     l->adjustSize();
@@ -403,12 +399,11 @@ void TForm5::FormCreate() {
 }
 
 void TForm5::FormClose() {
-    if (host_)
-        host_->setMbusCapture(false);
+    emit captureSwitched(false);
 }
 
 void TForm5::BitBtn1Click() {
-    if (!host_ || !host_->portOpen()) {
+    if (!portOpen_) {
         showMessage(QStringLiteral("You are not connected to COM port."));
         return;
     }
@@ -467,8 +462,8 @@ void TForm5::BitBtn1Click() {
         setLabel(Label_crc, *out.crc);
     if (out.data)
         setLabel(Label6, *out.data);
-    host_->setMbusCapture(true);
-    host_->writeTelegram(state_.Telegram_bytes);
+    emit captureSwitched(true);
+    emit telegramReady(state_.Telegram_bytes);
 }
 
 void TForm5::BitBtn3Click() {

@@ -11,7 +11,6 @@
 #include <cstdint>
 
 #include "core/mbus/MbusTelegram.h"
-#include "mbus/MbusHost.h"
 
 class QCheckBox;
 class QComboBox;
@@ -29,9 +28,11 @@ class TForm5 : public QWidget {
   public:
     explicit TForm5(QWidget* parent = nullptr);
 
-    // The main window's side; not owned. Without a host the port counts as closed.
-    void setHost(MbusHost* host);
-    // One received serial byte while MbusCapture is on: its two hex digits go to the
+    // Whether the main window's serial port is open (Send refuses while it is not).
+    void setPortOpen(bool open) { portOpen_ = open; }
+    bool portOpen() const { return portOpen_; }
+    // One received serial byte while the capture is on (the window switches it on when it
+    // sends a telegram, captureSwitched, and off when it closes): its two hex digits go to the
     // "Received: " caption; a 0x16 also copies that caption to Label_receive2.
     void captureByte(uint8_t b);
     // The same for a block of received bytes. The captions grow at once; Label_receive and
@@ -79,6 +80,13 @@ class TForm5 : public QWidget {
     void Check_multi_idClick();
     void Check_multi_typeClick();
 
+  signals:
+    // A composed telegram to be written in one piece to the main window's serial port.
+    void telegramReady(const QByteArray& bytes);
+    // The capture of received serial bytes is switched on (a telegram was sent) or off (the
+    // window closed).
+    void captureSwitched(bool on);
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -92,7 +100,7 @@ class TForm5 : public QWidget {
     // The label text for the first `length` characters of the caption.
     QString shownCaption(const QString& caption, qsizetype length) const;
 
-    MbusHost* host_ = nullptr;
+    bool portOpen_ = false;
     mbus::TelegramState state_;
     // The caption grows in place; the copy is a prefix of it (copyLength_ characters) until
     // the caption is replaced, then it is held in copyText_ (copyLength_ -1).

@@ -24,18 +24,21 @@ using trelmo::test::spaced;
 
 namespace {
 
-struct FakeHost : MbusHost {
-    bool open = true;
+// The main window's side as the window's signals reach it.
+struct FakeHost {
     QList<QByteArray> written;
     QList<bool> captureCalls;
-    bool portOpen() const override { return open; }
-    void writeTelegram(const QByteArray& bytes) override { written.append(bytes); }
-    void setMbusCapture(bool on) override { captureCalls.append(on); }
 };
 
 class MbusWindow : public ::testing::Test {
   protected:
-    MbusWindow() { form.setHost(&host); }
+    MbusWindow() {
+        form.setPortOpen(true);
+        QObject::connect(&form, &TForm5::telegramReady,
+                         [this](const QByteArray& bytes) { host.written.append(bytes); });
+        QObject::connect(&form, &TForm5::captureSwitched,
+                         [this](bool on) { host.captureCalls.append(on); });
+    }
 
     template <typename W>
     W* get(const char* name) {
@@ -94,7 +97,7 @@ TEST_F(MbusWindow, DesignerState) {
 }
 
 TEST_F(MbusWindow, SendNeedsAnOpenPort) {
-    host.open = false;
+    form.setPortOpen(false);
     click("BitBtn1");
     EXPECT_EQ(rec.texts(), QStringList{"You are not connected to COM port."});
     EXPECT_TRUE(host.written.isEmpty());

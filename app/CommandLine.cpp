@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
@@ -11,13 +12,33 @@
 
 namespace trelmo {
 
+bool isSystemFolder(const QString& folder) {
+    static const QStringList roots = {
+        QStringLiteral("/usr"),   QStringLiteral("/opt"),    QStringLiteral("/bin"),
+        QStringLiteral("/sbin"),  QStringLiteral("/lib"),    QStringLiteral("/lib32"),
+        QStringLiteral("/lib64"), QStringLiteral("/libx32"), QStringLiteral("/etc"),
+        QStringLiteral("/var"),   QStringLiteral("/snap"),   QStringLiteral("/nix"),
+        QStringLiteral("/app")};
+    const QString clean = QDir::cleanPath(folder);
+    if (clean == QLatin1String("/"))
+        return true;
+    return std::any_of(roots.begin(), roots.end(), [&](const QString& root) {
+        return clean == root || clean.startsWith(root + QLatin1Char('/'));
+    });
+}
+
 QString settingsLocation(const QString& executable, const QString& configHome,
-                         const std::function<bool(const QString& folder)>& folderWritable) {
+                         const ProgramFolder& folder) {
     const QFileInfo exe(executable);
     const QString name = exe.completeBaseName() + QStringLiteral(".ini");
-    const QString folder = exe.absolutePath();
-    if (folderWritable(folder))
-        return QDir(folder).filePath(name);
+    const QString here = exe.absolutePath();
+    const QString beside = QDir(here).filePath(name);
+    if (!isSystemFolder(here)) {
+        if (folder.exists(beside) && folder.writable(beside))
+            return beside;
+        if (folder.ownedByUser(here) && folder.writable(here))
+            return beside;
+    }
     // A relative $XDG_CONFIG_HOME is invalid and ignored, as the base directory rules say.
     const QString home = QDir::isAbsolutePath(configHome)
                              ? configHome
@@ -26,10 +47,17 @@ QString settingsLocation(const QString& executable, const QString& configHome,
 }
 
 QString settingsLocation() {
+    ProgramFolder machine;
+    machine.writable = [](const QString& path) {
+        return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+    };
+    machine.ownedByUser = [](const QString& folder) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(folder).constData(), &st) == 0 && st.st_uid == ::geteuid();
+    };
+    machine.exists = [](const QString& file) { return QFileInfo(file).isFile(); };
     return settingsLocation(QCoreApplication::applicationFilePath(),
-                            qEnvironmentVariable("XDG_CONFIG_HOME"), [](const QString& folder) {
-                                return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
-                            });
+                            qEnvironmentVariable("XDG_CONFIG_HOME"), machine);
 }
 
 namespace {
@@ -47,9 +75,11 @@ std::optional<int> portNumber(const QString& text) {
 
 ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser p;
-    p.setApplicationDescription(
-        QStringLiteral("Trelmo: a terminal for serial and TCP data. Options override the "
-                       "settings file for this run and are saved at exit like any change."));
+    p.setApplicationDescription(QStringLiteral(
+        "Trelmo: a terminal for serial and TCP data.\n"
+        "The serial settings (--port, --speed, --parity, --data-bits, --stop-bits) and\n"
+        "--reopen go into the window as if typed, and are saved in the settings file at\n"
+        "exit like any change. --connect, --tcp and --listen only open a link at start."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -62,12 +92,16 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption parity(QStringLiteral("parity"),
                                     QStringLiteral("None, Even, Odd, Mark or Space."),
                                     QStringLiteral("parity"));
-    const QCommandLineOption dataBits(QStringLiteral("data-bits"), QStringLiteral("5 to 8."),
+    const QCommandLineOption dataBits(QStringLiteral("data-bits"), QStringLiteral("7 or 8."),
                                       QStringLiteral("n"));
     const QCommandLineOption stopBits(QStringLiteral("stop-bits"), QStringLiteral("1 or 2."),
                                       QStringLiteral("n"));
     const QCommandLineOption connect(QStringLiteral("connect"),
                                      QStringLiteral("Open the serial port at start."));
+    const QCommandLineOption reopen(
+        QStringLiteral("reopen"),
+        QStringLiteral("Reopen the serial port when its device returns (a dropped TCP client "
+                       "link is connected again)."));
     const QCommandLineOption tcp(QStringLiteral("tcp"),
                                  QStringLiteral("Connect to a TCP host at start."),
                                  QStringLiteral("host:port"));
@@ -77,8 +111,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption settings(QStringLiteral("settings"),
                                       QStringLiteral("The settings file to read and write."),
                                       QStringLiteral("file"));
-    p.addOptions(
-        {help, version, port, speed, parity, dataBits, stopBits, connect, tcp, listen, settings});
+    p.addOptions({help, version, port, speed, parity, dataBits, stopBits, connect, reopen, tcp,
+                  listen, settings});
 
     ParsedCommandLine out;
     const bool parsed = p.parse(arguments);
@@ -128,12 +162,14 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
             o.parity = *it;
     }
     o.dataBits = text(dataBits);
-    if (o.dataBits && !QStringList{"5", "6", "7", "8"}.contains(*o.dataBits))
-        problems << QStringLiteral("--data-bits wants 5, 6, 7 or 8");
+    // What the Data Bits box can apply to the port.
+    if (o.dataBits && !QStringList{"7", "8"}.contains(*o.dataBits))
+        problems << QStringLiteral("--data-bits wants 7 or 8");
     o.stopBits = text(stopBits);
     if (o.stopBits && *o.stopBits != QLatin1String("1") && *o.stopBits != QLatin1String("2"))
         problems << QStringLiteral("--stop-bits wants 1 or 2");
     o.connect = p.isSet(connect);
+    o.reopen = p.isSet(reopen);
     if (const auto t = text(tcp)) {
         const qsizetype colon = t->lastIndexOf(QLatin1Char(':'));
         const auto n = colon > 0 ? portNumber(t->mid(colon + 1)) : std::nullopt;

@@ -10,9 +10,10 @@
 //   --port DEVICE      the COM name (COM3, /dev/ttyUSB0, ...)
 //   --speed N          the speed in bit/s
 //   --parity P         None, Even, Odd, Mark or Space
-//   --data-bits N      5 to 8
+//   --data-bits N      7 or 8
 //   --stop-bits N      1 or 2
 //   --connect          opens the serial port at start, as the connect button does
+//   --reopen           reopens the serial port when its device returns
 //   --tcp HOST:PORT    connects to a TCP host at start
 //   --listen PORT      listens on a TCP port at start
 //   --settings FILE    the settings file to read and write
@@ -27,10 +28,28 @@
 
 namespace trelmo {
 
-// The settings file beside `executable` when `folderWritable` says its folder may be written,
-// otherwise trelmo.ini in `configHome`/trelmo (configHome: $XDG_CONFIG_HOME, or ~/.config).
+// What the choice of the settings file's place asks of the machine (its own answers unless a
+// test gives others).
+struct ProgramFolder {
+    // Whether this user may write the path (a folder, or a file).
+    std::function<bool(const QString& path)> writable;
+    // Whether the folder belongs to this user (a build or an unpacked folder of theirs).
+    std::function<bool(const QString& folder)> ownedByUser;
+    std::function<bool(const QString& file)> exists;
+};
+
+// Whether a folder is one of the system's own (/usr, /usr/local, /opt, /bin, ... and what
+// lies below them): a program installed there never keeps its settings beside itself, even
+// when the folder may be written (the superuser may write everywhere).
+bool isSystemFolder(const QString& folder);
+
+// The settings file: beside `executable`, with its name (trelmo -> trelmo.ini), where that
+// folder is the user's own: not a system folder, and either a settings file already stands
+// there that may be written, or the folder is this user's and may be written. Otherwise
+// trelmo.ini in `configHome`/trelmo (configHome: $XDG_CONFIG_HOME, or ~/.config; a relative
+// one is not a place).
 QString settingsLocation(const QString& executable, const QString& configHome,
-                         const std::function<bool(const QString& folder)>& folderWritable);
+                         const ProgramFolder& folder);
 // The same with this process's executable, environment and file permissions.
 QString settingsLocation();
 

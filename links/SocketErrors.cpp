@@ -180,4 +180,45 @@ ESocketError::ESocketError(int code, const QString& context)
                              .toStdString()),
       code_(code) {}
 
+QString winsockMeaning(int code, const QString& host, int port) {
+    const QString where = port > 0 ? host + QLatin1Char(':') + QString::number(port) : host;
+    switch (code) {
+        case wsa::NoAddress:
+            return QStringLiteral("no host name given: nothing to connect to");
+        case wsa::WSAECONNREFUSED:
+            return where.isEmpty()
+                       ? QStringLiteral("connection refused: nothing listens there")
+                       : QStringLiteral("connection refused: nothing listens on %1").arg(where);
+        case wsa::WSAETIMEDOUT:
+            return where.isEmpty() ? QStringLiteral("timed out: no answer came")
+                                   : QStringLiteral("timed out: no answer from %1").arg(where);
+        case wsa::WSAECONNRESET:
+            return QStringLiteral("connection reset by the peer");
+        case wsa::WSAECONNABORTED:
+            return QStringLiteral("connection aborted on this side");
+        case wsa::WSAHOST_NOT_FOUND:
+        case wsa::WSANO_DATA:
+            return host.isEmpty() ? QStringLiteral("host not found")
+                                  : QStringLiteral("host not found: %1").arg(host);
+        case wsa::WSATRY_AGAIN:
+            return QStringLiteral("the name server did not answer; try again");
+        case wsa::WSAEHOSTUNREACH:
+        case wsa::WSAEHOSTDOWN:
+            return host.isEmpty() ? QStringLiteral("no route to the host")
+                                  : QStringLiteral("no route to %1").arg(host);
+        case wsa::WSAENETUNREACH:
+        case wsa::WSAENETDOWN:
+            return QStringLiteral("the network is unreachable from this machine");
+        case wsa::WSAEADDRINUSE:
+            return port > 0 ? QStringLiteral("port %1 is in use by another program").arg(port)
+                            : QStringLiteral("the port is in use by another program");
+        case wsa::WSAEACCES:
+            return QStringLiteral("permission denied (ports below 1024 need privileges)");
+        default:
+            break;
+    }
+    const QString text = winsockErrorText(code);
+    return text.isEmpty() ? QString() : text.left(1).toLower() + text.mid(1);
+}
+
 }  // namespace trelmo

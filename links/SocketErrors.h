@@ -65,6 +65,11 @@ int winsockCode(QAbstractSocket::SocketError error, int sysErrno = 0);
 // A short English description of a Windows Sockets number ("Connection refused").
 QString winsockErrorText(int code);
 
+// What a Windows Sockets number means for a link to host:port, in words a user acts on:
+// "connection refused: nothing listens on 127.0.0.1:5000", "connection reset by the peer",
+// "host not found: meter.local". host may be empty and port 0 when they are not known.
+QString winsockMeaning(int code, const QString& host = QString(), int port = 0);
+
 // Raised by the socket layer: when a send or listen fails, or when an error handler leaves the
 // error code non-zero. what() is "Socket error #<code>: <text>" followed by the context.
 class ESocketError : public std::runtime_error {

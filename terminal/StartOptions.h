@@ -10,6 +10,8 @@ namespace trelmo {
 struct StartOptions {
     std::optional<QString> port, speed, parity, dataBits, stopBits, settings;
     bool connect = false;
+    // Reopen the serial port when its device returns, reconnect a dropped TCP client link.
+    bool reopen = false;
     std::optional<QString> tcpHost;
     std::optional<int> tcpPort, listenPort;
 };

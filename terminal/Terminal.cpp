@@ -221,6 +221,10 @@ void TForm1::wireSerial() {
     connect(serial, &SerialLinkController::lampChanged, this,
             [this](Lamp lamp, bool on) { lampOf(*ui_, lamp)->setLedOn(on); });
     connect(serial, &SerialLinkController::notice, this, &TForm1::showNotice);
+    connect(ui.Action_reopen, &QAction::toggled, this, [this](bool on) {
+        c_->serial->setReopen(on);
+        c_->tcp->setReopen(on);
+    });
 
     // The key rule of Combo_speed holds for whatever is typed or pasted, whatever the box
     // holds already (a loaded "fast" does not let letters in); a paste of a number and Enter
@@ -298,6 +302,20 @@ void TForm1::wireCommands() {
         new PrintableKeyFilter(ui.Edit_delay_command, Edit_delay_commandKeyPress));
 
     commands->setModalQuery([] { return messageBoxShowing(); });
+    connect(ui.Edit_send, &QComboBox::editTextChanged, commands, &CommandRunner::setCommandLine);
+    connect(ui.Combo_eol, &QComboBox::currentTextChanged, commands, &CommandRunner::setLineEnding);
+    connect(ui.Check_repeat, &QCheckBox::toggled, this, guarded([this] {
+                CommandRunner& runner = *c_->commands;
+                if (!ui_->Check_repeat->isChecked())
+                    runner.stopRepeat();
+                else if (!runner.repeating() && !runner.startRepeat(ui_->Edit_repeat->value()))
+                    ui_->Check_repeat->setChecked(false);
+            }));
+    connect(ui.Edit_repeat, &QSpinBox::valueChanged, commands, &CommandRunner::setRepeatPeriod);
+    connect(commands, &CommandRunner::repeatChanged, ui.Check_repeat, &QCheckBox::setChecked);
+    connect(commands, &CommandRunner::repeatCountChanged, ui.Label_repeat, [this](int count) {
+        ui_->Label_repeat->setText(QStringLiteral("%1 sent").arg(count));
+    });
     connect(commands, &CommandRunner::lampChanged, this,
             [this](Lamp lamp, bool on) { lampOf(*ui_, lamp)->setLedOn(on); });
     connect(commands, &CommandRunner::notice, this, &TForm1::showNotice);

@@ -273,6 +273,43 @@ void buildTcpArea(TerminalControls& ui, QWidget* top) {
     ui.Butt_additional = button(top, "Butt_additional", QStringLiteral("More >>"), 582, 94, 90);
 }
 
+// The line ending appended to each command: "None" leaves the command as typed.
+void buildLineEnding(TerminalControls& ui, QWidget* bar, QHBoxLayout* row) {
+    ui.Combo_eol = named(new QComboBox(bar), "Combo_eol");
+    ui.Combo_eol->addItems({QStringLiteral("None"), QStringLiteral("CR"), QStringLiteral("LF"),
+                            QStringLiteral("CR+LF")});
+    ui.Combo_eol->setToolTip(QStringLiteral("Line ending appended to each command sent"));
+    row->addWidget(ui.Combo_eol);
+}
+
+// "Repeat every" N ms: the command line sent again and again, with the count of sends.
+void buildRepeat(TerminalControls& ui, QWidget* bar, QHBoxLayout* row) {
+    ui.Check_repeat = named(new QCheckBox(QStringLiteral("Repeat every"), bar), "Check_repeat");
+    row->addWidget(ui.Check_repeat);
+    ui.Edit_repeat = named(new QSpinBox(bar), "Edit_repeat");
+    ui.Edit_repeat->setRange(10, 3600000);
+    ui.Edit_repeat->setSingleStep(100);
+    ui.Edit_repeat->setValue(1000);
+    ui.Edit_repeat->setSuffix(QStringLiteral(" ms"));
+    row->addWidget(ui.Edit_repeat);
+    ui.Label_repeat = named(new QLabel(bar), "Label_repeat");
+    ui.Label_repeat->setToolTip(QStringLiteral("Commands sent by the repeat"));
+    row->addWidget(ui.Label_repeat);
+}
+
+// The options of long sessions, after the Tools menu's own items.
+void buildSessionMenus(TerminalControls& ui, QMainWindow* window) {
+    ui.Tools1->addSeparator();
+    ui.Action_reopen = named(new QAction(QStringLiteral("Reopen the port when it returns"), window),
+                             "Action_reopen");
+    ui.Action_reopen->setCheckable(true);
+    ui.Tools1->addAction(ui.Action_reopen);
+    ui.Action_keepHistory = named(new QAction(QStringLiteral("Keep the command history"), window),
+                                  "Action_keepHistory");
+    ui.Action_keepHistory->setCheckable(true);
+    ui.Tools1->addAction(ui.Action_keepHistory);
+}
+
 QWidget* buildCommandLine(TerminalControls& ui, QMainWindow* window) {
     auto* bar = named(new QWidget(window), "Panel_send");
     auto* row = new QHBoxLayout(bar);
@@ -283,9 +320,11 @@ QWidget* buildCommandLine(TerminalControls& ui, QMainWindow* window) {
     ui.Edit_send->lineEdit()->setMaxLength(1024);
     ui.Edit_send->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     row->addWidget(ui.Edit_send, 1);
+    buildLineEnding(ui, bar, row);
     ui.BitBtn4 =
         named(new QPushButton(QStringLiteral("Send current command only"), bar), "BitBtn4");
     row->addWidget(ui.BitBtn4);
+    buildRepeat(ui, bar, row);
     ui.BitBtn1 = named(new QPushButton(QStringLiteral("Send all commands with delay in ms"), bar),
                        "BitBtn1");
     row->addWidget(ui.BitBtn1);
@@ -416,6 +455,7 @@ void TerminalControls::build(QMainWindow* window) {
     buildHiddenParts(ui, central);
     buildStatusBar(ui, window);
     buildMenus(ui, window);
+    buildSessionMenus(ui, window);
 
     // Blocks arrive far faster than a screen shows frames: paint at most once a frame.
     new FramePacer(window);

@@ -74,7 +74,11 @@ struct TerminalControls {
     QPushButton* BitBtn1 = nullptr;
     QSpinBox* UpDown_delay_command = nullptr;  // its line edit is Edit_delay_command
     QLineEdit* Edit_delay_command = nullptr;
-    QPushButton* Button1 = nullptr;  // hidden
+    QPushButton* Button1 = nullptr;     // hidden
+    QComboBox* Combo_eol = nullptr;     // the line ending appended to each command
+    QCheckBox* Check_repeat = nullptr;  // "Repeat every"
+    QSpinBox* Edit_repeat = nullptr;    // the repeat's period in ms
+    QLabel* Label_repeat = nullptr;     // the repeat's count of sends
 
     // ---- Receive pane, hidden labels and buffers -------------------------------------------
     ReceivePaneView* Memo_receive = nullptr;
@@ -114,6 +118,8 @@ struct TerminalControls {
     QAction* MBus1 = nullptr;
     QAction* About1 = nullptr;
     QAction* Contents1 = nullptr;
+    QAction* Action_reopen = nullptr;       // Tools: reopen the port when it returns
+    QAction* Action_keepHistory = nullptr;  // Tools: keep the command history
 
     // ---- Timers ----------------------------------------------------------------------------
     QTimer* Timer_Time = nullptr;  // 1000 ms

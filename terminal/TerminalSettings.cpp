@@ -1,6 +1,9 @@
 // Start-up and shutdown of the main window: the settings file, and the command line's options.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QSpinBox>
 
@@ -19,7 +22,26 @@ namespace {
 const QString kCom = QStringLiteral("Com port");
 const QString kMisc = QStringLiteral("Misc");
 const QString kTcp = QStringLiteral("TCPConn");
+// The options of long sessions and the conveniences; each is written only once it differs
+// from its default (or already stands in the file), so that with every option off the file
+// holds what it always held.
+const QString kSession = QStringLiteral("Session");
+
+// A key of the session section, written as described above.
+void writeOption(IniFile& ini, const QString& key, const QString& value, const QString& fallback) {
+    const QString missing = QStringLiteral("\x01");
+    if (value != fallback || ini.readString(kSession, key, missing) != missing)
+        ini.writeString(kSession, key, value);
+}
+void writeOption(IniFile& ini, const QString& key, bool value) {
+    writeOption(ini, key, value ? QStringLiteral("1") : QStringLiteral("0"), QStringLiteral("0"));
+}
 }  // namespace
+
+QString TForm1::historyPath() const {
+    const QFileInfo settings(settingsPath_);
+    return settings.dir().filePath(settings.completeBaseName() + QStringLiteral(".history"));
+}
 
 void TForm1::LoadSettings() {
     TerminalControls& ui = *ui_;
@@ -71,6 +93,19 @@ void TForm1::LoadSettings() {
             ini.readString(kTcp, QStringLiteral("Host"), QStringLiteral("192.168.0.1")));
         ui.Edit_port->setText(ini.readString(kTcp, QStringLiteral("Port"), QStringLiteral("502")));
         ui.UD_ipTime->setValue(ini.readInteger(kTcp, QStringLiteral("Timeout"), 30));
+
+        ui.Action_reopen->setChecked(ini.readBool(kSession, QStringLiteral("Reopen"), false));
+        const QString ending = ini.readString(kSession, QStringLiteral("LineEnding"), QString());
+        if (CommandRunner::lineEndingNames().contains(ending))
+            ui.Combo_eol->setCurrentText(ending);
+        ui.Edit_repeat->setValue(ini.readInteger(kSession, QStringLiteral("RepeatMs"), 1000));
+        ui.Action_keepHistory->setChecked(
+            ini.readBool(kSession, QStringLiteral("KeepHistory"), false));
+        if (ui.Action_keepHistory->isChecked()) {
+            // The list comes back; the command line starts empty as always.
+            c_->commands->loadHistory(historyPath());
+            ui.Edit_send->setEditText(QString());
+        }
     } catch (...) {
         ui.Edit_ip->setText(QStringLiteral("192.168.0.1"));
         ui.Edit_port->setText(QStringLiteral("502"));
@@ -108,6 +143,12 @@ bool TForm1::SaveSettings() {
         ini.writeString(kTcp, QStringLiteral("Host"), ui.Edit_ip->text());
         ini.writeString(kTcp, QStringLiteral("Port"), ui.Edit_port->text());
         ini.writeInteger(kTcp, QStringLiteral("Timeout"), ui.UD_ipTime->value());
+        writeOption(ini, QStringLiteral("Reopen"), ui.Action_reopen->isChecked());
+        writeOption(ini, QStringLiteral("LineEnding"), ui.Combo_eol->currentText(),
+                    QStringLiteral("None"));
+        writeOption(ini, QStringLiteral("RepeatMs"), QString::number(ui.Edit_repeat->value()),
+                    QStringLiteral("1000"));
+        writeOption(ini, QStringLiteral("KeepHistory"), ui.Action_keepHistory->isChecked());
         ini.commit();
         return true;
     } catch (...) {
@@ -118,6 +159,8 @@ bool TForm1::SaveSettings() {
 
 void TForm1::FormClose() {
     SaveSettings();
+    if (ui_->Action_keepHistory->isChecked())
+        c_->commands->saveHistory(historyPath());
     // The port is closed even when the settings could not be written, so the device is
     // never left open behind a closed window.
     if (c_->serial->portOpen())
@@ -139,6 +182,8 @@ void TForm1::applyStartOptions(const StartOptions& o) {
     set(ui.Combo_parity, o.parity, [&](const QString& t) { serial.chooseParity(t); });
     set(ui.Combo_databits, o.dataBits, [&](const QString& t) { serial.chooseDataBits(t); });
     set(ui.Combo_stopbit, o.stopBits, [&](const QString& t) { serial.chooseStopBits(t); });
+    if (o.reopen)
+        ui.Action_reopen->setChecked(true);
     if (o.connect)
         runGuarded([&] { BitBtn2Click(); });
     if (o.tcpHost) {

@@ -1,5 +1,7 @@
 #include "core/commands/CommandFile.h"
 
+#include <QSet>
+
 #include <QFile>
 #include <QSaveFile>
 
@@ -77,6 +79,19 @@ void writeCommandFile(const QString& path, const QStringList& commands) {
     }
     if (!file.commit())
         throw ETextFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+}
+
+QStringList lastDistinctCommands(const QStringList& commands, int count) {
+    QStringList kept;
+    QSet<QString> seen;
+    for (qsizetype i = commands.size() - 1; i >= 0 && kept.size() < count; --i) {
+        const QString& command = commands.at(i);
+        if (command.isEmpty() || seen.contains(command))
+            continue;
+        seen.insert(command);
+        kept.prepend(command);
+    }
+    return kept;
 }
 
 }  // namespace trelmo

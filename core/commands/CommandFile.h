@@ -35,4 +35,9 @@ QStringList readCommandFile(const QString& path);
 // leaves the old file as it was and no partial file behind. Throws ETextFileError on failure.
 void writeCommandFile(const QString& path, const QStringList& commands);
 
+// The kept history of a command line: the last `count` distinct commands of the list, oldest
+// first (a command sent several times counts once, at its last place). Empty commands are
+// left out.
+QStringList lastDistinctCommands(const QStringList& commands, int count);
+
 }  // namespace trelmo

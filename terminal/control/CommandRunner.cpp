@@ -1,5 +1,6 @@
 #include "terminal/control/CommandRunner.h"
 
+#include <QFileInfo>
 #include <QStringListModel>
 #include <QThread>
 #include <QTimer>
@@ -35,6 +36,9 @@ CommandRunner::CommandRunner(ReceivePath& receive, SerialLinkController& serial,
     // entries light and quick to replace.
     history_ = new QStringListModel(this);
     history_->setObjectName(QStringLiteral("CommandList"));
+    repeatTimer_ = new QTimer(this);
+    repeatTimer_->setObjectName(QStringLiteral("Timer_repeat"));
+    connect(repeatTimer_, &QTimer::timeout, this, guarded([this] { repeatTick(); }));
     Timer_autoSend = new QTimer(this);
     Timer_autoSend->setObjectName(QStringLiteral("Timer_autoSend"));
     connect(Timer_autoSend, &QTimer::timeout, this, guarded([this] { Timer_autoSendTimer(); }));
@@ -50,32 +54,56 @@ QStringList CommandRunner::commands() const {
 
 // ---- Sending ------------------------------------------------------------------------------
 
-void CommandRunner::send(const QString& command) {
-    if (!serial_.portOpen() && !tcp_.tcpConnected() && !tcp_.listenerClientConnected()) {
+const QStringList& CommandRunner::lineEndingNames() {
+    static const QStringList names = {QStringLiteral("None"), QStringLiteral("CR"),
+                                      QStringLiteral("LF"), QStringLiteral("CR+LF")};
+    return names;
+}
+
+void CommandRunner::setLineEnding(const QString& name) {
+    static const QByteArray endings[] = {QByteArray(), QByteArray("\r"), QByteArray("\n"),
+                                         QByteArray("\r\n")};
+    const qsizetype i = lineEndingNames().indexOf(name);
+    lineEndingName_ = i < 0 ? lineEndingNames().first() : name;
+    lineEnding_ = endings[std::max<qsizetype>(i, 0)];
+}
+
+bool CommandRunner::anyLinkActive() const {
+    return serial_.portOpen() || tcp_.tcpConnected() || tcp_.listenerClientConnected();
+}
+
+bool CommandRunner::linksWritable() const {
+    return serial_.writable() || tcp_.clientWritable() || tcp_.listenerClientConnected();
+}
+
+std::optional<QByteArray> CommandRunner::commandBytes(const QString& command) {
+    if (!anyLinkActive() || !linksWritable()) {
         say(QStringLiteral("You are not connected to serial port or TCP/IP"));
-        return;
+        return std::nullopt;
     }
     if (command.isEmpty()) {
         say(QStringLiteral("Please enter command string"));
-        return;
+        return std::nullopt;
     }
     receive_.resetCheckSum();
     // A "#" must be followed by two hexadecimal digits; the whole command is sent, whatever
     // its length.
-    const std::optional<QByteArray> parsed = parseCommandString(command);
+    std::optional<QByteArray> parsed = parseCommandString(command);
     if (!parsed) {
         say(kWrongSendString);
-        return;
+        return std::nullopt;
     }
-    const QByteArray& bytes = *parsed;
-    const unsigned long pause = CharDelay > 0 ? static_cast<unsigned long>(CharDelay) : 0;
+    return *parsed + lineEnding_;
+}
 
+bool CommandRunner::write(const QByteArray& bytes) {
+    const unsigned long pause = CharDelay > 0 ? static_cast<unsigned long>(CharDelay) : 0;
     int sent = 0;
     // Each byte on its own: lamp on, write, pause, lamp off, counted.
-    auto sendEach = [&](const auto& write) {
+    auto sendEach = [&](const auto& writeByte) {
         for (char c : bytes) {
             emit lampChanged(Lamp::TxD, true);
-            write(static_cast<uint8_t>(c));
+            writeByte(static_cast<uint8_t>(c));
             if (pause)
                 QThread::msleep(pause);
             emit lampChanged(Lamp::TxD, false);
@@ -83,7 +111,7 @@ void CommandRunner::send(const QString& command) {
         }
     };
     try {
-        if (serial_.portOpen()) {
+        if (serial_.writable()) {
             const bool rts = serial_.rtsControl();
             if (rts)
                 serial_.setRtsLine(true);
@@ -91,7 +119,7 @@ void CommandRunner::send(const QString& command) {
             if (rts)
                 serial_.setRtsLine(false);
         }
-        if (tcp_.tcpConnected())
+        if (tcp_.clientWritable())
             sendEach([this](uint8_t b) { tcp_.sendToClient(b); });
         if (tcp_.listenerActive()) {
             if (TCustomWinSocket* client = tcp_.servedClient())
@@ -99,17 +127,78 @@ void CommandRunner::send(const QString& command) {
                     [client](uint8_t b) { client->SendText(QByteArray(1, static_cast<char>(b))); });
         }
         receive_.setSentCount(sent, true);
+        return true;
     } catch (const serial::EVaCommError& e) {
         receive_.addLine(QStringLiteral("Exception sending - ") + QString::fromUtf8(e.what()));
-        receive_.setSentCount(sent, false);
     } catch (const ESocketError& e) {
         receive_.addLine(QStringLiteral("Exception sending - ") + QString::fromUtf8(e.what()));
-        receive_.setSentCount(sent, false);
     }
-    if (!BatchSending) {
+    receive_.setSentCount(sent, false);
+    return false;
+}
+
+void CommandRunner::send(const QString& command) {
+    const std::optional<QByteArray> bytes = commandBytes(command);
+    if (!bytes)
+        return;
+    write(*bytes);
+    if (!BatchSending && !repeating_) {
         const int row = history_->rowCount();
         history_->insertRows(row, 1);
         history_->setData(history_->index(row), command);
+    }
+}
+
+// ---- Repeat ---------------------------------------------------------------------------------
+
+bool CommandRunner::startRepeat(int periodMs) {
+    stopRepeat();
+    // The first send is the check: it says why, as a send would, when it cannot go.
+    const std::optional<QByteArray> bytes = commandBytes(commandLine_);
+    if (!bytes)
+        return false;
+    repeating_ = true;
+    repeatCount_ = 0;
+    emit repeatChanged(true);
+    repeatTimer_->start(std::max(periodMs, kMinRepeatMs));
+    if (write(*bytes)) {
+        ++repeatCount_;
+        emit repeatCountChanged(repeatCount_);
+    }
+    return true;
+}
+
+void CommandRunner::setRepeatPeriod(int periodMs) {
+    if (repeating_)
+        repeatTimer_->setInterval(std::max(periodMs, kMinRepeatMs));
+}
+
+void CommandRunner::stopRepeat() {
+    if (!repeating_)
+        return;
+    repeating_ = false;
+    repeatTimer_->stop();
+    emit repeatChanged(false);
+}
+
+void CommandRunner::repeatTick() {
+    if (!repeating_)
+        return;
+    if (!anyLinkActive()) {
+        stopRepeat();  // the link was closed
+        return;
+    }
+    // Held while a box is open or the link waits for its device; it goes on afterwards.
+    if ((modalShowing_ && modalShowing_()) || !linksWritable())
+        return;
+    const std::optional<QByteArray> bytes = commandBytes(commandLine_);
+    if (!bytes) {
+        stopRepeat();
+        return;
+    }
+    if (write(*bytes)) {
+        ++repeatCount_;
+        emit repeatCountChanged(repeatCount_);
     }
 }
 
@@ -129,6 +218,24 @@ void CommandRunner::saveCommandFile(const QString& path) {
     }
 }
 
+void CommandRunner::loadHistory(const QString& path) {
+    if (!QFileInfo::exists(path))
+        return;
+    try {
+        history_->setStringList(lastDistinctCommands(readCommandFile(path), kKeptCommands));
+    } catch (const ETextFileError&) {
+        // An unreadable history starts the list empty, as without one.
+    }
+}
+
+void CommandRunner::saveHistory(const QString& path) const {
+    try {
+        writeCommandFile(path, lastDistinctCommands(history_->stringList(), kKeptCommands));
+    } catch (const ETextFileError&) {
+        // Not kept this time; the settings and the capture do not depend on it.
+    }
+}
+
 // ---- Batch sending --------------------------------------------------------------------------
 
 void CommandRunner::endRun() {
@@ -143,7 +250,7 @@ void CommandRunner::toggleBatch(int delayMs) {
         endRun();
         return;
     }
-    if (!serial_.portOpen() && !tcp_.tcpConnected() && !tcp_.listenerClientConnected()) {
+    if (!anyLinkActive()) {
         say(QStringLiteral("You are not connected to serial port or through TCP..."), true);
         return;
     }
@@ -159,8 +266,8 @@ void CommandRunner::toggleBatch(int delayMs) {
 void CommandRunner::Timer_autoSendTimer() {
     if (batchTickBusy_ || !BatchSending)
         return;
-    if (modalShowing_ && modalShowing_()) {
-        // Hold the run until the box is closed.
+    if ((modalShowing_ && modalShowing_()) || (anyLinkActive() && !linksWritable())) {
+        // Hold the run until the box is closed, or the link's device is back.
         Timer_autoSend->start(std::max(batchDelay_, kHoldPollMs));
         return;
     }

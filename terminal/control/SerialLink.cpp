@@ -1,15 +1,13 @@
 #include "terminal/control/SerialLink.h"
 
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <QFile>
+#include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 
 #include "core/Convert.h"
 #include "core/LocaleText.h"
+#include "serial/DeviceIdentity.h"
 #include "serial/VaComm.h"
 #include "terminal/control/ReceivePath.h"
 
@@ -95,9 +93,11 @@ SerialLinkController::SerialLinkController(ReceivePath& receive, const LinkStatu
     Com_Port->OnDataLost = [this](TVaComm*, qint64 count) { Com_PortDataLost(count); };
 
     closePortHook = [this] { disconnectPort(); };
-    deviceAccess = [](const QString& path) {
-        return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0 ? 0 : errno;
-    };
+
+    reopenTimer_ = new QTimer(this);
+    reopenTimer_->setObjectName(QStringLiteral("Timer_reopen"));
+    reopenTimer_->setInterval(kReopenIntervalMs);
+    connect(reopenTimer_, &QTimer::timeout, this, [this] { tryReopen(); });
 }
 
 SerialLinkController::~SerialLinkController() = default;
@@ -168,9 +168,13 @@ void SerialLinkController::toggle(const QString& comText, const QString& speedTe
 
     const QString device = QStringLiteral("\\\\.\\") + comText;
     Com_Port->SetDeviceName(device);
-    if (!TVaCustomComm::ProbeDevice(device)) {
+    int err = 0;
+    if (!TVaCustomComm::ProbeDevice(device, &err)) {
+        // What really happened follows the usual text: no such device, busy (and who holds
+        // it), no permission, or the system's own reason.
+        const QString reason = OpenFailureReason(MapDeviceName(device), err, deviceSystem);
         say(QStringLiteral("This COM port is in use by another program!") +
-            refusalReason(MapDeviceName(device)));
+            (reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason));
         showClosedStatus();
         return;
     }
@@ -204,37 +208,25 @@ void SerialLinkController::toggle(const QString& comText, const QString& speedTe
         Com_Port->SetDatabits(db8);
 
     Com_Port->Open();  // a failure leaves everything as it was; the caller shows the message
+    // How to find the device again should it vanish: its stable link, when it has one.
+    devicePath_ = MapDeviceName(device);
+    byIdLink_ = DeviceIdentity(deviceSystem.byIdFolder).LinkFor(devicePath_);
     emit statusChanged(openStatusText());
     PortOpen = true;
     emit openChanged(true);
 }
 
-QString SerialLinkController::refusalReason(const QString& path) const {
-    const int code = deviceAccess ? deviceAccess(path) : 0;
-    if (code != EACCES && code != EPERM)
-        return QString();
-    // Serial devices belong to a group (dialout on Debian, uucp elsewhere) whose members may
-    // open them; a new member's login sessions learn of it only when they start again.
-    QString group = QStringLiteral("dialout");
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
-        const struct group* g = ::getgrgid(st.st_gid);
-        if (st.st_gid == 0 || !g)
-            return QStringLiteral(
-                       "\n\nPermission denied \u2014 this user may not open %1; ask "
-                       "the administrator for read and write access to it.")
-                .arg(path);
-        group = QString::fromLocal8Bit(g->gr_name);
-    }
-    return QStringLiteral(
-               "\n\nPermission denied \u2014 add your user to the '%1' group and log in "
-               "again.")
-        .arg(group);
-}
-
 void SerialLinkController::disconnectPort() {
     if (!PortOpen)
         return;
+    if (waiting_) {
+        // The device is gone already: only the waiting ends.
+        stopWaiting();
+        showClosedStatus();
+        PortOpen = false;
+        emit openChanged(false);
+        return;
+    }
     Com_Port->ReleaseHandle();
     QThread::msleep(20);
     showClosedStatus();
@@ -283,6 +275,32 @@ void SerialLinkController::Com_PortRxChar(int Count) {
         emit captured(block);
 }
 
+void SerialLinkController::tryReopen() {
+    if (!waiting_) {
+        reopenTimer_->stop();
+        return;
+    }
+    // Through the stable link where it leads now, else under the path it had.
+    const QString target = byIdLink_.isEmpty() ? devicePath_ : DeviceIdentity::Resolve(byIdLink_);
+    if (target.isEmpty())
+        return;
+    Com_Port->SetDeviceName(QStringLiteral("\\\\.\\") + target);
+    if (!Com_Port->TryOpen())
+        return;  // not back yet, or not usable yet: the next attempt will tell
+    stopWaiting();
+    const double seconds = lostClock_.elapsed() / 1000.0;
+    receive_.addLine(QStringLiteral("Port %1 reopened at %2 after %3 s")
+                         .arg(ComName, longTimeText(now().time()))
+                         .arg(seconds, 0, 'f', 1));
+    emit statusChanged(openStatusText());
+    emit reopened();
+}
+
+void SerialLinkController::stopWaiting() {
+    waiting_ = false;
+    reopenTimer_->stop();
+}
+
 void SerialLinkController::Com_PortDataLost(qint64 Count) {
     receive_.addLine(QStringLiteral("Receive overrun at %1: %2 bytes were lost by the serial "
                                     "port before the program could read them")
@@ -291,9 +309,22 @@ void SerialLinkController::Com_PortDataLost(qint64 Count) {
 }
 
 void SerialLinkController::Com_PortDeviceLost(const QString& Message) {
-    if (!PortOpen) {
+    if (!PortOpen || waiting_) {
         // Not opened by the window (or already disconnected): just let go of the device.
         Com_Port->Close();
+        return;
+    }
+    if (reopen_) {
+        // Let go of the device at once (its descriptor included) and wait for it.
+        Com_Port->Close();
+        waiting_ = true;
+        lostClock_.start();
+        receive_.addLine(QStringLiteral("Port %1 lost at %2: %3")
+                             .arg(ComName, longTimeText(now().time()), Message));
+        emit statusChanged(ComName + QStringLiteral(" - WAITING for the device"));
+        emit lampChanged(Lamp::TxD, false);
+        emit lost();
+        reopenTimer_->start();
         return;
     }
     disconnectPort();

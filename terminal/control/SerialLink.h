@@ -5,13 +5,17 @@
 // receive path; what the window shows comes back as signals.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <cstdint>
 #include <functional>
 
 #include "core/receive/ByteStore.h"
+#include "serial/OpenFailure.h"
 #include "terminal/control/LinkTypes.h"
+
+class QTimer;
 
 namespace trelmo {
 
@@ -27,7 +31,13 @@ class SerialLinkController : public QObject {
     ~SerialLinkController() override;
 
     serial::TVaComm* port() const { return Com_Port; }
+    // The link is the user's: opened and not disconnected (a port waiting for its device
+    // counts, so the other links stay refused).
     bool portOpen() const { return PortOpen; }
+    // Bytes can be written: open, and not waiting for its device.
+    bool writable() const { return PortOpen && !waiting_; }
+    // The device vanished and the port waits for it to return.
+    bool waiting() const { return waiting_; }
 
     // ---- The settings as chosen ---------------------------------------------------------
     const QString& comName() const { return ComName; }
@@ -64,6 +74,22 @@ class SerialLinkController : public QObject {
     void closeOnExit();
     std::function<void()> closePortHook;
 
+    // ---- Reopen when the device returns -------------------------------------------------
+    // While on, a device that vanishes from under the open port is waited for: one pane line
+    // says when and why it was lost, the status says the port waits, and every
+    // kReopenIntervalMs the port tries to open it again with the same settings, quietly. The
+    // device is looked for through its /dev/serial/by-id link when it had one at connect (an
+    // adapter that comes back under another ttyUSB number is found), else under its path.
+    // When it opens, one pane line says so and the capture goes on. Disconnecting stops the
+    // waiting. While off, a vanished device closes the port and says so in a box.
+    void setReopen(bool on) { reopen_ = on; }
+    bool reopen() const { return reopen_; }
+    static constexpr int kReopenIntervalMs = 500;
+    // Where the device's stable names, the process table and the access check are looked
+    // up (the machine's unless a test puts its own): for finding a device again and for
+    // saying why one did not open.
+    serial::DeviceSystem deviceSystem;
+
     // ComName + " - status: CLOSED", and the open status text.
     QString closedStatusText() const;
     QString openStatusText() const;
@@ -82,11 +108,6 @@ class SerialLinkController : public QObject {
     void setMbusCapture(bool on) { MbusCapture = on; }
     bool mbusCapture() const { return MbusCapture; }
 
-    // Whether this user may open a device path: 0, or the errno that says why not (the
-    // machine's access rights unless a test puts its own). A refused connect names a
-    // permission problem and what to do about it.
-    std::function<int(const QString& path)> deviceAccess;
-
   signals:
     // The link status text (Label_com_status and status panel 0).
     void statusChanged(const QString& text);
@@ -96,15 +117,19 @@ class SerialLinkController : public QObject {
     void notice(const Notice& notice);
     // A received block while the M-Bus capture is on.
     void captured(const QByteArray& bytes);
+    // The device vanished and the port waits for it (reopen on).
+    void lost();
+    // The port works again after waiting.
+    void reopened();
 
   private:
     // The port's events.
     void Com_PortRxChar(int Count);
     void Com_PortDataLost(qint64 Count);
     void Com_PortDeviceLost(const QString& Message);
-    // What follows "This COM port is in use by another program!".
-    QString refusalReason(const QString& path) const;
     void say(const QString& text);
+    void tryReopen();
+    void stopWaiting();
 
     ReceivePath& receive_;
     const LinkStatus& links_;
@@ -118,6 +143,12 @@ class SerialLinkController : public QObject {
     bool PortOpen = false;
     bool MbusCapture = false;
     bool rtsControl_ = false;
+    bool reopen_ = false;
+    bool waiting_ = false;
+    QTimer* reopenTimer_ = nullptr;
+    QString devicePath_;  // the device as opened (mapped name)
+    QString byIdLink_;    // its stable link when it had one at connect
+    QElapsedTimer lostClock_;
 };
 
 }  // namespace trelmo

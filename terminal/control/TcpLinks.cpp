@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <new>
@@ -49,6 +50,21 @@ TcpLinksController::TcpLinksController(ReceivePath& receive, const LinkStatus& l
     Socket1->OnClientError = [this](TCustomWinSocket* s, ErrorEvent, int& code) {
         Socket1ClientError(s, code);
     };
+
+    reconnectTimer_ = new QTimer(this);
+    reconnectTimer_->setObjectName(QStringLiteral("Timer_reconnect"));
+    reconnectTimer_->setInterval(kReconnectIntervalMs);
+    connect(reconnectTimer_, &QTimer::timeout, this, [this] { tryReconnect(); });
+}
+
+QString TcpLinksController::remoteName() const {
+    return Xport_socket->Host() + QLatin1Char(':') + QString::number(Xport_socket->Port());
+}
+
+QString TcpLinksController::socketErrorLine(int code, const QString& host, int port) const {
+    const QString meaning = winsockMeaning(code, host, port);
+    return QStringLiteral("Socket error #") + QString::number(code) +
+           (meaning.isEmpty() ? QString() : QStringLiteral(" (") + meaning + QLatin1Char(')'));
 }
 
 bool TcpLinksController::listenerActive() const {
@@ -66,6 +82,20 @@ int TcpLinksController::portNumber() const {
 
 void TcpLinksController::toggleClient() {
     if (clientCaption_ == kDisconnectCaption) {
+        if (waiting_) {
+            // Nothing is connected: the waiting ends, as a disconnect would.
+            waiting_ = false;
+            attempting_ = false;
+            reconnectTimer_->stop();
+            Xport_socket->setActive(false);
+            TcpConnected = false;
+            receive_.addLine(QStringLiteral("Disconnected TCP/IP connection at ") +
+                             currentTimeText());
+            emit statusChanged(QStringLiteral("Disconnected TCP"));
+            clientCaption_ = kConnectCaption;
+            emit clientCaptionChanged(clientCaption_);
+            return;
+        }
         Xport_socket->setActive(false);
         TcpConnected = false;
         return;
@@ -111,6 +141,17 @@ void TcpLinksController::toggleClient() {
 }
 
 void TcpLinksController::Xport_socketConnect(TCustomWinSocket*) {
+    if (waiting_) {
+        waiting_ = false;
+        attempting_ = false;
+        reconnectTimer_->stop();
+        receive_.addLine(QStringLiteral("Port %1 reopened at %2 after %3 s")
+                             .arg(remoteName(), currentTimeText())
+                             .arg(lostClock_.elapsed() / 1000.0, 0, 'f', 1));
+        emit statusChanged(QStringLiteral("Connected to ") + hostText_);
+        emit reopened();
+        return;
+    }
     receive_.addLine(QStringLiteral("Connected TCP/IP, at ") + currentTimeText() +
                      QStringLiteral(", to ") + hostText_);
     emit statusChanged(QStringLiteral("Connected to ") + hostText_);
@@ -120,6 +161,22 @@ void TcpLinksController::Xport_socketConnect(TCustomWinSocket*) {
 }
 
 void TcpLinksController::Xport_socketDisconnect(TCustomWinSocket*) {
+    if (reopen_ && TcpConnected && !waiting_) {
+        // Dropped by the far end, not by the user (who clears TcpConnected first): wait for
+        // the host and connect again.
+        waiting_ = true;
+        lostClock_.start();
+        receive_.addLine(QStringLiteral("Port %1 lost at %2: %3")
+                             .arg(remoteName(), currentTimeText(),
+                                  lostReason_.isEmpty()
+                                      ? QStringLiteral("connection closed by the peer")
+                                      : lostReason_));
+        lostReason_.clear();
+        emit statusChanged(QStringLiteral("Waiting for ") + remoteName() + QStringLiteral("..."));
+        emit lost();
+        reconnectTimer_->start();
+        return;
+    }
     receive_.addLine(QStringLiteral("Disconnected TCP/IP connection at ") + currentTimeText());
     emit statusChanged(QStringLiteral("Disconnected TCP"));
     TcpConnected = false;
@@ -128,8 +185,29 @@ void TcpLinksController::Xport_socketDisconnect(TCustomWinSocket*) {
 }
 
 void TcpLinksController::Xport_socketError(TCustomWinSocket*, int& ErrorCode) {
-    receive_.addLine(QStringLiteral("Socket error #") + QString::number(ErrorCode));
+    if (reopen_ && TcpConnected) {
+        // A connected link's error is the reason of the drop that follows; a failed attempt
+        // to reconnect is only a try (the next one starts on the timer).
+        if (waiting_)
+            attempting_ = false;
+        else
+            lostReason_ = winsockMeaning(ErrorCode, Xport_socket->Host(), Xport_socket->Port());
+        ErrorCode = 0;
+        return;
+    }
+    receive_.addLine(socketErrorLine(ErrorCode, Xport_socket->Host(), Xport_socket->Port()));
     ErrorCode = 0;
+}
+
+void TcpLinksController::tryReconnect() {
+    if (!waiting_) {
+        reconnectTimer_->stop();
+        return;
+    }
+    if (attempting_)
+        return;  // the last attempt has not ended yet
+    attempting_ = true;
+    Xport_socket->Open();
 }
 
 void TcpLinksController::Xport_socketRead(TCustomWinSocket*) {
@@ -228,7 +306,7 @@ void TcpLinksController::Socket1ClientDisconnect(TCustomWinSocket* Socket) {
 }
 
 void TcpLinksController::Socket1ClientError(TCustomWinSocket*, int& ErrorCode) {
-    receive_.addLine(QStringLiteral("Socket error #") + QString::number(ErrorCode));
+    receive_.addLine(socketErrorLine(ErrorCode, QString(), 0));
     ErrorCode = 0;
 }
 

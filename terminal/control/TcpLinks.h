@@ -3,9 +3,12 @@
 // listener (`Socket1`): connect and listen, the sockets' events, their pane lines and status
 // texts. Received blocks go to the receive path.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <cstdint>
+
+class QTimer;
 
 #include "terminal/control/LinkTypes.h"
 
@@ -25,7 +28,13 @@ class TcpLinksController : public QObject {
     TClientSocket* client() const { return Xport_socket; }
     TServerSocket* listener() const { return Socket1; }
 
+    // The client link is the user's: connected and not disconnected (a link waiting to be
+    // reconnected counts, so the other links stay refused).
     bool tcpConnected() const { return TcpConnected; }
+    // Bytes can be sent on the client link: connected, and not waiting to reconnect.
+    bool clientWritable() const { return TcpConnected && !waiting_; }
+    // The client link dropped and waits to be reconnected.
+    bool waiting() const { return waiting_; }
     bool listenerClientConnected() const { return ListenerClientConnected; }
     bool listenerActive() const;
     // True while toggleClient waits for its connection.
@@ -45,6 +54,14 @@ class TcpLinksController : public QObject {
     // "Listen on port" / "Close socket".
     void toggleListener();
 
+    // While on, a client link that drops (the peer closed or reset it) is connected again:
+    // one pane line says when and why it was lost, the status says the link waits, and
+    // every kReconnectIntervalMs a new attempt starts, quietly; when it connects, one pane
+    // line says so. "Disconnect TCP" stops the waiting.
+    void setReopen(bool on) { reopen_ = on; }
+    bool reopen() const { return reopen_; }
+    static constexpr int kReconnectIntervalMs = 500;
+
     // Writes one byte of a command to the client link.
     void sendToClient(uint8_t byte);
     // The listener's served client (the first connection), nullptr when there is none.
@@ -58,6 +75,10 @@ class TcpLinksController : public QObject {
     void listenerCaptionChanged(const QString& caption);
     // A client was accepted.
     void beep();
+    // The client link dropped and waits to be reconnected (reopen on).
+    void lost();
+    // The client link is connected again after waiting.
+    void reopened();
 
   private:
     void Xport_socketConnect(TCustomWinSocket* Socket);
@@ -71,6 +92,11 @@ class TcpLinksController : public QObject {
     void Socket1ClientError(TCustomWinSocket* Socket, int& ErrorCode);
     // One block from `from`, at most the policy's block.
     void receiveFrom(TCustomWinSocket* from, const LinkPolicy& policy);
+    // host:port of the client link.
+    QString remoteName() const;
+    void tryReconnect();
+    // "Socket error #N" and what it means.
+    QString socketErrorLine(int code, const QString& host, int port) const;
 
     ReceivePath& receive_;
     const LinkStatus& links_;
@@ -84,6 +110,12 @@ class TcpLinksController : public QObject {
     QString hostText_;
     QString portText_;
     int timeoutRounds_ = 10;
+    bool reopen_ = false;
+    bool waiting_ = false;
+    bool attempting_ = false;  // a reconnect attempt is under way
+    QString lostReason_;
+    QElapsedTimer lostClock_;
+    QTimer* reconnectTimer_ = nullptr;
 };
 
 }  // namespace trelmo

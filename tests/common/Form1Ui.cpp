@@ -106,7 +106,13 @@ Form1Ui::Form1Ui(const TForm1& form)
       Contents1(find<QAction>(form, "Contents1")),
       Timer_Time(find<QTimer>(form, "Timer_Time")),
       Timer_autoSend(find<QTimer>(form, "Timer_autoSend")),
-      Table(find<QAbstractItemModel>(form, "Table")) {}
+      Table(find<QAbstractItemModel>(form, "Table")),
+      Combo_eol(find<QComboBox>(form, "Combo_eol")),
+      Check_repeat(find<QCheckBox>(form, "Check_repeat")),
+      Edit_repeat(find<QSpinBox>(form, "Edit_repeat")),
+      Label_repeat(find<QLabel>(form, "Label_repeat")),
+      Action_reopen(find<QAction>(form, "Action_reopen")),
+      Action_keepHistory(find<QAction>(form, "Action_keepHistory")) {}
 
 QLabel* Form1Ui::panel(int index) const {
     switch (index) {

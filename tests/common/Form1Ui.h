@@ -108,6 +108,12 @@ struct Form1Ui {
     QTimer* Timer_Time;
     QTimer* Timer_autoSend;
     QAbstractItemModel* Table;
+    QComboBox* Combo_eol;
+    QCheckBox* Check_repeat;
+    QSpinBox* Edit_repeat;
+    QLabel* Label_repeat;
+    QAction* Action_reopen;
+    QAction* Action_keepHistory;
 
     // Status panel i (0 to 3).
     QLabel* panel(int index) const;

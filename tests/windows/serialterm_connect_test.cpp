@@ -121,7 +121,15 @@ TEST_F(SerialTerm, ConnectRefusals) {
     other.SetDeviceName(peer->DeviceName());
     other.Open();
     connectSerial(peer->DeviceName());
-    EXPECT_EQ(dialogs.texts(), QStringList(3, "This COM port is in use by another program!"));
+    // The usual text first, then what really happened: no device by that name, twice, and a
+    // device another program holds.
+    const QStringList texts = dialogs.texts();
+    ASSERT_EQ(texts.size(), 3);
+    const QString inUse = "This COM port is in use by another program!\n\n";
+    EXPECT_TRUE(texts[0].startsWith(inUse + "No device was named.")) << texts[0].toStdString();
+    EXPECT_TRUE(texts[1].startsWith(inUse + "There is no device /dev/trelmo-no-such-device."))
+        << texts[1].toStdString();
+    EXPECT_TRUE(texts[2].startsWith(inUse + "sim:busy is open in")) << texts[2].toStdString();
     EXPECT_FALSE(form->serialLink()->portOpen());
     EXPECT_EQ(ui(form).StatusBar1Panel0->text(), "sim:busy - status: CLOSED");
     other.Close();
@@ -326,7 +334,10 @@ TEST_F(SerialTerm, PulledDeviceClosesThePortOnce) {
     // While it is away the probe refuses; back again, connecting works.
     dialogs.clear();
     ui(form).BitBtn2->click();
-    EXPECT_EQ(dialogs.texts(), QStringList{"This COM port is in use by another program!"});
+    ASSERT_EQ(dialogs.texts().size(), 1);
+    EXPECT_TRUE(dialogs.lastText().startsWith(
+        "This COM port is in use by another program!\n\nThere is no device sim:usb."))
+        << dialogs.lastText().toStdString();
     peer->Plug();
     ui(form).BitBtn2->click();
     ASSERT_TRUE(form->serialLink()->portOpen());

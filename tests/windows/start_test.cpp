@@ -44,26 +44,49 @@ bool processHolds(qint64 pid, const QString& path) {
 
 }  // namespace
 
-TEST(SettingsLocation, BesideTheProgramWhenItsFolderIsWritableElseInTheConfigFolder) {
-    const auto writable = [](const QString&) { return true; };
-    const auto readOnly = [](const QString&) { return false; };
-    EXPECT_EQ(settingsLocation("/opt/trelmo/bin/trelmo", "/home/u/.cfg", writable),
-              "/opt/trelmo/bin/trelmo.ini");
-    EXPECT_EQ(settingsLocation("/usr/bin/trelmo", "/home/u/.cfg", readOnly),
-              "/home/u/.cfg/trelmo/trelmo.ini");
-    // Without XDG_CONFIG_HOME: ~/.config.
-    EXPECT_EQ(settingsLocation("/usr/bin/trelmo", "", readOnly),
+TEST(SettingsLocation, BesideTheProgramOnlyInTheUsersOwnFolder) {
+    // A machine: which folders are the user's, which may be written, which files stand.
+    QStringList owned, writable, files;
+    ProgramFolder machine;
+    machine.writable = [&](const QString& p) { return writable.contains(p); };
+    machine.ownedByUser = [&](const QString& p) { return owned.contains(p); };
+    machine.exists = [&](const QString& p) { return files.contains(p); };
+    const QString xdg = "/home/u/.cfg/trelmo/trelmo.ini";
+
+    // A build or an unpacked folder of the user's: beside the program.
+    owned = writable = {"/home/u/build"};
+    EXPECT_EQ(settingsLocation("/home/u/build/trelmo", "/home/u/.cfg", machine),
+              "/home/u/build/trelmo.ini");
+    // The same folder read-only, or someone else's: the config folder.
+    writable.clear();
+    EXPECT_EQ(settingsLocation("/home/u/build/trelmo", "/home/u/.cfg", machine), xdg);
+    owned.clear();
+    writable = {"/srv/shared"};
+    EXPECT_EQ(settingsLocation("/srv/shared/trelmo", "/home/u/.cfg", machine), xdg);
+    // ... unless a settings file the user may write already stands there.
+    files = {"/srv/shared/trelmo.ini"};
+    writable << "/srv/shared/trelmo.ini";
+    EXPECT_EQ(settingsLocation("/srv/shared/trelmo", "/home/u/.cfg", machine),
+              "/srv/shared/trelmo.ini");
+
+    // A system folder never, even when the superuser owns and may write it, with a file in it.
+    for (const QString folder : {"/usr/bin", "/usr/local/bin", "/opt/trelmo/bin", "/bin"}) {
+        owned = writable = {folder, folder + "/trelmo.ini"};
+        files = {folder + "/trelmo.ini"};
+        EXPECT_EQ(settingsLocation(folder + "/trelmo", "/home/u/.cfg", machine), xdg)
+            << folder.toStdString();
+    }
+    EXPECT_TRUE(isSystemFolder("/usr"));
+    EXPECT_TRUE(isSystemFolder("/opt/vendor/../trelmo"));
+    EXPECT_FALSE(isSystemFolder("/usrlocal"));
+    EXPECT_FALSE(isSystemFolder("/home/u/usr"));
+
+    // Without XDG_CONFIG_HOME: ~/.config; a relative one is not a place.
+    owned = writable = files = {};
+    EXPECT_EQ(settingsLocation("/usr/bin/trelmo", "", machine),
               QDir::home().filePath(".config/trelmo/trelmo.ini"));
-    // A relative XDG_CONFIG_HOME is not a place.
-    EXPECT_EQ(settingsLocation("/usr/bin/trelmo", "cfg", readOnly),
+    EXPECT_EQ(settingsLocation("/usr/bin/trelmo", "cfg", machine),
               QDir::home().filePath(".config/trelmo/trelmo.ini"));
-    // The folder asked about is the program's.
-    QString asked;
-    settingsLocation("/usr/local/bin/trelmo", "", [&](const QString& folder) {
-        asked = folder;
-        return true;
-    });
-    EXPECT_EQ(asked, "/usr/local/bin");
 }
 
 TEST(CommandLine, HelpVersionAndMistakes) {
@@ -71,8 +94,9 @@ TEST(CommandLine, HelpVersionAndMistakes) {
     EXPECT_TRUE(help.exit);
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.output.startsWith("Usage: trelmo [options]")) << help.output.toStdString();
-    for (const char* option : {"--port", "--speed", "--parity", "--data-bits", "--stop-bits",
-                               "--connect", "--tcp", "--listen", "--settings", "--version"})
+    for (const char* option :
+         {"--port", "--speed", "--parity", "--data-bits", "--stop-bits", "--connect", "--reopen",
+          "--tcp", "--listen", "--settings", "--version"})
         EXPECT_TRUE(help.output.contains(option)) << option;
     const ParsedCommandLine version = parseCommandLine({"trelmo", "--version"});
     EXPECT_TRUE(version.exit);
@@ -83,6 +107,9 @@ TEST(CommandLine, HelpVersionAndMistakes) {
                                    {"trelmo", "--speed", "0"},
                                    {"trelmo", "--parity", "Sometimes"},
                                    {"trelmo", "--data-bits", "9"},
+                                   // What the Data Bits box cannot apply is refused, not shown.
+                                   {"trelmo", "--data-bits", "5"},
+                                   {"trelmo", "--data-bits", "6"},
                                    {"trelmo", "--stop-bits", "3"},
                                    {"trelmo", "--tcp", "host"},
                                    {"trelmo", "--tcp", "host:70000"},
@@ -113,10 +140,13 @@ TEST(CommandLine, HelpVersionAndMistakes) {
     EXPECT_EQ(tcp.tcpHost, "fe80::1");
     EXPECT_EQ(tcp.tcpPort, 4001);
     EXPECT_EQ(optionsOf({"--listen", "65535"}).listenPort, 65535);
+    EXPECT_TRUE(optionsOf({"--reopen"}).reopen);
     // Nothing asked, nothing set.
     const StartOptions none = optionsOf({});
     EXPECT_FALSE(none.port || none.speed || none.parity || none.dataBits || none.stopBits ||
-                 none.settings || none.tcpHost || none.listenPort || none.connect);
+                 none.settings || none.tcpHost || none.listenPort || none.connect || none.reopen);
+    // The help says which options are kept at exit.
+    EXPECT_TRUE(help.output.contains("saved in the settings file")) << help.output.toStdString();
 }
 
 // The options go into the window as typed by a user: the settings file's values are
@@ -294,7 +324,10 @@ TEST_F(WindowTest, PortListFollowsDevicesPluggedInAndPulledOut) {
 // do. Access is answered by the seam; the device's group comes from the node itself.
 TEST_F(WindowTest, ARefusedDeviceSaysWhyAndWhatToDo) {
     int answer = EACCES;
-    form->serialLink()->deviceAccess = [&](const QString&) { return answer; };
+    form->serialLink()->deviceSystem.access = [&](const QString&, int) { return answer; };
+    // No serial device on this machine.
+    form->serialLink()->deviceSystem.byIdFolder = dir.path("by-id");
+    form->serialLink()->deviceSystem.devFolder = dir.path("dev");
 
     // No node to look at: the usual group.
     EXPECT_FALSE(connectSerial(dir.path("ttyGone")));
@@ -303,10 +336,13 @@ TEST_F(WindowTest, ARefusedDeviceSaysWhyAndWhatToDo) {
                   "\n\nPermission denied \u2014 add your user to the 'dialout' group and "
                   "log in again.");
 
-    // In use for another reason: the message alone, as always.
+    // Not there at all: the message, then that there is no such device and what is present.
     answer = 0;
     EXPECT_FALSE(connectSerial(dir.path("ttyGone")));
-    EXPECT_EQ(dialogs.lastText(), kInUse);
+    EXPECT_EQ(dialogs.lastText(),
+              kInUse + "\n\nThere is no device " + dir.path("ttyGone") +
+                  ". No serial device is present: plug the adapter in, or check its cable and "
+                  "that its driver is loaded.");
     answer = EPERM;
     EXPECT_FALSE(connectSerial(dir.path("ttyGone")));
     EXPECT_TRUE(dialogs.lastText().startsWith(kInUse + "\n\nPermission denied"));
@@ -347,7 +383,7 @@ TEST(DeviceAccess, TheMachinesAnswerForANodeThisUserMayNotOpen) {
     ASSERT_EQ(::chmod(QFile::encodeName(node).constData(), 0), 0);
     DialogRecorder dialogs;
     TForm1 form(dir.path("trelmo.ini"));
-    EXPECT_EQ(form.serialLink()->deviceAccess(node), EACCES);
+    EXPECT_EQ(form.serialLink()->deviceSystem.access(node, R_OK | W_OK), EACCES);
     ui(form).Combo_com->setEditText(node);
     ui(form).BitBtn2->click();
     EXPECT_TRUE(dialogs.lastText().startsWith(kInUse + "\n\nPermission denied"))

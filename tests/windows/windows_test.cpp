@@ -284,10 +284,12 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
     EXPECT_EQ(actionTexts(menus[0]), QStringList({"Save file", "Save in BIN", "Print", "Exit"}));
     EXPECT_EQ(actionNames(menus[0]), QStringList({"Save1", "SaveinBIN1", "Print1", "Exit1"}));
     EXPECT_EQ(menus[1]->title(), "Tools");
-    EXPECT_EQ(actionTexts(menus[1]), QStringList({"Connect to serial ", "Connect TCP", "Listen TCP",
-                                                  "Open command file", "Save commands", "M-Bus"}));
-    EXPECT_EQ(actionNames(menus[1]), QStringList({"Connecttoserial1", "ConnecttCP1", "ListenTCP1",
-                                                  "Opencommandfile1", "Savecommands1", "MBus1"}));
+    EXPECT_EQ(actionTexts(menus[1]).mid(0, 6),
+              QStringList({"Connect to serial ", "Connect TCP", "Listen TCP", "Open command file",
+                           "Save commands", "M-Bus"}));
+    EXPECT_EQ(actionNames(menus[1]).mid(0, 6),
+              QStringList({"Connecttoserial1", "ConnecttCP1", "ListenTCP1", "Opencommandfile1",
+                           "Savecommands1", "MBus1"}));
     EXPECT_EQ(menus[2]->title(), "Help");
     EXPECT_EQ(actionTexts(menus[2]), QStringList({"About", "Contents"}));
     EXPECT_EQ(actionNames(menus[2]), QStringList({"About1", "Contents1"}));

@@ -406,7 +406,3 @@ class TVaComm : public TVaCustomComm {
 
 }  // namespace trelmo::serial
 
-// The component is used under its own names.
-using trelmo::serial::EVaCommError;
-using trelmo::serial::TVaComm;
-using trelmo::serial::TVaCustomComm;

@@ -89,8 +89,8 @@ class WindowTest : public ::testing::Test {
         peer.reset();
         windows.reset();
         form = nullptr;
-        EXPECT_TRUE(pumpUntil([] { return TVaComm::LiveWorkerThreads() == 0; }, 10000))
-            << TVaComm::LiveWorkerThreads() << " worker threads still running";
+        EXPECT_TRUE(pumpUntil([] { return serial::TVaComm::LiveWorkerThreads() == 0; }, 10000))
+            << serial::TVaComm::LiveWorkerThreads() << " worker threads still running";
     }
 
     // ---- The program -----------------------------------------------------------------------

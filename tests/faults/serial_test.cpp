@@ -10,6 +10,8 @@
 
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo::serial;
+
 using namespace trelmo;
 
 using namespace trelmo::test;

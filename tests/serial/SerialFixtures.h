@@ -172,7 +172,7 @@ class PtyFlood {
 // Waits until every worker thread of every port has ended (the hand-overs they may be
 // blocked in are run by the pump).
 inline bool WorkersGone(int timeoutMs = 15000) {
-    return pumpUntil([] { return TVaCustomComm::LiveWorkerThreads() == 0; }, timeoutMs);
+    return pumpUntil([] { return serial::TVaCustomComm::LiveWorkerThreads() == 0; }, timeoutMs);
 }
 
 // Waits until cond() holds without running the event loop, so hand-overs to the GUI thread

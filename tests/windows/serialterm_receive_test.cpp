@@ -5,6 +5,8 @@
 
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo::serial;
+
 using namespace trelmo;
 
 using namespace trelmo::test;

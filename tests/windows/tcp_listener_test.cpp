@@ -9,6 +9,8 @@
 #include "serial/VaComm.h"
 #include "tests/common/WindowFixture.h"
 
+using namespace trelmo::serial;
+
 using namespace trelmo;
 
 using namespace trelmo::test;

@@ -54,15 +54,21 @@
 #include "app/Windows.h"
 #include "core/receive/ByteTableModel.h"
 #include "terminal/ReceivePaneView.h"
+#include "terminal/control/Controllers.h"
 #include "widgets/Application.h"
 
 using namespace trelmo;
-using trelmo::test::ui;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr qint64 kMiB = 1024 * 1024;
+
+// A control of the main window, by its name as a user's automation finds it.
+template <typename T>
+T* control(const QWidget* window, const char* name) {
+    return window->findChild<T*>(QString::fromLatin1(name));
+}
 
 double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
@@ -218,12 +224,12 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     TForm1* form = windows.form1();
     form->show();
     if (scenario == QLatin1String("table"))
-        ui(form).Butt_additional->click();
+        control<QPushButton>(form, "Butt_additional")->click();
     if (scenario == QLatin1String("hex"))
-        ui(form).Check_hex->setChecked(true);
-    ui(form).Combo_com->setEditText(pty.slave);
-    form->serialLink()->chooseComName(ui(form).Combo_com->currentText());
-    ui(form).BitBtn2->click();
+        control<QCheckBox>(form, "Check_hex")->setChecked(true);
+    control<QComboBox>(form, "Combo_com")->setEditText(pty.slave);
+    form->serialLink()->chooseComName(control<QComboBox>(form, "Combo_com")->currentText());
+    control<QToolButton>(form, "BitBtn2")->click();
     QJsonObject r;
     if (!form->serialLink()->portOpen()) {
         r["error"] = QStringLiteral("the port did not open");
@@ -260,7 +266,7 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     QTimer prober;
     QObject::connect(&prober, &QTimer::timeout, [&] {
         // As keys arrive from the window system: queued behind whatever the loop has.
-        QWidget* edit = ui(form).Edit_send;
+        QWidget* edit = control<QComboBox>(form, "Edit_send");
         {
             std::lock_guard l(probeMutex);
             typed.push_back(Clock::now());
@@ -304,7 +310,7 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     while (form->receivePath()->state().ReceivedCount < size && limit.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     // The pane catches up on its next update.
-    while (ui(form).Memo_receive->hasPending() && limit.elapsed() < 600000)
+    while (control<ReceivePaneView>(form, "Memo_receive")->hasPending() && limit.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     const double s = seconds(Clock::now() - t0);
     const QJsonObject cpu = threadTimesSince(cpu0);
@@ -347,7 +353,7 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     r["received"] = form->receivePath()->state().ReceivedCount;
     r["kept_all"] = form->receivePath()->state().ReceivedCount == size && lastCellRight;
     r["cpu_s"] = cpu;
-    ui(form).BitBtn2->click();  // disconnect
+    control<QToolButton>(form, "BitBtn2")->click();  // disconnect
     return r;
 }
 

@@ -54,9 +54,10 @@ check-subproject: deps
 # BENCH_RUNS interleaved runs, default 5).
 bench: deps
 	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS) --target trelmo_bench trelmo_e2e_bench
+	cmake --build --preset release -j $(JOBS) --target trelmo_bench trelmo_e2e_bench trelmo_reopen_bench
 	./build/release/bench/trelmo_bench
 	./build/release/bench/trelmo_e2e_bench --runs $(or $(BENCH_RUNS),5)
+	./build/release/bench/trelmo_reopen_bench
 
 # Every fuzz target for FUZZ_SECONDS each (default 600), over a working copy of its seeds.
 fuzz: deps

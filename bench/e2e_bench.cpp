@@ -20,7 +20,10 @@
 //   trelmo_e2e_bench --child SCENARIO BYTES         one run; prints one JSON line
 //
 // Scenarios: bare, text, hex, table (text with the byte table window open), unending (one
-// line without any line break), probe (a command typed every 200 ms during a 50 MiB feed).
+// line without any line break), probe (a command typed every 200 ms during a 50 MiB feed), log
+// (text with the log to file on, raw: a run ends when the file holds every byte too, and it
+// must hold exactly the bytes fed). With both text and log run, the log's rate is compared
+// with the text's: the median of the rounds' log/text ratios.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -52,8 +55,10 @@
 #include <vector>
 
 #include "app/Windows.h"
+#include "core/capture/LogWriter.h"
 #include "core/receive/ByteTableModel.h"
 #include "terminal/ReceivePaneView.h"
+#include "terminal/control/Captures.h"
 #include "widgets/Application.h"
 
 using namespace trelmo;
@@ -211,12 +216,19 @@ QJsonObject runBare(qint64 size) {
 QJsonObject runWindow(const QString& scenario, qint64 size) {
     const bool unending = scenario == QLatin1String("unending");
     const bool probe = scenario == QLatin1String("probe");
+    const bool log = scenario == QLatin1String("log");
     Pty pty;
     const QByteArray data = payload(size, unending);
     QTemporaryDir dir;
     Windows windows(QDir(dir.path()).filePath(QStringLiteral("trelmo.ini")));
     TForm1* form = windows.form1();
     form->show();
+    const QString logPath = QDir(dir.path()).filePath(QStringLiteral("e2e.log"));
+    if (log && !form->captures()->startLog(logPath, LogMode::Raw)) {
+        QJsonObject r;
+        r["error"] = QStringLiteral("the log did not open");
+        return r;
+    }
     if (scenario == QLatin1String("table"))
         ui(form).Butt_additional->click();
     if (scenario == QLatin1String("hex"))
@@ -306,6 +318,9 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     // The pane catches up on its next update.
     while (ui(form).Memo_receive->hasPending() && limit.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // The log has it all on disk too.
+    while (log && form->captures()->logWriter()->writtenBytes() < size && limit.elapsed() < 600000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     const double s = seconds(Clock::now() - t0);
     const QJsonObject cpu = threadTimesSince(cpu0);
     feeding = false;
@@ -345,7 +360,14 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     r["rss_per_byte"] = double(rss1 - rss0) / double(size);
     r["worst_gap_ms"] = worstGap * 1000;
     r["received"] = form->receivePath()->state().ReceivedCount;
-    r["kept_all"] = form->receivePath()->state().ReceivedCount == size && lastCellRight;
+    bool logRight = true;
+    if (log) {
+        form->captures()->stopLog();
+        QFile file(logPath);
+        logRight = file.open(QIODevice::ReadOnly) && file.readAll() == data;
+        r["log_right"] = logRight;
+    }
+    r["kept_all"] = form->receivePath()->state().ReceivedCount == size && lastCellRight && logRight;
     r["cpu_s"] = cpu;
     ui(form).BitBtn2->click();  // disconnect
     return r;
@@ -423,7 +445,7 @@ int main(int argc, char** argv) {
             scenarios.push_back(a);
     }
     if (scenarios.empty())
-        scenarios = {"bare", "text", "hex", "table", "unending", "probe"};
+        scenarios = {"bare", "text", "log", "hex", "table", "unending", "probe"};
     // Interleaved: one run of every scenario, then the next round.
     std::map<std::string, std::vector<QJsonObject>> results;
     for (int round = 0; round < runs; ++round)
@@ -458,6 +480,20 @@ int main(int argc, char** argv) {
         if (s == "probe")
             std::printf("%-9s keystroke-to-wire median %.1f ms (median of runs), worst %.1f ms\n",
                         "", med(s, "probe_median_ms"), med(s, "probe_max_ms"));
+    }
+    if (results.count("text") && results.count("log")) {
+        // Each round's text and log runs ran side by side: their ratio, then the median.
+        std::vector<double> ratios;
+        for (size_t i = 0; i < std::min(results["text"].size(), results["log"].size()); ++i) {
+            const double text = results["text"][i].value(QLatin1String("mibps")).toDouble();
+            const double logged = results["log"][i].value(QLatin1String("mibps")).toDouble();
+            if (text > 0 && logged > 0)
+                ratios.push_back(logged / text);
+        }
+        std::printf(
+            "log/text  rate with the log on %.2f of the rate with it off (median of %zu "
+            "rounds' ratios; medians %.1f vs %.1f MiB/s)\n",
+            median(ratios), ratios.size(), med("log", "mibps"), med("text", "mibps"));
     }
     std::printf("medians of %d interleaved runs\n", runs);
     return 0;

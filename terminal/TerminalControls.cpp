@@ -359,6 +359,12 @@ void buildStatusBar(TerminalControls& ui, QMainWindow* window) {
         }
         *panels[i] = p;
     }
+    // The log panel, after the others and shown only while logging.
+    ui.StatusBar1Panel4 = named(new QLabel(ui.StatusBar1), "StatusBar1Panel4");
+    ui.StatusBar1Panel4->setFrameShape(QFrame::Panel);
+    ui.StatusBar1Panel4->setFrameShadow(QFrame::Sunken);
+    ui.StatusBar1->addWidget(ui.StatusBar1Panel4);
+    ui.StatusBar1Panel4->hide();
     window->setStatusBar(ui.StatusBar1);
 }
 
@@ -368,6 +374,8 @@ void buildMenus(TerminalControls& ui, QMainWindow* window) {
     ui.File1 = named(bar->addMenu(QStringLiteral("File")), "File1");
     ui.Save1 = named(ui.File1->addAction(QStringLiteral("Save file")), "Save1");
     ui.SaveinBIN1 = named(ui.File1->addAction(QStringLiteral("Save in BIN")), "SaveinBIN1");
+    ui.Action_log = named(ui.File1->addAction(QStringLiteral("Log to file\u2026")), "Action_log");
+    ui.Action_log->setCheckable(true);
     ui.Print1 = named(ui.File1->addAction(QStringLiteral("Print")), "Print1");
     ui.Exit1 = named(ui.File1->addAction(QStringLiteral("Exit")), "Exit1");
 

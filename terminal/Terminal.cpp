@@ -330,7 +330,9 @@ void TForm1::wireCaptures() {
             [this](bool checked) { runGuarded([&] { Action_logClick(checked); }); });
     connect(captures, &CaptureController::loggingChanged, ui.Action_log, &QAction::setChecked);
     connect(captures, &CaptureController::logStatusChanged, this, [this](const QString& text) {
+        const LogWriter* log = c_->captures->logWriter();
         ui_->StatusBar1Panel4->setText(text);
+        ui_->StatusBar1Panel4->setToolTip(log ? log->path() : QString());
         ui_->StatusBar1Panel4->setVisible(!text.isEmpty());
     });
 }

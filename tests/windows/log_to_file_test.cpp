@@ -193,6 +193,24 @@ TEST_F(LogTcpWindow, StopAndStartAgainLogOnlyWhatCameWhileOn) {
     EXPECT_TRUE(hasLine("before first between second"));
 }
 
+// The log panel comes after the four panels and leaves the clock its whole text.
+TEST_F(LogTcpWindow, TheLogPanelFollowsTheFourPanelsAndLeavesTheClockWhole) {
+    form->show();
+    QLabel* clock = ui(form).StatusBar1Panel3;
+    const int clockMinimum = clock->minimumWidth();
+    startLog(dir.path("a-rather-long-name-for-a-log-file-of-the-tcp-link.log"), LogMode::Raw);
+    ASSERT_TRUE(pumpUntil([&] { return logPanel()->isVisible(); }));
+    ASSERT_TRUE(pumpUntil([&] { return logPanel()->x() > clock->x(); }));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_LT(ui(form).panel(i)->x(), clock->x()) << i;
+    EXPECT_GE(clock->width(), clock->fontMetrics().horizontalAdvance(clock->text()));
+    EXPECT_EQ(logPanel()->toolTip(),
+              dir.path("a-rather-long-name-for-a-log-file-of-the-tcp-link.log"));
+    stopLog();
+    EXPECT_TRUE(logPanel()->isHidden());
+    EXPECT_EQ(clock->minimumWidth(), clockMinimum);
+}
+
 TEST_F(LogTcpWindow, ACancelledDialogLeavesTheItemUnchecked) {
     logItem()->trigger();  // no answer: cancelled
     EXPECT_EQ(dialogs.saveChoiceRequests.size(), 1u);

@@ -111,8 +111,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption settings(QStringLiteral("settings"),
                                       QStringLiteral("The settings file to read and write."),
                                       QStringLiteral("file"));
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 QStringLiteral("Log every received byte, exactly as received, to "
+                                                "this file from the start (this run only)."),
+                                 QStringLiteral("file"));
     p.addOptions({help, version, port, speed, parity, dataBits, stopBits, connect, reopen, tcp,
-                  listen, settings});
+                  listen, settings, log});
 
     ParsedCommandLine out;
     const bool parsed = p.parse(arguments);
@@ -190,6 +194,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         1)
         problems << QStringLiteral("Only one link at a time: --connect, --tcp or --listen");
     o.settings = text(settings);
+    if (const auto l = text(log)) {
+        if (l->isEmpty())
+            problems << QStringLiteral("--log wants a file name");
+        else
+            o.logFile = QFileInfo(*l).absoluteFilePath();
+    }
 
     if (!problems.isEmpty()) {
         out.exit = true;

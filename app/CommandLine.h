@@ -17,6 +17,8 @@
 //   --tcp HOST:PORT    connects to a TCP host at start
 //   --listen PORT      listens on a TCP port at start
 //   --settings FILE    the settings file to read and write
+//   --log FILE         logs every received byte, exactly as received, to FILE from the start
+//                      (for this run only: not saved)
 //   --help, --version
 
 #include <QString>

@@ -20,7 +20,11 @@
 //   trelmo_e2e_bench --child SCENARIO BYTES         one run; prints one JSON line
 //
 // Scenarios: bare, text, hex, table (text with the byte table window open), unending (one
-// line without any line break), probe (a command typed every 200 ms during a 50 MiB feed).
+// line without any line break), probe (a command typed every 200 ms during a 50 MiB feed), log
+// (text with the log to file on, raw: the file must then hold exactly the bytes fed; how long
+// after the last byte was shown the file held it all is reported as log_lag_ms). With both text
+// and log run, the log's rate is compared with the text's: the median of the rounds' log/text
+// ratios.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -52,8 +56,10 @@
 #include <vector>
 
 #include "app/Windows.h"
+#include "core/capture/LogWriter.h"
 #include "core/receive/ByteTableModel.h"
 #include "terminal/ReceivePaneView.h"
+#include "terminal/control/Captures.h"
 #include "terminal/control/Controllers.h"
 #include "widgets/Application.h"
 
@@ -64,10 +70,26 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr qint64 kMiB = 1024 * 1024;
 
-// A control of the main window, by its name as a user's automation finds it.
-template <typename T>
-T* control(const QWidget* window, const char* name) {
-    return window->findChild<T*>(QString::fromLatin1(name));
+// The main window's controls the runs use, found by their objectName as a user's tool would.
+struct FormControls {
+    QToolButton* BitBtn2;
+    QPushButton* Butt_additional;
+    QCheckBox* Check_hex;
+    QComboBox* Combo_com;
+    QComboBox* Edit_send;
+    ReceivePaneView* Memo_receive;
+};
+
+FormControls ui(const TForm1* form) {
+    auto find = [form]<typename T>(T*, const char* name) {
+        return form->findChild<T*>(QString::fromLatin1(name));
+    };
+    return {find(static_cast<QToolButton*>(nullptr), "BitBtn2"),
+            find(static_cast<QPushButton*>(nullptr), "Butt_additional"),
+            find(static_cast<QCheckBox*>(nullptr), "Check_hex"),
+            find(static_cast<QComboBox*>(nullptr), "Combo_com"),
+            find(static_cast<QComboBox*>(nullptr), "Edit_send"),
+            find(static_cast<ReceivePaneView*>(nullptr), "Memo_receive")};
 }
 
 double seconds(Clock::duration d) {
@@ -217,19 +239,26 @@ QJsonObject runBare(qint64 size) {
 QJsonObject runWindow(const QString& scenario, qint64 size) {
     const bool unending = scenario == QLatin1String("unending");
     const bool probe = scenario == QLatin1String("probe");
+    const bool log = scenario == QLatin1String("log");
     Pty pty;
     const QByteArray data = payload(size, unending);
     QTemporaryDir dir;
     Windows windows(QDir(dir.path()).filePath(QStringLiteral("trelmo.ini")));
     TForm1* form = windows.form1();
     form->show();
+    const QString logPath = QDir(dir.path()).filePath(QStringLiteral("e2e.log"));
+    if (log && !form->captures()->startLog(logPath, LogMode::Raw)) {
+        QJsonObject r;
+        r["error"] = QStringLiteral("the log did not open");
+        return r;
+    }
     if (scenario == QLatin1String("table"))
-        control<QPushButton>(form, "Butt_additional")->click();
+        ui(form).Butt_additional->click();
     if (scenario == QLatin1String("hex"))
-        control<QCheckBox>(form, "Check_hex")->setChecked(true);
-    control<QComboBox>(form, "Combo_com")->setEditText(pty.slave);
-    form->serialLink()->chooseComName(control<QComboBox>(form, "Combo_com")->currentText());
-    control<QToolButton>(form, "BitBtn2")->click();
+        ui(form).Check_hex->setChecked(true);
+    ui(form).Combo_com->setEditText(pty.slave);
+    form->serialLink()->chooseComName(ui(form).Combo_com->currentText());
+    ui(form).BitBtn2->click();
     QJsonObject r;
     if (!form->serialLink()->portOpen()) {
         r["error"] = QStringLiteral("the port did not open");
@@ -266,7 +295,7 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     QTimer prober;
     QObject::connect(&prober, &QTimer::timeout, [&] {
         // As keys arrive from the window system: queued behind whatever the loop has.
-        QWidget* edit = control<QComboBox>(form, "Edit_send");
+        QWidget* edit = ui(form).Edit_send;
         {
             std::lock_guard l(probeMutex);
             typed.push_back(Clock::now());
@@ -310,9 +339,16 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     while (form->receivePath()->state().ReceivedCount < size && limit.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     // The pane catches up on its next update.
-    while (control<ReceivePaneView>(form, "Memo_receive")->hasPending() && limit.elapsed() < 600000)
+    while (ui(form).Memo_receive->hasPending() && limit.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    const double s = seconds(Clock::now() - t0);
+    const auto received = Clock::now();
+    const double s = seconds(received - t0);
+    // The log is on disk within moments of the last byte (its writer gathers for a tenth of a
+    // second at most): how long after, reported apart from the rate.
+    while (log && form->captures()->logWriter()->writtenBytes() < size && limit.elapsed() < 600000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (log)
+        r["log_lag_ms"] = seconds(Clock::now() - received) * 1000;
     const QJsonObject cpu = threadTimesSince(cpu0);
     feeding = false;
     prober.stop();
@@ -351,9 +387,16 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     r["rss_per_byte"] = double(rss1 - rss0) / double(size);
     r["worst_gap_ms"] = worstGap * 1000;
     r["received"] = form->receivePath()->state().ReceivedCount;
-    r["kept_all"] = form->receivePath()->state().ReceivedCount == size && lastCellRight;
+    bool logRight = true;
+    if (log) {
+        form->captures()->stopLog();
+        QFile file(logPath);
+        logRight = file.open(QIODevice::ReadOnly) && file.readAll() == data;
+        r["log_right"] = logRight;
+    }
+    r["kept_all"] = form->receivePath()->state().ReceivedCount == size && lastCellRight && logRight;
     r["cpu_s"] = cpu;
-    control<QToolButton>(form, "BitBtn2")->click();  // disconnect
+    ui(form).BitBtn2->click();  // disconnect
     return r;
 }
 
@@ -429,7 +472,7 @@ int main(int argc, char** argv) {
             scenarios.push_back(a);
     }
     if (scenarios.empty())
-        scenarios = {"bare", "text", "hex", "table", "unending", "probe"};
+        scenarios = {"bare", "text", "log", "hex", "table", "unending", "probe"};
     // Interleaved: one run of every scenario, then the next round.
     std::map<std::string, std::vector<QJsonObject>> results;
     for (int round = 0; round < runs; ++round)
@@ -464,6 +507,22 @@ int main(int argc, char** argv) {
         if (s == "probe")
             std::printf("%-9s keystroke-to-wire median %.1f ms (median of runs), worst %.1f ms\n",
                         "", med(s, "probe_median_ms"), med(s, "probe_max_ms"));
+    }
+    if (results.count("text") && results.count("log")) {
+        // Each round's text and log runs ran side by side: their ratio, then the median.
+        std::vector<double> ratios;
+        for (size_t i = 0; i < std::min(results["text"].size(), results["log"].size()); ++i) {
+            const double text = results["text"][i].value(QLatin1String("mibps")).toDouble();
+            const double logged = results["log"][i].value(QLatin1String("mibps")).toDouble();
+            if (text > 0 && logged > 0)
+                ratios.push_back(logged / text);
+        }
+        std::printf(
+            "log/text  rate with the log on %.2f of the rate with it off (median of %zu "
+            "rounds' ratios; medians %.1f vs %.1f MiB/s); the log complete %.0f ms after the "
+            "last byte (median)\n",
+            median(ratios), ratios.size(), med("log", "mibps"), med("text", "mibps"),
+            med("log", "log_lag_ms"));
     }
     std::printf("medians of %d interleaved runs\n", runs);
     return 0;

@@ -1,16 +1,20 @@
 // Receive throughput: bytes per second through the receive formatter, the pane model and the
 // byte table (store and model), in text and hex mode, for the serial and the TCP policy, on
 // mixed text with line breaks and some control bytes. Also the pane's and the table's memory
-// per received byte.
+// per received byte. With the log to file on (raw), each block is also handed to the log
+// writer before it is shown, as the receive path does: SerialTextLogged against SerialText.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <random>
 
-#include "core/receive/PaneModel.h"
-#include "core/receive/ReceiveFormatter.h"
+#include "core/capture/LogWriter.h"
+
 #include "core/receive/ByteStore.h"
 #include "core/receive/ByteTableModel.h"
+#include "core/receive/PaneModel.h"
+#include "core/receive/ReceiveFormatter.h"
 
 using namespace trelmo;
 
@@ -38,7 +42,7 @@ QByteArray mixedText(qsizetype size) {
 
 // One capture of `total` bytes, fed in blocks of the policy's size; the models are cleared
 // between iterations (outside the timing) so memory stays bounded.
-void runCapture(benchmark::State& state, const LinkPolicy& policy, bool hex) {
+void runCapture(benchmark::State& state, const LinkPolicy& policy, bool hex, bool logged = false) {
     const qsizetype total = 8 * 1024 * 1024;
     const QByteArray data = mixedText(total);
     const qsizetype block = policy.maxBlockBytes;
@@ -46,13 +50,25 @@ void runCapture(benchmark::State& state, const LinkPolicy& policy, bool hex) {
     PaneModel pane;
     ByteTableModel table;
     ReceiveFormatter fmt(pane, table);
+    QTemporaryDir dir;
+    LogWriter log;
     for (auto _ : state) {
+        if (logged) {
+            state.PauseTiming();
+            log.open(dir.filePath(QStringLiteral("bench.log")), LogMode::Raw);
+            state.ResumeTiming();
+        }
         ReceiveState st;
-        for (qsizetype at = 0; at < total; at += block)
-            benchmark::DoNotOptimize(
-                fmt.receiveBlock(st, QByteArrayView(data).sliced(at, std::min(block, total - at)),
-                                 policy, hex, parity));
+        for (qsizetype at = 0; at < total; at += block) {
+            const QByteArrayView piece =
+                QByteArrayView(data).sliced(at, std::min(block, total - at));
+            if (logged)
+                log.append(piece);
+            benchmark::DoNotOptimize(fmt.receiveBlock(st, piece, policy, hex, parity));
+        }
         state.PauseTiming();
+        if (logged && (!log.close() || log.writtenBytes() != total))
+            state.SkipWithError("the log did not get every byte");
         state.counters["table_bytes_per_byte"] =
             static_cast<double>(table.store().memoryUsage()) / static_cast<double>(total);
         state.counters["pane_bytes_per_byte"] =
@@ -66,6 +82,9 @@ void runCapture(benchmark::State& state, const LinkPolicy& policy, bool hex) {
 
 void BM_SerialText(benchmark::State& s) {
     runCapture(s, LinkPolicy::serial(), false);
+}
+void BM_SerialTextLogged(benchmark::State& s) {
+    runCapture(s, LinkPolicy::serial(), false, true);
 }
 void BM_SerialHex(benchmark::State& s) {
     runCapture(s, LinkPolicy::serial(), true);
@@ -97,6 +116,7 @@ void BM_StoreMemoryPerByte(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_SerialText)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SerialTextLogged)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SerialHex)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TcpClientText)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TcpClientHex)->Unit(benchmark::kMillisecond);

@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
             if (!waitFor([&] { return form->receivePath()->receivedCount() == fed.size(); }))
                 break;
             pty->close();
+            QFile::remove(link);  // as udev does when the adapter goes
             if (!waitFor([&] { return form->serialLink()->waiting(); }))
                 break;
             pty = std::make_unique<Pty>();

@@ -1,6 +1,6 @@
 #pragma once
 // What the command line asks of the main window at start (TForm1::applyStartOptions): the
-// settings to put into the boxes, as typed, and the link to open.
+// settings to put into the boxes, as typed, the link to open, and the log to write.
 
 #include <QString>
 #include <optional>
@@ -14,6 +14,8 @@ struct StartOptions {
     bool reopen = false;
     std::optional<QString> tcpHost;
     std::optional<int> tcpPort, listenPort;
+    // --log: every received byte, exactly as received, to this file from the start.
+    std::optional<QString> logFile;
 };
 
 }  // namespace trelmo

@@ -340,6 +340,19 @@ void TForm1::wireCaptures() {
     connect(ui.SaveinBIN2, &QAction::triggered, this, saveBin);
     connect(ui.Butt_print, &QToolButton::clicked, this, print);
     connect(ui.Print1, &QAction::triggered, this, print);
+
+    // The log to file: the item asks for the file and starts, or stops; its check mark and
+    // the log panel follow the controller.
+    CaptureController* captures = c_->captures.get();
+    connect(ui.Action_log, &QAction::triggered, this,
+            [this](bool checked) { runGuarded([&] { Action_logClick(checked); }); });
+    connect(captures, &CaptureController::loggingChanged, ui.Action_log, &QAction::setChecked);
+    connect(captures, &CaptureController::logStatusChanged, this, [this](const QString& text) {
+        const LogWriter* log = c_->captures->logWriter();
+        ui_->StatusBar1Panel4->setText(text);
+        ui_->StatusBar1Panel4->setToolTip(log ? log->path() : QString());
+        ui_->StatusBar1Panel4->setVisible(!text.isEmpty());
+    });
 }
 
 // ---- Handlers of the window ------------------------------------------------------------------
@@ -495,6 +508,40 @@ void TForm1::Button1Click() {
     if (!chosenFile(name))
         return;
     c_->captures->saveBin(*name, captureHeader(*ui_));
+}
+
+void TForm1::Action_logClick(bool checked) {
+    CaptureController& captures = *c_->captures;
+    if (!checked) {
+        captures.stopLog();
+        return;
+    }
+    SaveChoiceRequest request;
+    request.file.owner = this;
+    request.file.title = QStringLiteral("Log to file");
+    request.file.fileName = captures.suggestedLogPath();
+    request.file.defaultExtension = QStringLiteral("log");
+    request.file.filters = {{QStringLiteral("Log files"), QStringLiteral("*.log")},
+                            {QStringLiteral("All files"), QStringLiteral("*")}};
+    request.choiceLabel = QStringLiteral("Write:");
+    request.choices = {QStringLiteral("Raw bytes, exactly as received"),
+                       QStringLiteral("Text lines, as the pane shows them")};
+    request.choice = captures.logMode() == LogMode::Text ? 1 : 0;
+    std::optional<SaveChoice> chosen;
+    try {
+        chosen = dialogs().saveFileWithChoice(request);
+    } catch (const DialogError&) {
+        showMessage(QStringLiteral("File cannot be written or open!\nContact administrator."),
+                    QStringLiteral("Error saving file"), MsgIcon::Error, this);
+    }
+    if (!chosen || chosen->path.isEmpty()) {
+        ui_->Action_log->setChecked(false);
+        return;
+    }
+    const LogMode mode = chosen->choice == 1 ? LogMode::Text : LogMode::Raw;
+    captures.setLogFolder(QFileInfo(chosen->path).absolutePath());
+    captures.setLogMode(mode);
+    captures.startLog(chosen->path, mode);
 }
 
 void TForm1::Butt_printClick() {

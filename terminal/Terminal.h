@@ -95,6 +95,7 @@ class TForm1 : public QMainWindow {
     void BitBtn7Click();
     void Button1Click();
     void Butt_printClick();
+    void Action_logClick(bool checked);
 
     std::unique_ptr<TerminalControls> ui_;
     std::unique_ptr<TerminalControllers> c_;

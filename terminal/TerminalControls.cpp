@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "terminal/PortList.h"
 #include "terminal/ReceivePaneView.h"
@@ -155,6 +156,45 @@ class StatusPanel : public QLabel {
         return QSize(minimumWidth(), fontMetrics().height() + m.top() + m.bottom() + 2 * margin());
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
+// The log panel: the log file's name and size while logging, hidden otherwise. It takes the room
+// the clock panel leaves and, where that is short, elides the start of its text so the size (and
+// what waits for the disk) stays in view; while it shows, the clock panel keeps the width of its
+// whole text.
+class LogPanel : public QLabel {
+  public:
+    LogPanel(QLabel* clock, QWidget* parent) : QLabel(parent), clock_(clock) {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
+    QSize minimumSizeHint() const override {
+        return QSize(40, fontMetrics().height() + 2 * frameWidth() + 2 * margin());
+    }
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        clockMinimum_ = clock_->minimumWidth();
+        const int whole = clock_->fontMetrics().horizontalAdvance(clock_->text()) +
+                          2 * clock_->frameWidth() + 2 * clock_->margin() + 4;
+        clock_->setMinimumWidth(std::max(clockMinimum_, whole));
+        QLabel::showEvent(event);
+    }
+    void hideEvent(QHideEvent* event) override {
+        if (clockMinimum_ >= 0)
+            clock_->setMinimumWidth(clockMinimum_);
+        QLabel::hideEvent(event);
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        drawFrame(&p);
+        const QRect room = contentsRect().adjusted(3, 0, -3, 0);
+        p.drawText(room, Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(text(), Qt::ElideLeft, room.width()));
+    }
+
+  private:
+    QLabel* clock_;
+    int clockMinimum_ = -1;
 };
 
 TdsLed* lamp(QWidget* parent, const char* name, int x, int y) {
@@ -398,6 +438,13 @@ void buildStatusBar(TerminalControls& ui, QMainWindow* window) {
         }
         *panels[i] = p;
     }
+    // The log panel, after the others and shown only while logging.
+    ui.StatusBar1Panel4 =
+        named(new LogPanel(ui.StatusBar1Panel3, ui.StatusBar1), "StatusBar1Panel4");
+    ui.StatusBar1Panel4->setFrameShape(QFrame::Panel);
+    ui.StatusBar1Panel4->setFrameShadow(QFrame::Sunken);
+    ui.StatusBar1->addWidget(ui.StatusBar1Panel4, 2);
+    ui.StatusBar1Panel4->hide();
     window->setStatusBar(ui.StatusBar1);
 }
 
@@ -407,6 +454,8 @@ void buildMenus(TerminalControls& ui, QMainWindow* window) {
     ui.File1 = named(bar->addMenu(QStringLiteral("File")), "File1");
     ui.Save1 = named(ui.File1->addAction(QStringLiteral("Save file")), "Save1");
     ui.SaveinBIN1 = named(ui.File1->addAction(QStringLiteral("Save in BIN")), "SaveinBIN1");
+    ui.Action_log = named(ui.File1->addAction(QStringLiteral("Log to file\u2026")), "Action_log");
+    ui.Action_log->setCheckable(true);
     ui.Print1 = named(ui.File1->addAction(QStringLiteral("Print")), "Print1");
     ui.Exit1 = named(ui.File1->addAction(QStringLiteral("Exit")), "Exit1");
 

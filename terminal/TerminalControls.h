@@ -101,6 +101,7 @@ struct TerminalControls {
     QLabel* StatusBar1Panel1 = nullptr;  // line information
     QLabel* StatusBar1Panel2 = nullptr;  // counters
     QLabel* StatusBar1Panel3 = nullptr;  // clock
+    QLabel* StatusBar1Panel4 = nullptr;  // the log file and its size; hidden unless logging
 
     // ---- Main menu -------------------------------------------------------------------------
     QMenu* File1 = nullptr;
@@ -108,6 +109,7 @@ struct TerminalControls {
     QMenu* Help1 = nullptr;
     QAction* Save1 = nullptr;
     QAction* SaveinBIN1 = nullptr;
+    QAction* Action_log = nullptr;  // "Log to file…", checked while logging
     QAction* Print1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* Connecttoserial1 = nullptr;

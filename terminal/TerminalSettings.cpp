@@ -106,6 +106,11 @@ void TForm1::LoadSettings() {
             c_->commands->loadHistory(historyPath());
             ui.Edit_send->setEditText(QString());
         }
+        // The log dialog's last folder and mode (logging itself starts only when asked).
+        c_->captures->setLogFolder(
+            ini.readString(kSession, QStringLiteral("LogFolder"), QString()));
+        c_->captures->setLogMode(
+            logModeFromName(ini.readString(kSession, QStringLiteral("LogMode"), QString())));
     } catch (...) {
         ui.Edit_ip->setText(QStringLiteral("192.168.0.1"));
         ui.Edit_port->setText(QStringLiteral("502"));
@@ -149,6 +154,12 @@ bool TForm1::SaveSettings() {
         writeOption(ini, QStringLiteral("RepeatMs"), QString::number(ui.Edit_repeat->value()),
                     QStringLiteral("1000"));
         writeOption(ini, QStringLiteral("KeepHistory"), ui.Action_keepHistory->isChecked());
+        // Only once the log dialog has been used: the file is otherwise as it always was.
+        if (!c_->captures->logFolder().isEmpty()) {
+            ini.writeString(kSession, QStringLiteral("LogFolder"), c_->captures->logFolder());
+            ini.writeString(kSession, QStringLiteral("LogMode"),
+                            logModeName(c_->captures->logMode()));
+        }
         ini.commit();
         return true;
     } catch (...) {
@@ -165,11 +176,16 @@ void TForm1::FormClose() {
     // never left open behind a closed window.
     if (c_->serial->portOpen())
         c_->serial->closeOnExit();
+    // The log gets everything received up to here.
+    c_->captures->stopLog();
 }
 
 void TForm1::applyStartOptions(const StartOptions& o) {
     TerminalControls& ui = *ui_;
     SerialLinkController& serial = *c_->serial;
+    // The log first, so it has every byte of the link opened below.
+    if (o.logFile)
+        runGuarded([&] { c_->captures->startLog(*o.logFile, LogMode::Raw); });
     // As typed into the boxes: the change handlers keep the controllers' state in step.
     auto set = [](QComboBox* box, const std::optional<QString>& value, auto handler) {
         if (!value)

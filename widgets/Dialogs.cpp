@@ -1,6 +1,10 @@
 #include "widgets/Dialogs.h"
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -63,6 +67,39 @@ class QtDialogs final : public DialogProvider {
     std::optional<QString> saveFile(const FileDialogRequest& r) override {
         return run(r, QFileDialog::AcceptSave);
     }
+    std::optional<SaveChoice> saveFileWithChoice(const SaveChoiceRequest& r) override {
+        const FileDialogRequest& f = r.file;
+        const QFileInfo offered(f.fileName);
+        QFileDialog dialog(f.owner, f.title,
+                           offered.isAbsolute() ? offered.absolutePath() : lastDir_, filterText(f));
+        // The choice sits in the dialog's own layout, so it is Qt's dialog, not the desktop's.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(f.defaultExtension);
+        dialog.selectFile(offered.isAbsolute() ? offered.fileName() : f.fileName);
+        auto* choice = new QComboBox(&dialog);
+        choice->setObjectName(QStringLiteral("choice"));
+        choice->addItems(r.choices);
+        choice->setCurrentIndex(r.choice);
+        auto* label = new QLabel(r.choiceLabel, &dialog);
+        label->setBuddy(choice);
+        if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+            const int row = grid->rowCount();
+            grid->addWidget(label, row, 0);
+            grid->addWidget(choice, row, 1);
+        } else if (dialog.layout()) {
+            dialog.layout()->addWidget(label);
+            dialog.layout()->addWidget(choice);
+        }
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        const QStringList files = dialog.selectedFiles();
+        if (files.isEmpty())
+            return std::nullopt;
+        lastDir_ = dialog.directory().absolutePath();
+        return SaveChoice{files.first(), choice->currentIndex()};
+    }
     bool print(QWidget* owner, QPrinter& printer) override {
         QPrintDialog dialog(&printer, owner);
         return dialog.exec() == QDialog::Accepted;
@@ -98,6 +135,13 @@ QtDialogs& qtDialogs() {
 DialogProvider* g_provider = nullptr;
 
 }  // namespace
+
+std::optional<SaveChoice> DialogProvider::saveFileWithChoice(const SaveChoiceRequest& request) {
+    const std::optional<QString> path = saveFile(request.file);
+    if (!path)
+        return std::nullopt;
+    return SaveChoice{*path, request.choice};
+}
 
 DialogProvider& dialogs() {
     return g_provider ? *g_provider : qtDialogs();

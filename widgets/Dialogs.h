@@ -37,6 +37,20 @@ struct FileDialogRequest {
     QList<QPair<QString, QString>> filters;
 };
 
+// A save dialog that also asks how the file is to be written: a short list of ways under the
+// file name (the log to file: raw bytes or text lines).
+struct SaveChoiceRequest {
+    FileDialogRequest file;  // fileName may be a whole path: the dialog opens in its folder
+    QString choiceLabel;     // "Write:"
+    QStringList choices;
+    int choice = 0;  // the one offered
+};
+
+struct SaveChoice {
+    QString path;
+    int choice = 0;
+};
+
 // Raised by a provider when a dialog cannot be shown at all.
 class DialogError : public std::runtime_error {
   public:
@@ -50,6 +64,9 @@ class DialogProvider {
     // The chosen path, or nullopt when the user cancelled. May throw DialogError.
     virtual std::optional<QString> openFile(const FileDialogRequest& request) = 0;
     virtual std::optional<QString> saveFile(const FileDialogRequest& request) = 0;
+    // The chosen path and way, or nullopt when cancelled. May throw DialogError. By default
+    // the plain save dialog, keeping the choice offered.
+    virtual std::optional<SaveChoice> saveFileWithChoice(const SaveChoiceRequest& request);
     // Lets the user pick and set up a printer; false when cancelled.
     virtual bool print(QWidget* owner, QPrinter& printer) = 0;
 };

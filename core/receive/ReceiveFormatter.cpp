@@ -52,12 +52,16 @@ QString ReceiveFormatter::lastByteParityText(bool hasParity, ParityMark lastPari
                                          : QStringLiteral("Last byte parity: 0");
 }
 
+PaneModel::Kind ReceiveFormatter::paneKind(const LinkPolicy& policy, bool hexMode) {
+    using Kind = PaneModel::Kind;
+    return !hexMode ? Kind::Text : (policy.namesInHexMode ? Kind::HexNamed : Kind::HexEvery);
+}
+
 ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView bytes,
                                              const LinkPolicy& policy, bool hexMode,
                                              LineParity parity) {
     using Kind = PaneModel::Kind;
-    const Kind kind =
-        !hexMode ? Kind::Text : (policy.namesInHexMode ? Kind::HexNamed : Kind::HexEvery);
+    const Kind kind = paneKind(policy, hexMode);
     // In the hex mode that writes every byte, byte 10 starts the new line with its own text.
     const bool lineFeedShown = kind == Kind::HexEvery;
     const bool tableNames = !hexMode || policy.tableNamesInHexMode;

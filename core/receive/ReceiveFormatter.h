@@ -79,6 +79,9 @@ class ReceiveFormatter {
     ReceiveResult receiveBlock(ReceiveState& state, QByteArrayView bytes, const LinkPolicy& policy,
                                bool hexMode, LineParity parity = LineParity::None);
 
+    // How the pane shows a block received by `policy`'s link in the mode asked for.
+    static PaneModel::Kind paneKind(const LinkPolicy& policy, bool hexMode);
+
     // The block-end texts for the current state (also used to refresh after a clear).
     static QString receivedLabel(int receivedCount);
     static QString lastByteParityText(bool hasParity, ParityMark lastParity);

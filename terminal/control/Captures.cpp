@@ -1,5 +1,9 @@
 #include "terminal/control/Captures.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+#include "core/LocaleText.h"
 #include "terminal/control/ReceivePath.h"
 
 namespace trelmo {
@@ -33,9 +37,22 @@ CaptureController::CaptureController(ReceivePath& receive, QObject* parent)
     : QObject(parent),
       receive_(receive),
       paneSource_(std::make_unique<PaneSource>(receive.pane())),
-      tableSource_(std::make_unique<TableSource>(receive.table())) {}
+      tableSource_(std::make_unique<TableSource>(receive.table())) {
+    logStatusTimer_.setInterval(kLogStatusMs);
+    connect(&logStatusTimer_, &QTimer::timeout, this, &CaptureController::showLogStatus);
+    // The pane emptied starts a new line: so does the text log.
+    connect(&receive.pane(), &PaneModel::cleared, this, [this] {
+        if (log_)
+            log_->breakLine();
+    });
+}
 
-CaptureController::~CaptureController() = default;
+CaptureController::~CaptureController() {
+    // Everything queued is written before the receive path goes.
+    receive_.setReceiveTap({});
+    if (log_)
+        log_->close();
+}
 
 void CaptureController::saveTextLog(const QString& path, const CaptureHeader& header) {
     try {
@@ -58,6 +75,83 @@ void CaptureController::saveBin(const QString& path, const CaptureHeader& header
 
 PrintLayout CaptureController::printout(const CaptureHeader& header) const {
     return makePrintLayout(header, *tableSource_);
+}
+
+}  // namespace trelmo
+
+namespace trelmo {
+
+// ---- The log to file ----------------------------------------------------------------------
+
+QString CaptureController::suggestedLogPath() const {
+    const QString folder = logFolder_.isEmpty() ? QDir::homePath() : logFolder_;
+    return QDir(folder).filePath(defaultLogFileName(now()));
+}
+
+bool CaptureController::startLog(const QString& path, LogMode mode) {
+    finishLog();
+    const quint64 generation = ++logGeneration_;
+    LogWriter::Hooks hooks;
+    // A failed write is reported on the writer's thread; the log is ended on this one.
+    hooks.failed = [this, generation] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation == logGeneration_)
+                    finishLog();
+            },
+            Qt::QueuedConnection);
+    };
+    hooks.beforeWrite = logWriteHook;
+    auto writer = std::make_unique<LogWriter>(std::move(hooks));
+    if (!writer->open(path, mode)) {
+        emit notice(Notice{QStringLiteral("Cannot log to %1:\n%2").arg(path, writer->error()),
+                           QStringLiteral("Log to file"), Notice::Icon::Error, true});
+        emit loggingChanged(false);
+        return false;
+    }
+    log_ = std::move(writer);
+    LogWriter* log = log_.get();
+    if (mode == LogMode::Raw) {
+        receive_.setReceiveTap(
+            [log](QByteArrayView block, PaneModel::Kind) { log->append(block); });
+    } else {
+        receive_.setReceiveTap([this, log](QByteArrayView block, PaneModel::Kind kind) {
+            log->append(block, kind,
+                        logLineTimes_ ? std::optional<QTime>(now().time()) : std::nullopt);
+        });
+    }
+    logStatusTimer_.start();
+    emit loggingChanged(true);
+    showLogStatus();
+    return true;
+}
+
+void CaptureController::stopLog() {
+    finishLog();
+}
+
+void CaptureController::finishLog() {
+    if (!log_)
+        return;
+    receive_.setReceiveTap({});
+    logStatusTimer_.stop();
+    const std::unique_ptr<LogWriter> log = std::move(log_);
+    const bool written = log->close();
+    emit loggingChanged(false);
+    emit logStatusChanged(QString());
+    if (!written)
+        emit notice(Notice{QStringLiteral("Logging to %1 has stopped: %2\nReception goes on; the "
+                                          "pane keeps everything received.")
+                               .arg(log->path(), log->error()),
+                           QStringLiteral("Log to file"), Notice::Icon::Error, true});
+}
+
+void CaptureController::showLogStatus() {
+    if (!log_)
+        return;
+    emit logStatusChanged(logStatusText(QFileInfo(log_->path()).fileName(), log_->writtenBytes(),
+                                        log_->waitingBytes()));
 }
 
 }  // namespace trelmo

@@ -10,6 +10,8 @@ ReceivePath::ReceivePath(QObject* parent) : QObject(parent), pane_(this), table_
 }
 
 void ReceivePath::showReceived(QByteArrayView block, const LinkPolicy& policy, LineParity parity) {
+    if (tap_)
+        tap_(block, ReceiveFormatter::paneKind(policy, hexMode_));
     emit lampChanged(true);
     const ReceiveResult result = formatter_.receiveBlock(state_, block, policy, hexMode_, parity);
     if (result.moreThan10k)

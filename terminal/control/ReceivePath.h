@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 #include "core/receive/ByteTableModel.h"
 #include "core/receive/PaneModel.h"
@@ -38,6 +39,10 @@ class ReceivePath : public QObject {
     // it). The RxD lamp is lit for the block.
     void showReceived(QByteArrayView block, const LinkPolicy& policy,
                       LineParity parity = LineParity::None);
+    // Sees every block showReceived gets, before it is shown, with the pane kind it is shown
+    // as (the log to file taps here); an empty function removes the tap.
+    using ReceiveTap = std::function<void(QByteArrayView block, PaneModel::Kind kind)>;
+    void setReceiveTap(ReceiveTap tap) { tap_ = std::move(tap); }
     // A block that could not be read or shown: the counters panel tells when
     // ("Exception receive <time>") and the RxD lamp stays lit.
     void showReceiveFailure();
@@ -69,6 +74,7 @@ class ReceivePath : public QObject {
     ReceiveFormatter formatter_{pane_, table_};
     ReceiveState state_;
     bool hexMode_ = false;
+    ReceiveTap tap_;
     QString sentLabel_ = QStringLiteral("Total send:");
     QString receivedLabel_;
 };

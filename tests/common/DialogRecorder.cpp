@@ -57,6 +57,19 @@ std::optional<QString> DialogRecorder::saveFile(const FileDialogRequest& request
     return answer;
 }
 
+std::optional<SaveChoice> DialogRecorder::saveFileWithChoice(const SaveChoiceRequest& request) {
+    saveChoiceRequests.push_back(request);
+    if (failNextSave) {
+        failNextSave = false;
+        throw DialogError("the save dialog cannot be shown");
+    }
+    if (saveChoiceAnswers.empty())
+        return std::nullopt;
+    auto answer = saveChoiceAnswers.front();
+    saveChoiceAnswers.pop_front();
+    return answer;
+}
+
 bool DialogRecorder::print(QWidget*, QPrinter& printer) {
     ++printDialogs;
     if (printToPdf.isEmpty())

@@ -35,6 +35,10 @@ class DialogRecorder : public DialogProvider {
     std::deque<std::optional<QString>> saveAnswers;
     std::vector<FileDialogRequest> openRequests;
     std::vector<FileDialogRequest> saveRequests;
+    // Answers for the save dialogs that also ask how to write (nullopt = cancel), in order;
+    // when empty: cancel.
+    std::deque<std::optional<SaveChoice>> saveChoiceAnswers;
+    std::vector<SaveChoiceRequest> saveChoiceRequests;
     // When set, the next save dialog throws DialogError instead of answering.
     bool failNextSave = false;
 
@@ -48,6 +52,7 @@ class DialogRecorder : public DialogProvider {
     MsgResult message(const MessageRequest& request) override;
     std::optional<QString> openFile(const FileDialogRequest& request) override;
     std::optional<QString> saveFile(const FileDialogRequest& request) override;
+    std::optional<SaveChoice> saveFileWithChoice(const SaveChoiceRequest& request) override;
     bool print(QWidget* owner, QPrinter& printer) override;
 };
 

@@ -59,6 +59,11 @@ class SerialReopen : public WindowTest {
         EXPECT_TRUE(QFile::link(pty->SlavePath(), link()));
         return *pty;
     }
+    // The adapter is pulled: its node goes, and udev takes its stable link away.
+    void pull() {
+        pty->CloseMaster();
+        QFile::remove(link());
+    }
     QString link() const { return dir.path("by-id/usb-Trelmo_Test_Adapter-if00-port0"); }
     int linesStartingWith(const QString& prefix) const {
         return int(
@@ -83,7 +88,7 @@ TEST_F(SerialReopen, ThePortIsReopenedEachTimeItsDeviceReturns) {
         ASSERT_TRUE(pumpUntil([&] { return received() == fed.size(); }));
 
         // The adapter is pulled: one line, the waiting status, no box.
-        pty->CloseMaster();
+        pull();
         ASSERT_TRUE(pumpUntil(
             [&] { return linesStartingWith("Port " + name + " lost at ") == round + 1; }));
         EXPECT_TRUE(form->serialLink()->portOpen());

@@ -281,8 +281,11 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
         menus << a->menu();
     ASSERT_EQ(menus.size(), 3);
     EXPECT_EQ(menus[0]->title(), "File");
-    EXPECT_EQ(actionTexts(menus[0]), QStringList({"Save file", "Save in BIN", "Print", "Exit"}));
-    EXPECT_EQ(actionNames(menus[0]), QStringList({"Save1", "SaveinBIN1", "Print1", "Exit1"}));
+    EXPECT_EQ(actionTexts(menus[0]),
+              QStringList({"Save file", "Save in BIN", QString::fromUtf8("Log to file\u2026"),
+                           "Print", "Exit"}));
+    EXPECT_EQ(actionNames(menus[0]),
+              QStringList({"Save1", "SaveinBIN1", "Action_log", "Print1", "Exit1"}));
     EXPECT_EQ(menus[1]->title(), "Tools");
     EXPECT_EQ(actionTexts(menus[1]).mid(0, 6),
               QStringList({"Connect to serial ", "Connect TCP", "Listen TCP", "Open command file",

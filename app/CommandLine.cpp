@@ -77,8 +77,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption settings(QStringLiteral("settings"),
                                       QStringLiteral("The settings file to read and write."),
                                       QStringLiteral("file"));
-    p.addOptions(
-        {help, version, port, speed, parity, dataBits, stopBits, connect, tcp, listen, settings});
+    const QCommandLineOption timestamps(
+        QStringLiteral("timestamps"),
+        QStringLiteral("Show each received line behind its arrival time (Tools > Time stamps)."));
+    p.addOptions({help, version, port, speed, parity, dataBits, stopBits, connect, tcp, listen,
+                  settings, timestamps});
 
     ParsedCommandLine out;
     const bool parsed = p.parse(arguments);
@@ -154,6 +157,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         1)
         problems << QStringLiteral("Only one link at a time: --connect, --tcp or --listen");
     o.settings = text(settings);
+    o.timeStamps = p.isSet(timestamps);
 
     if (!problems.isEmpty()) {
         out.exit = true;

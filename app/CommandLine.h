@@ -16,6 +16,7 @@
 //   --tcp HOST:PORT    connects to a TCP host at start
 //   --listen PORT      listens on a TCP port at start
 //   --settings FILE    the settings file to read and write
+//   --timestamps       shows every received line behind its arrival time (Tools → Time stamps)
 //   --help, --version
 
 #include <QString>

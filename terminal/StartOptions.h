@@ -10,6 +10,7 @@ namespace trelmo {
 struct StartOptions {
     std::optional<QString> port, speed, parity, dataBits, stopBits, settings;
     bool connect = false;
+    bool timeStamps = false;  // Tools → "Time stamps" on
     std::optional<QString> tcpHost;
     std::optional<int> tcpPort, listenPort;
 };

@@ -23,6 +23,7 @@
 
 #include "core/Guard.h"
 #include "core/LocaleText.h"
+#include "terminal/PaneTools.h"
 #include "terminal/PortList.h"
 #include "terminal/Printout.h"
 #include "terminal/ReceivePaneView.h"
@@ -125,6 +126,7 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     wireTcp();
     wireCommands();
     wireCaptures();
+    paneTools_ = new PaneTools(this, ui_->Tools1, ui_->PopupMenu1, ui_->Memo_receive, *c_->receive);
 
     LoadSettings();
 

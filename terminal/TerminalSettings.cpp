@@ -1,12 +1,15 @@
 // Start-up and shutdown of the main window: the settings file, and the command line's options.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <algorithm>
 
 #include "core/Convert.h"
 #include "core/Guard.h"
 #include "core/IniFile.h"
+#include "terminal/PaneTools.h"
 #include "terminal/PortList.h"
 #include "terminal/StartOptions.h"
 #include "terminal/Terminal.h"
@@ -19,6 +22,10 @@ namespace {
 const QString kCom = QStringLiteral("Com port");
 const QString kMisc = QStringLiteral("Misc");
 const QString kTcp = QStringLiteral("TCPConn");
+// The session's view of the pane: the time stamps and the hex mode's packet gap (ms).
+const QString kSession = QStringLiteral("Session");
+const QString kTimeStamps = QStringLiteral("TimeStamps");
+const QString kPacketGap = QStringLiteral("PacketGap");
 }  // namespace
 
 void TForm1::LoadSettings() {
@@ -71,6 +78,10 @@ void TForm1::LoadSettings() {
             ini.readString(kTcp, QStringLiteral("Host"), QStringLiteral("192.168.0.1")));
         ui.Edit_port->setText(ini.readString(kTcp, QStringLiteral("Port"), QStringLiteral("502")));
         ui.UD_ipTime->setValue(ini.readInteger(kTcp, QStringLiteral("Timeout"), 30));
+
+        c_->receive->setPacketGapMs(std::clamp(
+            ini.readInteger(kSession, kPacketGap, ReceivePath::kDefaultPacketGapMs), 0, 60000));
+        paneTools_->timeStampsAction()->setChecked(ini.readBool(kSession, kTimeStamps, false));
     } catch (...) {
         ui.Edit_ip->setText(QStringLiteral("192.168.0.1"));
         ui.Edit_port->setText(QStringLiteral("502"));
@@ -108,6 +119,13 @@ bool TForm1::SaveSettings() {
         ini.writeString(kTcp, QStringLiteral("Host"), ui.Edit_ip->text());
         ini.writeString(kTcp, QStringLiteral("Port"), ui.Edit_port->text());
         ini.writeInteger(kTcp, QStringLiteral("Timeout"), ui.UD_ipTime->value());
+        // The session's keys once they were used: a file that never had them stays as it was.
+        const bool stamps = paneTools_->timeStampsAction()->isChecked();
+        if (stamps || ini.valueExists(kSession, kTimeStamps))
+            ini.writeBool(kSession, kTimeStamps, stamps);
+        const int gap = c_->receive->packetGapMs();
+        if (gap != ReceivePath::kDefaultPacketGapMs || ini.valueExists(kSession, kPacketGap))
+            ini.writeInteger(kSession, kPacketGap, gap);
         ini.commit();
         return true;
     } catch (...) {
@@ -139,6 +157,8 @@ void TForm1::applyStartOptions(const StartOptions& o) {
     set(ui.Combo_parity, o.parity, [&](const QString& t) { serial.chooseParity(t); });
     set(ui.Combo_databits, o.dataBits, [&](const QString& t) { serial.chooseDataBits(t); });
     set(ui.Combo_stopbit, o.stopBits, [&](const QString& t) { serial.chooseStopBits(t); });
+    if (o.timeStamps)
+        paneTools_->timeStampsAction()->setChecked(true);
     if (o.connect)
         runGuarded([&] { BitBtn2Click(); });
     if (o.tcpHost) {

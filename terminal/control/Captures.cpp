@@ -7,12 +7,15 @@ namespace {
 
 class PaneSource : public CapturePaneSource {
   public:
-    explicit PaneSource(const PaneModel& pane) : pane_(pane) {}
-    qsizetype paneLineCount() const override { return pane_.lineCount(); }
-    QString paneLine(qsizetype i) const override { return pane_.line(static_cast<int>(i)); }
+    explicit PaneSource(const ReceivePath& receive) : receive_(receive) {}
+    qsizetype paneLineCount() const override { return receive_.pane().lineCount(); }
+    // Behind its time stamp while the stamps are on.
+    QString paneLine(qsizetype i) const override {
+        return receive_.stampedLine(static_cast<int>(i));
+    }
 
   private:
-    const PaneModel& pane_;
+    const ReceivePath& receive_;
 };
 
 class TableSource : public CaptureTableSource {
@@ -32,7 +35,7 @@ class TableSource : public CaptureTableSource {
 CaptureController::CaptureController(ReceivePath& receive, QObject* parent)
     : QObject(parent),
       receive_(receive),
-      paneSource_(std::make_unique<PaneSource>(receive.pane())),
+      paneSource_(std::make_unique<PaneSource>(receive)),
       tableSource_(std::make_unique<TableSource>(receive.table())) {}
 
 CaptureController::~CaptureController() = default;

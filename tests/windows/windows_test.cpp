@@ -253,8 +253,10 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
     EXPECT_EQ(memo->font().family(), "Arial");
     EXPECT_EQ(memo->font().pointSize(), 9);
     EXPECT_EQ(memo->toPlainText(), "");
-    EXPECT_EQ(actionTexts(ui(f).PopupMenu1), QStringList({"Clear", "Save", "Save in BIN"}));
-    EXPECT_EQ(actionNames(ui(f).PopupMenu1), QStringList({"Clear1", "Save2", "SaveinBIN2"}));
+    EXPECT_EQ(actionTexts(ui(f).PopupMenu1),
+              QStringList({"Clear", "Save", "Save in BIN", "Find\u2026"}));
+    EXPECT_EQ(actionNames(ui(f).PopupMenu1),
+              QStringList({"Clear1", "Save2", "SaveinBIN2", "Action_find"}));
     // The pane grows with the window.
     const QSize before = memo->size();
     f->resize(1000, 800);
@@ -284,10 +286,12 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
     EXPECT_EQ(actionTexts(menus[0]), QStringList({"Save file", "Save in BIN", "Print", "Exit"}));
     EXPECT_EQ(actionNames(menus[0]), QStringList({"Save1", "SaveinBIN1", "Print1", "Exit1"}));
     EXPECT_EQ(menus[1]->title(), "Tools");
-    EXPECT_EQ(actionTexts(menus[1]), QStringList({"Connect to serial ", "Connect TCP", "Listen TCP",
-                                                  "Open command file", "Save commands", "M-Bus"}));
-    EXPECT_EQ(actionNames(menus[1]), QStringList({"Connecttoserial1", "ConnecttCP1", "ListenTCP1",
-                                                  "Opencommandfile1", "Savecommands1", "MBus1"}));
+    EXPECT_EQ(actionTexts(menus[1]),
+              QStringList({"Connect to serial ", "Connect TCP", "Listen TCP", "Open command file",
+                           "Save commands", "M-Bus", "Time stamps"}));
+    EXPECT_EQ(actionNames(menus[1]),
+              QStringList({"Connecttoserial1", "ConnecttCP1", "ListenTCP1", "Opencommandfile1",
+                           "Savecommands1", "MBus1", "Action_timestamps"}));
     EXPECT_EQ(menus[2]->title(), "Help");
     EXPECT_EQ(actionTexts(menus[2]), QStringList({"About", "Contents"}));
     EXPECT_EQ(actionNames(menus[2]), QStringList({"About1", "Contents1"}));

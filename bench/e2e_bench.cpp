@@ -20,7 +20,9 @@
 //   trelmo_e2e_bench --child SCENARIO BYTES         one run; prints one JSON line
 //
 // Scenarios: bare, text, hex, table (text with the byte table window open), unending (one
-// line without any line break), probe (a command typed every 200 ms during a 50 MiB feed).
+// line without any line break), probe (a command typed every 200 ms during a 50 MiB feed),
+// stamps and stampshex (text and hex with Tools > Time stamps on; their rate is also given
+// as a ratio to text's and hex's of the same round, the median of the rounds).
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -28,6 +30,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -54,12 +57,34 @@
 #include "app/Windows.h"
 #include "core/receive/ByteTableModel.h"
 #include "terminal/ReceivePaneView.h"
+#include "terminal/control/Controllers.h"
 #include "widgets/Application.h"
 
 using namespace trelmo;
-using trelmo::test::ui;
 
 namespace {
+
+// The controls the benchmark drives, found by their objectName as any automation finds them.
+struct Controls {
+    QPushButton* Butt_additional;
+    QCheckBox* Check_hex;
+    QComboBox* Combo_com;
+    QToolButton* BitBtn2;
+    QComboBox* Edit_send;
+    ReceivePaneView* Memo_receive;
+};
+
+Controls ui(const TForm1* form) {
+    auto find = [form](auto* type, const char* name) {
+        return form->findChild<std::remove_pointer_t<decltype(type)>*>(QString::fromLatin1(name));
+    };
+    return Controls{find(static_cast<QPushButton*>(nullptr), "Butt_additional"),
+                    find(static_cast<QCheckBox*>(nullptr), "Check_hex"),
+                    find(static_cast<QComboBox*>(nullptr), "Combo_com"),
+                    find(static_cast<QToolButton*>(nullptr), "BitBtn2"),
+                    find(static_cast<QComboBox*>(nullptr), "Edit_send"),
+                    find(static_cast<ReceivePaneView*>(nullptr), "Memo_receive")};
+}
 
 using Clock = std::chrono::steady_clock;
 constexpr qint64 kMiB = 1024 * 1024;
@@ -219,8 +244,17 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     form->show();
     if (scenario == QLatin1String("table"))
         ui(form).Butt_additional->click();
-    if (scenario == QLatin1String("hex"))
+    if (scenario == QLatin1String("hex") || scenario == QLatin1String("stampshex"))
         ui(form).Check_hex->setChecked(true);
+    if (scenario.startsWith(QLatin1String("stamps"))) {
+        QAction* stamps = form->findChild<QAction*>(QStringLiteral("Action_timestamps"));
+        if (!stamps) {
+            QJsonObject r;
+            r["error"] = QStringLiteral("no Action_timestamps");
+            return r;
+        }
+        stamps->setChecked(true);
+    }
     ui(form).Combo_com->setEditText(pty.slave);
     form->serialLink()->chooseComName(ui(form).Combo_com->currentText());
     ui(form).BitBtn2->click();
@@ -423,7 +457,7 @@ int main(int argc, char** argv) {
             scenarios.push_back(a);
     }
     if (scenarios.empty())
-        scenarios = {"bare", "text", "hex", "table", "unending", "probe"};
+        scenarios = {"bare", "text", "stamps", "hex", "stampshex", "table", "unending", "probe"};
     // Interleaved: one run of every scenario, then the next round.
     std::map<std::string, std::vector<QJsonObject>> results;
     for (int round = 0; round < runs; ++round)
@@ -458,6 +492,21 @@ int main(int argc, char** argv) {
         if (s == "probe")
             std::printf("%-9s keystroke-to-wire median %.1f ms (median of runs), worst %.1f ms\n",
                         "", med(s, "probe_median_ms"), med(s, "probe_max_ms"));
+    }
+    // Stamps on against off, round by round (each pair ran one after the other).
+    for (const auto& [on, off] : {std::pair<std::string, std::string>{"stamps", "text"},
+                                  std::pair<std::string, std::string>{"stampshex", "hex"}}) {
+        if (!results.count(on) || !results.count(off))
+            continue;
+        std::vector<double> ratios;
+        for (size_t i = 0; i < std::min(results[on].size(), results[off].size()); ++i) {
+            const double a = results[on][i].value(QLatin1String("mibps")).toDouble();
+            const double b = results[off][i].value(QLatin1String("mibps")).toDouble();
+            if (a > 0 && b > 0)
+                ratios.push_back(a / b);
+        }
+        std::printf("%-9s rate / %s rate: median %.2f of %zu rounds\n", on.c_str(), off.c_str(),
+                    median(ratios), ratios.size());
     }
     std::printf("medians of %d interleaved runs\n", runs);
     return 0;

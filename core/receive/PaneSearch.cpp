@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <limits>
 
 #include "core/commands/CommandString.h"
@@ -115,7 +116,7 @@ void PaneFinder::clearQuery() {
     latinClass_.fill(0);
     classes_ = 1;
     for (auto& t : unitTables_)
-        t.clear();
+        t = UnitTable{};
     resetCount();
 }
 
@@ -200,11 +201,11 @@ uint32_t PaneFinder::charStep(uint32_t state, char16_t c) const {
     return delta_[size_t(state) * classes_ + cls];
 }
 
-const uint32_t* PaneFinder::unitTable(Kind kind) const {
+const PaneFinder::UnitTable& PaneFinder::unitTable(Kind kind) const {
     const int r = text_ ? PaneModel::byteKindIndex(kind) : 0;
-    std::vector<uint32_t>& table = unitTables_[r];
-    if (table.empty()) {
-        table.resize(size_t(m_ + 1) * 256);
+    UnitTable& t = unitTables_[r];
+    if (t.next.empty()) {
+        t.next.resize(size_t(m_ + 1) * 256);
         for (int s = 0; s <= m_; ++s)
             for (int b = 0; b < 256; ++b) {
                 uint32_t state = static_cast<uint32_t>(s);
@@ -218,10 +219,22 @@ const uint32_t* PaneFinder::unitTable(Kind kind) const {
                     state = byteStep(state, static_cast<uint8_t>(b));
                     hits = state == uint32_t(m_);
                 }
-                table[size_t(s) * 256 + b] = state | (hits << kHitShift);
+                t.next[size_t(s) * 256 + b] = state | (hits << kHitShift);
             }
+        int starting = 0;
+        for (int b = 0; b < 256; ++b) {
+            t.starts[b] = t.next[b] != 0;
+            if (t.starts[b]) {
+                t.single = b;
+                ++starting;
+            }
+        }
+        if (starting == 0)
+            t.single = kNone;
+        else if (starting > 1)
+            t.single = kSeveral;
     }
-    return table.data();
+    return t;
 }
 
 // ---- Scanning -----------------------------------------------------------------------------
@@ -256,9 +269,26 @@ qsizetype PaneFinder::scanLine(int line, qsizetype from, qsizetype to, uint32_t&
                 return;
             }
         }
-        const uint32_t* table = unitTable(kind);
+        const UnitTable& unit = unitTable(kind);
+        const uint32_t* table = unit.next.data();
         uint32_t s = state;
         for (qsizetype i = 0; i < n; ++i) {
+            if (s == 0) {
+                // Bytes that leave state 0 as it is go by unread by the automaton.
+                if (unit.single >= 0) {
+                    const void* p = std::memchr(data + i, unit.single, size_t(n - i));
+                    if (!p)
+                        break;
+                    i = static_cast<const uint8_t*>(p) - data;
+                } else if (unit.single == kNone) {
+                    break;
+                } else {
+                    while (i < n && !unit.starts[data[i]])
+                        ++i;
+                    if (i == n)
+                        break;
+                }
+            }
             const uint32_t e = table[(size_t(s) << 8) | data[i]];
             s = e & kStateMask;
             if ((e >> kHitShift) != 0 && !onHit(at + i, static_cast<int>(e >> kHitShift))) {
@@ -447,18 +477,23 @@ std::optional<PaneMatch> PaneFinder::findPrevious(PanePosition before, bool wrap
         return std::nullopt;
     // The last match starting before p: looked for in windows before p that grow, first in
     // p's line, then over lines; the first window that holds one has the last.
+    // A window holds the matches from its start to the start of the window before it (which
+    // held none), so every part is scanned about once.
     auto lastBefore = [&](PanePosition p) -> std::optional<PaneMatch> {
         const int pl = std::min(p.line, lines - 1);
         const qsizetype u =
             p.line >= lines ? model_.lineBytes(pl) : layout_.markAtColumn(pl, p.column).offset;
-        const int limit = text_ ? pl : std::min(lines - 1, pl + m_ + 1);
+        PanePosition bound = p;
         auto lastIn = [&](PanePosition start) {
+            const int limit =
+                text_ ? std::min(bound.line, lines - 1) : std::min(lines - 1, bound.line + m_ + 1);
             std::optional<PaneMatch> last;
             std::optional<PaneMatch> f = firstFrom(start, false, limit);
-            while (f && f->start < p) {
+            while (f && f->start < bound) {
                 last = f;
                 f = firstFrom(f->start, true, limit);
             }
+            bound = start;
             return last;
         };
         for (qsizetype w = 64;; w *= 16) {

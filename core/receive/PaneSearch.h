@@ -163,8 +163,17 @@ class PaneFinder : public QObject {
     char16_t fold(char16_t c) const;
     uint32_t charStep(uint32_t state, char16_t c) const;
     uint32_t byteStep(uint32_t state, uint8_t b) const { return delta_[state * 256 + b]; }
-    // The unit table of an 8-bit kind: next state | (match ends in the unit) << 16.
-    const uint32_t* unitTable(Kind kind) const;
+    // The unit table of an 8-bit kind: for each state and byte, the next state | (matches
+    // ending in the unit) << 16; and the bytes that leave state 0 (or end a match there), so
+    // a scan in state 0 can skip the others (with memchr when there is only one).
+    struct UnitTable {
+        std::vector<uint32_t> next;
+        std::array<bool, 256> starts{};
+        int single = -1;  // the one byte that starts, or kSeveral, or kNone
+    };
+    static constexpr int kSeveral = -1;
+    static constexpr int kNone = -2;
+    const UnitTable& unitTable(Kind kind) const;
     static constexpr uint32_t kStateMask = 0xFFFF;
     static constexpr int kHitShift = 16;
 
@@ -207,7 +216,7 @@ class PaneFinder : public QObject {
     std::unordered_map<char16_t, uint16_t> otherClass_;
     int classes_ = 1;
     std::vector<uint32_t> delta_;  // (m + 1) x classes (text) or x 256 (bytes)
-    mutable std::array<std::vector<uint32_t>, 4> unitTables_;
+    mutable std::array<UnitTable, 4> unitTables_;
 
     // The count.
     struct Count {

@@ -166,6 +166,28 @@ void BM_MemoryPerByte64(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * total);
 }
 
+// Receive rate of 64-byte lines read as the serial link reads them (with arrival marks), time
+// stamps on (packet gap set) or off, text or hex mode: what the stamps cost the receive path.
+void BM_Receive64(benchmark::State& state) {
+    const bool stamps = state.range(0) != 0;
+    const bool hex = state.range(1) != 0;
+    const qsizetype total = 16 * 1024 * 1024;
+    const QByteArray data = numberedLines(total);
+    PaneModel pane;
+    ByteTableModel table;
+    ReceiveFormatter fmt(pane, table);
+    fmt.setPacketGap(stamps ? 20 * 1000000 : 0);
+    for (auto _ : state) {
+        ReceiveState st;
+        feedSerial(fmt, st, data, hex);
+        state.PauseTiming();
+        pane.clear();
+        table.clear();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * total);
+}
+
 // ---- Finding in a 100 MiB capture -----------------------------------------------------------
 
 constexpr qsizetype kFindCapture = 100 * 1024 * 1024;
@@ -307,6 +329,13 @@ BENCHMARK(BM_MemoryPerByte64)
     ->Args({0, 1})
     ->Args({1, 1})
     ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Receive64)
+    ->ArgNames({"stamps", "hex"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindFirstText)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindFirstTextCaseSensitive)->Unit(benchmark::kMillisecond);

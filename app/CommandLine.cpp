@@ -115,8 +115,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
                                  QStringLiteral("Log every received byte, exactly as received, to "
                                                 "this file from the start (this run only)."),
                                  QStringLiteral("file"));
+    const QCommandLineOption timestamps(
+        QStringLiteral("timestamps"),
+        QStringLiteral("Show each received line behind its arrival time (Tools > Time stamps)."));
     p.addOptions({help, version, port, speed, parity, dataBits, stopBits, connect, reopen, tcp,
-                  listen, settings, log});
+                  listen, settings, log, timestamps});
 
     ParsedCommandLine out;
     const bool parsed = p.parse(arguments);
@@ -200,6 +203,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         else
             o.logFile = QFileInfo(*l).absoluteFilePath();
     }
+    o.timeStamps = p.isSet(timestamps);
 
     if (!problems.isEmpty()) {
         out.exit = true;

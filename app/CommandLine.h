@@ -19,6 +19,7 @@
 //   --settings FILE    the settings file to read and write
 //   --log FILE         logs every received byte, exactly as received, to FILE from the start
 //                      (for this run only: not saved)
+//   --timestamps       shows every received line behind its arrival time (Tools → Time stamps)
 //   --help, --version
 
 #include <QString>

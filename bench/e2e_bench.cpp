@@ -22,9 +22,9 @@
 // Scenarios: bare, text, hex, table (text with the byte table window open), unending (one
 // line without any line break), probe (a command typed every 200 ms during a 50 MiB feed), log
 // (text with the log to file on, raw: the file must then hold exactly the bytes fed; how long
-// after the last byte was shown the file held it all is reported as log_lag_ms). With both text
-// and log run, the log's rate is compared with the text's: the median of the rounds' log/text
-// ratios.
+// after the last byte was shown the file held it all is reported as log_lag_ms), stamps and
+// stampshex (text and hex with Tools > Time stamps on). The log's rate is compared with the
+// text's, and the stamps' with text's and hex's: the median of the rounds' ratios.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -32,6 +32,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -67,30 +68,30 @@ using namespace trelmo;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr qint64 kMiB = 1024 * 1024;
-
-// The main window's controls the runs use, found by their objectName as a user's tool would.
-struct FormControls {
-    QToolButton* BitBtn2;
+// The controls the benchmark drives, found by their objectName as any automation finds them.
+struct Controls {
     QPushButton* Butt_additional;
     QCheckBox* Check_hex;
     QComboBox* Combo_com;
+    QToolButton* BitBtn2;
     QComboBox* Edit_send;
     ReceivePaneView* Memo_receive;
 };
 
-FormControls ui(const TForm1* form) {
-    auto find = [form]<typename T>(T*, const char* name) {
-        return form->findChild<T*>(QString::fromLatin1(name));
+Controls ui(const TForm1* form) {
+    auto find = [form](auto* type, const char* name) {
+        return form->findChild<std::remove_pointer_t<decltype(type)>*>(QString::fromLatin1(name));
     };
-    return {find(static_cast<QToolButton*>(nullptr), "BitBtn2"),
-            find(static_cast<QPushButton*>(nullptr), "Butt_additional"),
-            find(static_cast<QCheckBox*>(nullptr), "Check_hex"),
-            find(static_cast<QComboBox*>(nullptr), "Combo_com"),
-            find(static_cast<QComboBox*>(nullptr), "Edit_send"),
-            find(static_cast<ReceivePaneView*>(nullptr), "Memo_receive")};
+    return Controls{find(static_cast<QPushButton*>(nullptr), "Butt_additional"),
+                    find(static_cast<QCheckBox*>(nullptr), "Check_hex"),
+                    find(static_cast<QComboBox*>(nullptr), "Combo_com"),
+                    find(static_cast<QToolButton*>(nullptr), "BitBtn2"),
+                    find(static_cast<QComboBox*>(nullptr), "Edit_send"),
+                    find(static_cast<ReceivePaneView*>(nullptr), "Memo_receive")};
 }
+
+using Clock = std::chrono::steady_clock;
+constexpr qint64 kMiB = 1024 * 1024;
 
 double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
@@ -254,8 +255,17 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     }
     if (scenario == QLatin1String("table"))
         ui(form).Butt_additional->click();
-    if (scenario == QLatin1String("hex"))
+    if (scenario == QLatin1String("hex") || scenario == QLatin1String("stampshex"))
         ui(form).Check_hex->setChecked(true);
+    if (scenario.startsWith(QLatin1String("stamps"))) {
+        QAction* stamps = form->findChild<QAction*>(QStringLiteral("Action_timestamps"));
+        if (!stamps) {
+            QJsonObject r;
+            r["error"] = QStringLiteral("no Action_timestamps");
+            return r;
+        }
+        stamps->setChecked(true);
+    }
     ui(form).Combo_com->setEditText(pty.slave);
     form->serialLink()->chooseComName(ui(form).Combo_com->currentText());
     ui(form).BitBtn2->click();
@@ -472,7 +482,8 @@ int main(int argc, char** argv) {
             scenarios.push_back(a);
     }
     if (scenarios.empty())
-        scenarios = {"bare", "text", "log", "hex", "table", "unending", "probe"};
+        scenarios = {"bare",      "text",  "log",      "stamps", "hex",
+                     "stampshex", "table", "unending", "probe"};
     // Interleaved: one run of every scenario, then the next round.
     std::map<std::string, std::vector<QJsonObject>> results;
     for (int round = 0; round < runs; ++round)
@@ -523,6 +534,21 @@ int main(int argc, char** argv) {
             "last byte (median)\n",
             median(ratios), ratios.size(), med("log", "mibps"), med("text", "mibps"),
             med("log", "log_lag_ms"));
+    }
+    // Stamps on against off, round by round (each pair ran one after the other).
+    for (const auto& [on, off] : {std::pair<std::string, std::string>{"stamps", "text"},
+                                  std::pair<std::string, std::string>{"stampshex", "hex"}}) {
+        if (!results.count(on) || !results.count(off))
+            continue;
+        std::vector<double> ratios;
+        for (size_t i = 0; i < std::min(results[on].size(), results[off].size()); ++i) {
+            const double a = results[on][i].value(QLatin1String("mibps")).toDouble();
+            const double b = results[off][i].value(QLatin1String("mibps")).toDouble();
+            if (a > 0 && b > 0)
+                ratios.push_back(a / b);
+        }
+        std::printf("%-9s rate / %s rate: median %.2f of %zu rounds\n", on.c_str(), off.c_str(),
+                    median(ratios), ratios.size());
     }
     std::printf("medians of %d interleaved runs\n", runs);
     return 0;

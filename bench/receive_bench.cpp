@@ -1,20 +1,26 @@
 // Receive throughput: bytes per second through the receive formatter, the pane model and the
 // byte table (store and model), in text and hex mode, for the serial and the TCP policy, on
 // mixed text with line breaks and some control bytes. Also the pane's and the table's memory
-// per received byte. With the log to file on (raw), each block is also handed to the log
-// writer before it is shown, as the receive path does: SerialTextLogged against SerialText.
+// per received byte, with and without time stamps (64-byte lines), and finding in a 100 MiB
+// capture: the first match, counting every match, and the longest slice of the count. With the
+// log to file on (raw), each block is also handed to the log writer before it is shown, as the
+// receive path does: SerialTextLogged against SerialText.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <memory>
 #include <random>
 
 #include "core/capture/LogWriter.h"
-
 #include "core/receive/ByteStore.h"
 #include "core/receive/ByteTableModel.h"
 #include "core/receive/PaneModel.h"
+#include "core/receive/PaneSearch.h"
 #include "core/receive/ReceiveFormatter.h"
+#include "core/receive/TimeStamps.h"
 
 using namespace trelmo;
 
@@ -113,6 +119,215 @@ void BM_StoreMemoryPerByte(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
 }
 
+// 64-byte numbered lines, as the end-to-end benchmark feeds them: an 8-digit number, a blank,
+// 53 characters, CR LF.
+QByteArray numberedLines(qsizetype size) {
+    static const char alpha[] =
+        "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ!#$%&()*+,-./:;<=>?@";
+    const int alphaLen = static_cast<int>(sizeof alpha - 1);
+    QByteArray out;
+    out.reserve(size + 64);
+    for (qsizetype i = 0; out.size() < size; ++i) {
+        char line[65];
+        std::snprintf(line, sizeof line, "%08lld ", static_cast<long long>(i % 100000000));
+        for (int k = 0; k < 53; ++k)
+            line[9 + k] = alpha[(i + k) % alphaLen];
+        line[62] = '\r';
+        line[63] = '\n';
+        out.append(line, 64);
+    }
+    out.truncate(size);
+    return out;
+}
+
+// Feeds a capture as the serial link does: reads of 2048 bytes (the port's read size), each
+// with its arrival mark, handed over in blocks of up to 10000 bytes.
+void feedSerial(ReceiveFormatter& fmt, ReceiveState& st, const QByteArray& data, bool hex,
+                ByteTableModel* tableToClear = nullptr) {
+    constexpr qsizetype kBlock = 10000;
+    constexpr qsizetype kRead = 2048;
+    int64_t ns = steadyNowNs();
+    std::vector<ArrivalTime> marks;
+    for (qsizetype at = 0; at < data.size(); at += kBlock) {
+        const qsizetype n = std::min(kBlock, data.size() - at);
+        marks.clear();
+        for (qsizetype o = 0; o < n; o += kRead)
+            marks.push_back(ArrivalTime{o, ns += 1000000});  // 1 ms a read
+        fmt.receiveBlock(st, QByteArrayView(data).sliced(at, n), LinkPolicy::serial(), hex,
+                         LineParity::None, marks);
+        if (tableToClear && tableToClear->receivedCount() > 64 * 1024 * 1024)
+            tableToClear->clear();
+    }
+}
+
+// Memory of the pane and the table per received byte for 64-byte lines, with the time stamps
+// on (the packet gap set, as the receive path sets it) or off. The pane keeps a line's time
+// either way; the text mode never frames by gaps, the hex mode does.
+void BM_MemoryPerByte64(benchmark::State& state) {
+    const bool stamps = state.range(0) != 0;
+    const bool hex = state.range(1) != 0;
+    const qsizetype total = 32 * 1024 * 1024;
+    const QByteArray data = numberedLines(total);
+    for (auto _ : state) {
+        PaneModel pane;
+        ByteTableModel table;
+        ReceiveFormatter fmt(pane, table);
+        fmt.setPacketGap(stamps ? 20 * 1000000 : 0);
+        ReceiveState st;
+        feedSerial(fmt, st, data, hex);
+        const double pane1 = double(pane.memoryUsage()) / double(total);
+        const double table1 = double(table.store().memoryUsage()) / double(total);
+        state.counters["pane_bytes_per_byte"] = pane1;
+        state.counters["table_bytes_per_byte"] = table1;
+        state.counters["bytes_per_byte"] = pane1 + table1;
+        state.counters["lines"] = pane.lineCount();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * total);
+}
+
+// Receive rate of 64-byte lines read as the serial link reads them (with arrival marks), time
+// stamps on (packet gap set) or off, text or hex mode: what the stamps cost the receive path.
+void BM_Receive64(benchmark::State& state) {
+    const bool stamps = state.range(0) != 0;
+    const bool hex = state.range(1) != 0;
+    const qsizetype total = 16 * 1024 * 1024;
+    const QByteArray data = numberedLines(total);
+    PaneModel pane;
+    ByteTableModel table;
+    ReceiveFormatter fmt(pane, table);
+    fmt.setPacketGap(stamps ? 20 * 1000000 : 0);
+    for (auto _ : state) {
+        ReceiveState st;
+        feedSerial(fmt, st, data, hex);
+        state.PauseTiming();
+        pane.clear();
+        table.clear();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * total);
+}
+
+// ---- Finding in a 100 MiB capture -----------------------------------------------------------
+
+constexpr qsizetype kFindCapture = 100 * 1024 * 1024;
+
+// The capture, built once: 64-byte numbered lines in text mode (or hex mode).
+const PaneModel& capture(bool hex) {
+    static std::unique_ptr<PaneModel> panes[2];
+    std::unique_ptr<PaneModel>& pane = panes[hex ? 1 : 0];
+    if (!pane) {
+        panes[hex ? 0 : 1].reset();  // one at a time
+        pane = std::make_unique<PaneModel>();
+        ByteTableModel table;
+        ReceiveFormatter fmt(*pane, table);
+        ReceiveState st;
+        feedSerial(fmt, st, numberedLines(kFindCapture), hex, &table);
+    }
+    return *pane;
+}
+
+FindQuery textQuery(const char* s) {
+    return FindQuery{FindQuery::Input::Text, QString::fromLatin1(s), false};
+}
+FindQuery hexQuery(const char* s) {
+    return FindQuery{FindQuery::Input::Hex, QString::fromLatin1(s), false};
+}
+
+// The first match from the top. The number of the last line occurs only there: the whole
+// capture is scanned before the match is found (the worst case).
+void findFirst(benchmark::State& state, bool hex, const FindQuery& query) {
+    const PaneModel& pane = capture(hex);
+    PaneFinder finder(pane);
+    if (finder.setQuery(query) != FindError::None) {
+        state.SkipWithError("bad query");
+        return;
+    }
+    int line = -1;
+    for (auto _ : state) {
+        const auto m = finder.findNext(PanePosition{}, false);
+        line = m ? m->start.line : -1;
+        benchmark::DoNotOptimize(line);
+    }
+    state.counters["match_line"] = line;
+    state.counters["lines"] = pane.lineCount();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kFindCapture);
+}
+
+// The previous match from the end when the only one is on the first line: the windows before
+// the end grow until they reach it (the worst case of findPrevious).
+void findPreviousFar(benchmark::State& state, const FindQuery& query) {
+    const PaneModel& pane = capture(false);
+    PaneFinder finder(pane);
+    if (finder.setQuery(query) != FindError::None) {
+        state.SkipWithError("bad query");
+        return;
+    }
+    int line = -1;
+    for (auto _ : state) {
+        const auto m = finder.findPrevious(PanePosition{pane.lineCount(), 0}, false);
+        line = m ? m->start.line : -1;
+        benchmark::DoNotOptimize(line);
+    }
+    state.counters["match_line"] = line;
+}
+
+// Counting every match in slices of 20 ms (as the find bar does); the longest slice is how long
+// the window would wait at most.
+void countAll(benchmark::State& state, bool hex, const FindQuery& query) {
+    const PaneModel& pane = capture(hex);
+    qsizetype matches = 0;
+    double longest = 0;
+    int slices = 0;
+    for (auto _ : state) {
+        PaneFinder finder(pane);
+        if (finder.setQuery(query) != FindError::None) {
+            state.SkipWithError("bad query");
+            return;
+        }
+        slices = 0;
+        for (bool done = false; !done; ++slices) {
+            const auto t0 = std::chrono::steady_clock::now();
+            done = finder.countSome(20 * 1000000);
+            longest = std::max(longest, std::chrono::duration<double, std::milli>(
+                                            std::chrono::steady_clock::now() - t0)
+                                            .count());
+        }
+        matches = finder.count();
+    }
+    state.counters["matches"] = static_cast<double>(matches);
+    state.counters["slices"] = slices;
+    state.counters["longest_slice_ms"] = longest;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kFindCapture);
+}
+
+void BM_FindFirstText(benchmark::State& s) {
+    findFirst(s, false, textQuery("01638399"));
+}
+void BM_FindFirstTextCaseSensitive(benchmark::State& s) {
+    findFirst(s, false, FindQuery{FindQuery::Input::Text, "01638399 ", true});
+}
+void BM_FindFirstBytes(benchmark::State& s) {
+    findFirst(s, false, hexQuery("0D 0A 30 31 36 33 38 33 39 39"));
+}
+void BM_FindPreviousText(benchmark::State& s) {
+    findPreviousFar(s, textQuery("00000000"));
+}
+void BM_CountText(benchmark::State& s) {
+    countAll(s, false, textQuery("abc"));
+}
+void BM_CountTextNamed(benchmark::State& s) {
+    countAll(s, false, textQuery("<cr>"));
+}
+void BM_CountBytes(benchmark::State& s) {
+    countAll(s, false, hexQuery("0D 0A"));
+}
+void BM_FindFirstHexPane(benchmark::State& s) {
+    findFirst(s, true, textQuery("0x30 0x31 0x36 0x33 0x38 0x33 0x39 0x39"));
+}
+void BM_CountHexPane(benchmark::State& s) {
+    countAll(s, true, textQuery("0x0A 0x30"));
+}
+
 }  // namespace
 
 BENCHMARK(BM_SerialText)->Unit(benchmark::kMillisecond);
@@ -126,6 +341,31 @@ BENCHMARK(BM_StoreMemoryPerByte)
     ->Arg(1000000)
     ->Arg(10000000)
     ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_MemoryPerByte64)
+    ->ArgNames({"stamps", "hex"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Receive64)
+    ->ArgNames({"stamps", "hex"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindFirstText)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindFirstTextCaseSensitive)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindFirstBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindPreviousText)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountText)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountTextNamed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindFirstHexPane)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountHexPane)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -42,7 +42,69 @@ void ReceivePaneView::setModel(PaneModel* model) {
 }
 
 QString ReceivePaneView::toPlainText() const {
-    return model_ ? model_->text() : QString();
+    if (!model_)
+        return QString();
+    if (!prefix_)
+        return model_->text();
+    QString out;
+    for (int i = 0; i < model_->lineCount(); ++i) {
+        if (i > 0)
+            out += u'\n';
+        out += prefix_(i);
+        out += model_->line(i);
+    }
+    return out;
+}
+
+// ---- Line prefix and highlights -------------------------------------------------------------
+
+void ReceivePaneView::setLinePrefix(LinePrefix prefix, const QString& widest) {
+    prefix_ = std::move(prefix);
+    prefixWidest_ = prefix_ ? widest : QString();
+    measurePrefix();
+    // Every line moves: measured again and drawn again, now.
+    reset_ = true;
+    flush();
+}
+
+void ReceivePaneView::measurePrefix() {
+    prefixWidth_ = 0;
+    if (prefix_) {
+        const QFontMetricsF fm(viewport()->font());
+        qreal digit = 0;
+        for (char16_t d = u'0'; d <= u'9'; ++d)
+            digit = std::max(digit, fm.horizontalAdvance(QChar(d)));
+        qreal w = 0;
+        for (QChar c : prefixWidest_)
+            w += c.isDigit() ? digit : fm.horizontalAdvance(c);
+        prefixWidth_ = static_cast<Width>(std::ceil(w * 64));
+    }
+    if (prefix_)
+        layout_.setPrefix([w = prefixWidth_](int) { return w; });
+    else
+        layout_.setPrefix({});
+}
+
+void ReceivePaneView::setHighlighter(Highlighter highlighter) {
+    highlighter_ = std::move(highlighter);
+    viewport()->update();
+}
+
+QColor ReceivePaneView::highlightColor() {
+    return QColor(255, 220, 90);
+}
+
+std::vector<MatchSpan> ReceivePaneView::highlightsInView(int line) const {
+    std::vector<MatchSpan> out;
+    const int first = firstVisibleLine();
+    if (!highlighter_ || !model_ || line < first || line > first + visibleLineCount() ||
+        line >= model_->lineCount())
+        return out;
+    PaneLayout::Visible shown;
+    const Width left = leftEdgeX();
+    layout_.visible(line, left, left + Width(viewport()->width()) * 64, shown);
+    highlighter_(line, shown.column, shown.column + qsizetype(shown.glyphs.size()) + 1, out);
+    return out;
 }
 
 // ---- Following the model ------------------------------------------------------------------
@@ -138,6 +200,7 @@ void ReceivePaneView::fontChanged() {
     layout_.setAdvance([fm](char16_t c) {
         return static_cast<Width>(std::llround(fm.horizontalAdvance(QChar(c)) * 64));
     });
+    measurePrefix();
     reset_ = true;
     schedule();
 }
@@ -173,21 +236,56 @@ void ReceivePaneView::paintLine(QPainter& p, int line, int y, Width left, Width 
     const auto& glyphs = shown.glyphs;
     const qsizetype shownFrom = shown.column;
     const qsizetype shownTo = shown.column + qsizetype(glyphs.size());
-    // The selection's part of the line, under its characters.
+    auto xAt = [&](qsizetype col) {
+        col = std::max(col, shownFrom);
+        return col < shownTo ? glyphs[size_t(col - shownFrom)].x : shown.end;
+    };
+    // The right edge of a part that goes on past the columns in view (or over the line break).
+    auto xAfter = [&](qsizetype to, bool lineBreak) {
+        if (to <= shownTo)
+            return xAt(to);
+        return shown.more ? right : shown.end + (lineBreak ? layout_.charWidth(u' ') : 0);
+    };
+    // The matches in view, under everything else.
+    if (highlighter_) {
+        highlighter_(line, shownFrom, shownTo + 1, spans_);
+        for (const MatchSpan& m : spans_) {
+            const Width x0 = xAt(m.from);
+            const Width x1 = xAfter(m.to, m.lineBreak);
+            if (x1 > x0)
+                p.fillRect(QRectF(px(x0), y, (x1 - x0) / 64.0, lineHeight_), highlightColor());
+        }
+    }
+    // The selection's part of the line, under its characters; from the line's start, the
+    // prefix (copied with it) too.
     const PaneSelection::LineSpan sel = selection_.spanOn(line);
+    const bool prefixSelected = prefix_ && sel.from == 0 && sel.to > 0;
     if (sel.from < sel.to) {
         const qsizetype a = std::max(sel.from, shownFrom);
         const qsizetype b = std::min(sel.to, shownTo);
-        auto xAt = [&](qsizetype col) {
-            return col < shownTo ? glyphs[size_t(col - shownFrom)].x : shown.end;
-        };
         if (a <= b) {
-            const Width x0 = xAt(a);
-            Width x1 = xAt(b);
-            if (sel.to > shownTo)  // on past the right edge, or over the line break
-                x1 = shown.more ? right : x1 + (sel.lineBreak ? layout_.charWidth(u' ') : 0);
+            const Width x0 = prefixSelected && a == 0 ? 0 : xAt(a);
+            const Width x1 = xAfter(sel.to, sel.lineBreak);
             if (x1 > x0)
                 p.fillRect(QRectF(px(x0), y, (x1 - x0) / 64.0, lineHeight_), palette().highlight());
+        }
+    }
+    // The prefix, dimmer than the text.
+    if (prefix_ && prefixWidth_ > left) {
+        const QString text = prefix_(line);
+        if (!text.isEmpty()) {
+            const QPalette& pal = palette();
+            QColor dim = pal.color(QPalette::Text);
+            const QColor base = pal.color(QPalette::Base);
+            if (prefixSelected) {
+                dim = pal.color(QPalette::HighlightedText);
+            } else {
+                dim.setRgbF(dim.redF() * 0.5f + base.redF() * 0.5f,
+                            dim.greenF() * 0.5f + base.greenF() * 0.5f,
+                            dim.blueF() * 0.5f + base.blueF() * 0.5f);
+            }
+            p.setPen(dim);
+            p.drawText(QPointF(px(0), y + ascent_), text);
         }
     }
     // The characters, in stretches of one style; blanks are gaps.

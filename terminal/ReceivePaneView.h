@@ -19,13 +19,21 @@
 // - Characters that have no glyph of their own (C0 and C1 controls, DEL, line and paragraph
 //   separators) are shown as blanks (a tab as four); copied and saved text keeps them.
 // - Horizontal scrolling is in pixels of the widest line seen; vertical scrolling in lines.
+// - A line prefix (the time stamps) may stand before every line: drawn in a dimmer colour in a
+//   column of its own, and part of plainText and of copies (a line copied from its start
+//   carries its prefix). Setting or dropping it redraws the whole pane at once.
+// - A highlighter (the find bar's) marks the matches of the lines in view; it is asked only
+//   about the columns in view.
 
 #include <QAbstractScrollArea>
 #include <QPointer>
 #include <QTimer>
+#include <functional>
+#include <vector>
 
 #include "core/receive/PaneLayout.h"
 #include "core/receive/PaneModel.h"
+#include "core/receive/PaneSearch.h"
 #include "core/receive/PaneSelection.h"
 
 class QPainter;
@@ -46,8 +54,26 @@ class ReceivePaneView : public QAbstractScrollArea {
     void setModel(PaneModel* model);
     PaneModel* model() const { return model_; }
 
-    // The whole text: the model's lines joined by "\n".
+    // The whole text: the model's lines (each behind its prefix, when one is set) joined by
+    // "\n".
     QString toPlainText() const;
+
+    // ---- Line prefix and highlights -------------------------------------------------------
+    // The text before each line (an empty function: none). `widest` is measured for the
+    // column the prefixes take, its digits at the font's widest digit.
+    using LinePrefix = std::function<QString(int line)>;
+    void setLinePrefix(LinePrefix prefix, const QString& widest);
+    bool hasLinePrefix() const { return bool(prefix_); }
+    // The parts of a line to highlight among the columns [from, to) in view (an empty
+    // function: none).
+    using Highlighter =
+        std::function<void(int line, qsizetype from, qsizetype to, std::vector<MatchSpan>& out)>;
+    void setHighlighter(Highlighter highlighter);
+    // The highlighted parts of line `line` among its columns in view now (none for a line out
+    // of view).
+    std::vector<MatchSpan> highlightsInView(int line) const;
+    // The colour of highlighted matches, under their characters.
+    static QColor highlightColor();
 
     // ---- Selection ----------------------------------------------------------------------------
     bool hasSelection() const { return selection_.hasSelection(); }
@@ -58,7 +84,8 @@ class ReceivePaneView : public QAbstractScrollArea {
     void setSelection(Position anchor, Position caret);
     void selectAll();
     void clearSelection();
-    QString selectedText() const { return selection_.text(); }
+    // The selected text; a line taken from its start carries its prefix.
+    QString selectedText() const { return selection_.text(prefix_); }
     // Puts the selected text on the clipboard (nothing when nothing is selected).
     void copy() const;
 
@@ -111,6 +138,8 @@ class ReceivePaneView : public QAbstractScrollArea {
     void onCleared();
     void fontChanged();
     void updateScrollBars();
+    // The width of the prefix column for the current font.
+    void measurePrefix();
     // The layout's x at the viewport's left edge.
     Width leftEdgeX() const;
     void paintLine(QPainter& p, int line, int y, Width left, Width right,
@@ -135,6 +164,11 @@ class ReceivePaneView : public QAbstractScrollArea {
     int hScale_ = 1;  // pixels per horizontal scroll step
     bool selecting_ = false;
     QPoint lastMouse_;
+    LinePrefix prefix_;
+    QString prefixWidest_;
+    Width prefixWidth_ = 0;
+    Highlighter highlighter_;
+    mutable std::vector<MatchSpan> spans_;
 };
 
 }  // namespace trelmo

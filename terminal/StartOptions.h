@@ -12,6 +12,7 @@ struct StartOptions {
     bool connect = false;
     // Reopen the serial port when its device returns, reconnect a dropped TCP client link.
     bool reopen = false;
+    bool timeStamps = false;  // Tools → "Time stamps" on
     std::optional<QString> tcpHost;
     std::optional<int> tcpPort, listenPort;
     // --log: every received byte, exactly as received, to this file from the start.

@@ -23,6 +23,7 @@
 
 #include "core/Guard.h"
 #include "core/LocaleText.h"
+#include "terminal/PaneTools.h"
 #include "terminal/PortList.h"
 #include "terminal/Printout.h"
 #include "terminal/ReceivePaneView.h"
@@ -125,6 +126,7 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     wireTcp();
     wireCommands();
     wireCaptures();
+    paneTools_ = new PaneTools(this, ui_->Tools1, ui_->PopupMenu1, ui_->Memo_receive, *c_->receive);
 
     LoadSettings();
 
@@ -329,6 +331,9 @@ void TForm1::wireCommands() {
 void TForm1::wireCaptures() {
     TerminalControls& ui = *ui_;
     connect(c_->captures.get(), &CaptureController::notice, this, &TForm1::showNotice);
+    // The text log's lines carry the time stamps while the pane shows them.
+    connect(c_->receive.get(), &ReceivePath::timeStampsChanged, c_->captures.get(),
+            &CaptureController::setLogLineTimes);
     auto saveLog = guarded([this] { BitBtn7Click(); });
     auto saveBin = guarded([this] { Button1Click(); });
     auto print = guarded([this] { Butt_printClick(); });

@@ -20,6 +20,7 @@ struct TerminalControls;
 class TerminalControllers;
 class CaptureController;
 class CommandRunner;
+class PaneTools;
 class ReceivePath;
 class SerialLinkController;
 class TcpLinksController;
@@ -39,6 +40,9 @@ class TForm1 : public QMainWindow {
     TcpLinksController* tcpLinks() const;
     CommandRunner* commands() const;
     CaptureController* captures() const;
+
+    // The pane's time stamps and find bar (terminal/PaneTools.h).
+    PaneTools* paneTools() const { return paneTools_; }
 
     // The byte table window the "More >>" button shows and hides (not owned).
     void setTableWindow(QWidget* window) { tableWindow_ = window; }
@@ -101,6 +105,7 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<TerminalControllers> c_;
     QString settingsPath_;
     QWidget* tableWindow_ = nullptr;
+    PaneTools* paneTools_ = nullptr;
     bool TableShown = false;
     // The name the shared save dialog (text log, BIN file, command list) offers next: the
     // last name chosen in it, "log.txt" at first.

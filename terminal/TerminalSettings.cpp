@@ -6,10 +6,12 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <algorithm>
 
 #include "core/Convert.h"
 #include "core/Guard.h"
 #include "core/IniFile.h"
+#include "terminal/PaneTools.h"
 #include "terminal/PortList.h"
 #include "terminal/StartOptions.h"
 #include "terminal/Terminal.h"
@@ -36,6 +38,8 @@ void writeOption(IniFile& ini, const QString& key, const QString& value, const Q
 void writeOption(IniFile& ini, const QString& key, bool value) {
     writeOption(ini, key, value ? QStringLiteral("1") : QStringLiteral("0"), QStringLiteral("0"));
 }
+const QString kTimeStamps = QStringLiteral("TimeStamps");
+const QString kPacketGap = QStringLiteral("PacketGap");
 }  // namespace
 
 QString TForm1::historyPath() const {
@@ -111,6 +115,9 @@ void TForm1::LoadSettings() {
             ini.readString(kSession, QStringLiteral("LogFolder"), QString()));
         c_->captures->setLogMode(
             logModeFromName(ini.readString(kSession, QStringLiteral("LogMode"), QString())));
+        c_->receive->setPacketGapMs(std::clamp(
+            ini.readInteger(kSession, kPacketGap, ReceivePath::kDefaultPacketGapMs), 0, 60000));
+        paneTools_->timeStampsAction()->setChecked(ini.readBool(kSession, kTimeStamps, false));
     } catch (...) {
         ui.Edit_ip->setText(QStringLiteral("192.168.0.1"));
         ui.Edit_port->setText(QStringLiteral("502"));
@@ -160,6 +167,13 @@ bool TForm1::SaveSettings() {
             ini.writeString(kSession, QStringLiteral("LogMode"),
                             logModeName(c_->captures->logMode()));
         }
+        // The session's keys once they were used: a file that never had them stays as it was.
+        const bool stamps = paneTools_->timeStampsAction()->isChecked();
+        if (stamps || ini.valueExists(kSession, kTimeStamps))
+            ini.writeBool(kSession, kTimeStamps, stamps);
+        const int gap = c_->receive->packetGapMs();
+        if (gap != ReceivePath::kDefaultPacketGapMs || ini.valueExists(kSession, kPacketGap))
+            ini.writeInteger(kSession, kPacketGap, gap);
         ini.commit();
         return true;
     } catch (...) {
@@ -200,6 +214,8 @@ void TForm1::applyStartOptions(const StartOptions& o) {
     set(ui.Combo_stopbit, o.stopBits, [&](const QString& t) { serial.chooseStopBits(t); });
     if (o.reopen)
         ui.Action_reopen->setChecked(true);
+    if (o.timeStamps)
+        paneTools_->timeStampsAction()->setChecked(true);
     if (o.connect)
         runGuarded([&] { BitBtn2Click(); });
     if (o.tcpHost) {

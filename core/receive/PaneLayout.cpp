@@ -135,13 +135,14 @@ PaneLayout::Width PaneLayout::lineWidth(int line) const {
 
 // ---- Walking long lines -------------------------------------------------------------------
 
-const PaneLayout::Walk& PaneLayout::walk(int line, Width x, qsizetype column) const {
+const PaneLayout::Walk& PaneLayout::walk(int line, Width x, qsizetype column,
+                                         qsizetype offset) const {
     if (walks_.size() > 64 && !walks_.count(line))
         walks_.clear();
     Walk& w = walks_[line];
     const qsizetype bytes = model_->lineBytes(line);
     // Walked far enough: to the end, or to a mark past what is asked for.
-    auto beyond = [&](const Mark& m) { return m.x > x && m.column > column; };
+    auto beyond = [&](const Mark& m) { return m.x > x && m.column > column && m.offset > offset; };
     if (w.end.offset >= bytes || (!w.marks.empty() && beyond(w.marks.back())))
         return w;
     PaneModel::Reader r(*model_, line, w.end.offset);
@@ -166,6 +167,18 @@ const PaneLayout::Walk& PaneLayout::walk(int line, Width x, qsizetype column) co
 const PaneLayout::Walk* PaneLayout::walked(int line) const {
     auto it = walks_.find(line);
     return it == walks_.end() ? nullptr : &it->second;
+}
+
+PaneLayout::Mark PaneLayout::markBefore(int line, qsizetype offset) const {
+    Mark m;
+    if (!model_ || line < 0 || line >= model_->lineCount() || model_->lineBytes(line) <= kMarkEvery)
+        return m;
+    const auto& marks = walk(line, -1, -1, offset).marks;
+    auto it = std::upper_bound(marks.begin(), marks.end(), offset,
+                               [](qsizetype v, const Mark& mk) { return v < mk.offset; });
+    if (it != marks.begin())
+        m = *(it - 1);
+    return m;
 }
 
 PaneLayout::Mark PaneLayout::startForX(int line, Width x) const {

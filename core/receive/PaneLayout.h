@@ -130,13 +130,21 @@ class PaneLayout {
     // The walk of a long line so far; nullptr when it was not walked (or was forgotten).
     const Walk* walked(int line) const;
 
+    // ---- Units and columns ----------------------------------------------------------------
+    // The unit of line `line` that holds a column (the line's end past it): its offset, first
+    // column and x.
+    Mark markAtColumn(int line, qsizetype column) const { return startForColumn(line, column); }
+    // The last mark of line `line` at or before a store offset (the line's start for a line
+    // without marks): a unit start to walk on from, at most kMarkEvery units before it.
+    Mark markBefore(int line, qsizetype offset) const;
+
   private:
     static constexpr qsizetype kWalkAll = std::numeric_limits<qsizetype>::max();
     // Widths of the stored units [from, to) of a line, its text only.
     Width stretchWidth(int line, qsizetype from, qsizetype to) const;
-    // The walk of a long line, taken at least to a mark past both x and column, or to the
-    // line's end (kWalkAll for both).
-    const Walk& walk(int line, Width x, qsizetype column) const;
+    // The walk of a long line, taken at least to a mark past x, column and offset, or to the
+    // line's end (kWalkAll for x and column).
+    const Walk& walk(int line, Width x, qsizetype column, qsizetype offset = -1) const;
     // The last mark at or before a text x or a column, then on unit by unit to the unit
     // under it (the line's end past it).
     Mark startForX(int line, Width x) const;

@@ -119,28 +119,48 @@ void PaneModel::putText(QStringView text) {
     put(Kind::Wide, reinterpret_cast<const uint8_t*>(wide.constData()), wide.size());
 }
 
-void PaneModel::addLine(QStringView text, int& lineIndex) {
+void PaneModel::pushLine(qsizetype offset) {
+    lines_.push_back(offset);
+    times_.push_back(kNoTime);
+    flags_.push_back(0);
+}
+
+void PaneModel::addLine(QStringView text, int& lineIndex, int64_t time) {
+    int textLine = 0;
     if (isEmpty()) {
-        lines_.push_back(store_.size());
+        pushLine(store_.size());
         putText(text);
-        lines_.push_back(store_.size());
+        pushLine(store_.size());
         markGrown(0);
     } else if (lineBytes(lineCount() - 1) == 0) {
-        const int last = lineCount() - 1;
+        textLine = lineCount() - 1;
         putText(text);
-        lines_.push_back(store_.size());
-        markGrown(last);
+        pushLine(store_.size());
+        markGrown(textLine);
     } else {
-        lines_.push_back(store_.size());
+        pushLine(store_.size());
         putText(text);
-        markGrown(lineCount() - 1);
+        textLine = lineCount() - 1;
+        markGrown(textLine);
     }
+    stampLine(textLine, time);
     ++lineIndex;
+}
+
+void PaneModel::addLineBreak(int& lineIndex, bool byLineFeed, int64_t time) {
+    addLine(QStringView(), lineIndex);
+    // The line that ended is the one before the new empty last line.
+    const int ended = lineCount() - 2;
+    if (ended < 0)
+        return;
+    stampLine(ended, time);
+    if (byLineFeed)
+        flags_.set(ended, flags_[ended] | kLineFeedEnd);
 }
 
 void PaneModel::reachLine(int index) {
     while (lineCount() <= index)
-        lines_.push_back(store_.size());
+        pushLine(store_.size());
 }
 
 void PaneModel::appendToLine(int index, QStringView text) {
@@ -149,18 +169,27 @@ void PaneModel::appendToLine(int index, QStringView text) {
     if (index < lineCount() - 1) {
         // Not the last line: the lines below it are written again behind the new text.
         // The receive path never does this (its line is always the last one).
-        QStringList below;
+        struct Below {
+            QString text;
+            int64_t time;
+            uint8_t flags;
+        };
+        std::vector<Below> below;
         for (int i = index + 1; i < lineCount(); ++i)
-            below.append(line(i));
+            below.push_back(Below{line(i), times_[i], flags_[i]});
         const qsizetype cut = lineBegin(index + 1);
         store_.truncate(cut);
         lines_.truncate(index + 1);
+        times_.truncate(index + 1);
+        flags_.truncate(index + 1);
         while (!pieces_.empty() && pieces_.back().start >= cut)
             pieces_.pop_back();
         putText(text);
-        for (const QString& l : below) {
-            lines_.push_back(store_.size());
-            putText(l);
+        for (const Below& l : below) {
+            pushLine(store_.size());
+            times_.set(lineCount() - 1, l.time);
+            flags_.set(lineCount() - 1, l.flags);
+            putText(l.text);
         }
         markGrown(index);
         return;
@@ -170,11 +199,12 @@ void PaneModel::appendToLine(int index, QStringView text) {
     markGrown(index);
 }
 
-void PaneModel::appendReceived(int index, Kind kind, QByteArrayView bytes) {
+void PaneModel::appendReceived(int index, Kind kind, QByteArrayView bytes, int64_t time) {
     if (bytes.isEmpty() || index < 0)
         return;
     if (kind == Kind::Literal || kind == Kind::Wide) {
         appendToLine(index, codec::toUnicode(bytes));
+        stampLine(index, time);
         return;
     }
     if (!keepsLineFeed(kind) && bytes.contains('\n')) {
@@ -182,7 +212,7 @@ void PaneModel::appendReceived(int index, Kind kind, QByteArrayView bytes) {
         QByteArray kept = bytes.toByteArray();
         kept.replace("\n", "");
         if (!kept.isEmpty())
-            appendReceived(index, kind, kept);
+            appendReceived(index, kind, kept, time);
         return;
     }
     if (index < lineCount() - 1) {
@@ -190,16 +220,20 @@ void PaneModel::appendReceived(int index, Kind kind, QByteArrayView bytes) {
         for (char c : bytes)
             text += unitText(kind, static_cast<uint8_t>(c));
         appendToLine(index, text);
+        stampLine(index, time);
         return;
     }
     reachLine(index);
     put(kind, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    stampLine(index, time);
     markGrown(index);
 }
 
 void PaneModel::clear() {
     store_.clear();
     lines_.clear();
+    times_.clear();
+    flags_.clear();
     pieces_.clear();
     pieces_.shrink_to_fit();
     grownFrom_ = -1;
@@ -305,7 +339,8 @@ void PaneModel::appendRange(QString& out, qsizetype from, qsizetype to) const {
 }
 
 size_t PaneModel::memoryUsage() const {
-    return store_.memoryUsage() + lines_.memoryUsage() + pieces_.capacity() * sizeof(Piece);
+    return store_.memoryUsage() + lines_.memoryUsage() + times_.memoryUsage() +
+           flags_.memoryUsage() + pieces_.capacity() * sizeof(Piece);
 }
 
 // ---- Reader -------------------------------------------------------------------------------

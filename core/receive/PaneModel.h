@@ -16,6 +16,14 @@
 // kept as UTF-16 (two bytes a unit). Lines are offsets into that store; pieces mark where
 // the kind changes. Texts are built when asked for, so a hex-mode capture costs one byte per
 // received byte, not five characters.
+//
+// Times and line ends. Every line may carry one time (steady-clock nanoseconds, see
+// core/receive/TimeStamps.h): the arrival of the first byte received for it (a line that
+// holds nothing takes the time of the line feed that ended it), or when a message line was
+// added. A line has no time (kNoTime) until then. The pane also remembers which lines were
+// ended by a received line feed it does not show (text mode and the hex mode with names), so
+// the received bytes can be read back in order, line feeds included (a byte search needs
+// them). Both cost a few bytes per line, not per byte.
 
 #include <QByteArrayView>
 #include <QObject>
@@ -24,6 +32,7 @@
 #include <QStringView>
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -39,6 +48,7 @@ class ChunkedArray {
     qsizetype size() const { return size_; }
     T operator[](qsizetype i) const { return chunks_[i >> Shift][i & (kChunk - 1)]; }
     T back() const { return (*this)[size_ - 1]; }
+    void set(qsizetype i, T v) { chunks_[i >> Shift][i & (kChunk - 1)] = v; }
     void push_back(T v) {
         if (size_ == qsizetype(chunks_.size()) << Shift)
             chunks_.push_back(std::make_unique_for_overwrite<T[]>(kChunk));
@@ -101,20 +111,29 @@ class PaneModel : public QObject {
         HexNamed,  // received bytes in hex, but 1 to 6 and 13 by name
     };
 
+    // A line without a time.
+    static constexpr int64_t kNoTime = std::numeric_limits<int64_t>::min();
+
     explicit PaneModel(QObject* parent = nullptr);
     ~PaneModel() override;
 
-    // Adds a whole line by the rule above; lineIndex += 1.
-    void addLine(QStringView text, int& lineIndex);
+    // Adds a whole line by the rule above; lineIndex += 1. The line that takes the text gets
+    // `time` unless it has one.
+    void addLine(QStringView text, int& lineIndex, int64_t time = kNoTime);
     // The empty line of a line break: addLine with an empty text; lineIndex += 1.
     void addEmptyLine(int& lineIndex) { addLine(QStringView(), lineIndex); }
+    // A line break of received data: the line at lineIndex ends and an empty line follows, as
+    // addEmptyLine. byLineFeed: a received line feed the pane does not show ended it. The
+    // ended line gets `time` unless it has one (a line that received nothing but its end).
+    void addLineBreak(int& lineIndex, bool byLineFeed, int64_t time = kNoTime);
     // Appends text to line `index` (0-based). A non-empty text for a line past the end
     // first extends the pane with empty lines up to it; an empty text changes nothing.
     // A negative index is ignored.
     void appendToLine(int index, QStringView text);
     // Appends received bytes, shown by `kind` (Text, HexEvery or HexNamed), to line `index`
     // as appendToLine does. Byte 10 shows nothing in Text and HexNamed and is not kept there.
-    void appendReceived(int index, Kind kind, QByteArrayView bytes);
+    // The line gets `time` (when its first byte arrived) unless it has one.
+    void appendReceived(int index, Kind kind, QByteArrayView bytes, int64_t time = kNoTime);
     // Empties the pane.
     void clear();
 
@@ -126,6 +145,14 @@ class PaneModel : public QObject {
     QStringList lines() const;
     // The lines joined by "\n".
     QString text() const;
+    // The time of line `index` (kNoTime: none, or out of range).
+    int64_t lineTime(int index) const {
+        return index >= 0 && index < lineCount() ? times_[index] : kNoTime;
+    }
+    // Whether line `index` was ended by a received line feed the pane does not show.
+    bool endsWithLineFeed(int index) const {
+        return index >= 0 && index < lineCount() && (flags_[index] & kLineFeedEnd);
+    }
 
     // Heap bytes held.
     size_t memoryUsage() const;
@@ -209,7 +236,15 @@ class PaneModel : public QObject {
         qsizetype start;  // store offset where the piece begins
         Kind kind;
     };
+    static constexpr uint8_t kLineFeedEnd = 1;
     qsizetype lineBegin(int index) const { return lines_[index]; }
+    // Starts a line at store offset `offset` (no time, no flags).
+    void pushLine(qsizetype offset);
+    // Gives line `index` a time unless it has one.
+    void stampLine(int index, int64_t time) {
+        if (time != kNoTime && index >= 0 && index < lineCount() && times_[index] == kNoTime)
+            times_.set(index, time);
+    }
     qsizetype lineEnd(int index) const {
         return index + 1 < lineCount() ? lines_[index + 1] : store_.size();
     }
@@ -226,6 +261,8 @@ class PaneModel : public QObject {
 
     ChunkedArray<uint8_t, 16> store_;
     ChunkedArray<qsizetype, 13> lines_;  // store offset where each line begins
+    ChunkedArray<int64_t, 13> times_;    // each line's time, or kNoTime
+    ChunkedArray<uint8_t, 13> flags_;    // each line's kLineFeedEnd
     std::vector<Piece> pieces_;
     int batchDepth_ = 0;
     int grownFrom_ = -1;

@@ -108,7 +108,7 @@ void PaneSelection::selectWordAt(Position p) {
     select(Position{p.line, from + a}, Position{p.line, from + b});
 }
 
-QString PaneSelection::text() const {
+QString PaneSelection::text(const std::function<QString(int line)>& lead) const {
     if (!hasSelection() || !layout_.model())
         return QString();
     const Position s0 = start();
@@ -117,6 +117,8 @@ QString PaneSelection::text() const {
     for (int line = s0.line; line <= s1.line; ++line) {
         const qsizetype from = line == s0.line ? s0.column : 0;
         const qsizetype count = line == s1.line ? s1.column - from : -1;
+        if (lead && from == 0 && count != 0)
+            out += lead(line);
         out += layout_.lineText(line, from, count);
         if (line < s1.line)
             out += u'\n';

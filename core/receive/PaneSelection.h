@@ -12,6 +12,7 @@
 #include <QString>
 #include <algorithm>
 #include <compare>
+#include <functional>
 
 #include "core/receive/PaneLayout.h"
 
@@ -78,8 +79,10 @@ class PaneSelection {
     // only the caret moves there.
     void selectWordAt(Position p);
 
-    // The selected text, lines joined by "\n".
-    QString text() const;
+    // The selected text, lines joined by "\n". lead (when set) gives a text put before each line
+    // the selection takes from its start (the line's time stamp, say); nothing goes before a
+    // line of which nothing is selected.
+    QString text(const std::function<QString(int line)>& lead = {}) const;
 
   private:
     int lineCount() const;

@@ -1,5 +1,6 @@
 #include "core/receive/ReceiveFormatter.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace trelmo {
@@ -59,7 +60,7 @@ PaneModel::Kind ReceiveFormatter::paneKind(const LinkPolicy& policy, bool hexMod
 
 ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView bytes,
                                              const LinkPolicy& policy, bool hexMode,
-                                             LineParity parity) {
+                                             LineParity parity, ArrivalTimes arrivals) {
     using Kind = PaneModel::Kind;
     const Kind kind = paneKind(policy, hexMode);
     // In the hex mode that writes every byte, byte 10 starts the new line with its own text.
@@ -81,28 +82,69 @@ ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView
         state.CheckSum = static_cast<uint8_t>(sum);
         state.ReceivedCount += static_cast<int>(to - from);
     };
+    // When the bytes arrived: without times from the link, all of them now.
+    const ArrivalTime whole{0, arrivals.empty() ? steadyNowNs() : 0};
+    if (arrivals.empty())
+        arrivals = ArrivalTimes(&whole, 1);
+    const qsizetype size = bytes.size();
+    // The arrival of the byte at `offset`: the last entry at or before it.
+    auto timeAt = [&arrivals](qsizetype offset) {
+        const auto it =
+            std::upper_bound(arrivals.begin(), arrivals.end(), offset,
+                             [](qsizetype o, const ArrivalTime& a) { return o < a.offset; });
+        return it == arrivals.begin() ? arrivals.front().ns : std::prev(it)->ns;
+    };
+    // Packet framing: the offset of the next chunk that arrived after an idle gap (size when
+    // there is none); gapAt names the entry being looked at.
+    const bool framing = packetGapNs_ > 0 && hexMode;
+    size_t gapAt = 0;
+    auto nextGap = [&]() -> qsizetype {
+        for (; framing && gapAt < arrivals.size() && arrivals[gapAt].offset < size; ++gapAt) {
+            const int64_t before = gapAt == 0 ? lastArrivalNs_ : arrivals[gapAt - 1].ns;
+            if (before != PaneModel::kNoTime && arrivals[gapAt].ns - before >= packetGapNs_)
+                return arrivals[gapAt].offset;
+        }
+        return size;
+    };
     {
         PaneModel::Batch batch(pane_);
         CommitOnExit commit(table_);
         const uint8_t* accounted = begin;  // bytes before this are summed, counted and listed
         const uint8_t* lineFrom = begin;   // the current line's text starts here
         const uint8_t* search = begin;
-        while (search != end) {
-            const auto* lf = static_cast<const uint8_t*>(std::memchr(search, 10, end - search));
-            if (!lf)
+        const uint8_t* gap = begin + nextGap();
+        for (;;) {
+            const auto* lf =
+                search < gap ? static_cast<const uint8_t*>(std::memchr(search, 10, gap - search))
+                             : nullptr;
+            if (lf) {
+                // Line break: the text so far goes to the current line, an empty line follows.
+                const int64_t time = timeAt(lineFrom - begin);
+                pane_.appendReceived(state.LineIndex, kind, span(lineFrom, lf), time);
+                pane_.addLineBreak(state.LineIndex, !lineFeedShown, time);
+                lineFrom = lineFeedShown ? lf : lf + 1;
+                search = lf + 1;
+                account(accounted, search);
+                accounted = search;
+                continue;
+            }
+            if (gap == end)
                 break;
-            // Line break: the text so far goes to the current line, an empty line follows.
-            pane_.appendReceived(state.LineIndex, kind, span(lineFrom, lf));
-            pane_.addEmptyLine(state.LineIndex);
-            lineFrom = lineFeedShown ? lf : lf + 1;
-            search = lf + 1;
-            account(accounted, search);
-            accounted = search;
+            // An idle gap before the chunk at `gap`: the line so far ends there.
+            pane_.appendReceived(state.LineIndex, kind, span(lineFrom, gap),
+                                 timeAt(lineFrom - begin));
+            if (pane_.lineBytes(state.LineIndex) > 0)
+                pane_.addLineBreak(state.LineIndex, false);
+            lineFrom = search = gap;
+            ++gapAt;
+            gap = begin + nextGap();
         }
         // Block end: the text since the last line break goes to the current line.
-        pane_.appendReceived(state.LineIndex, kind, span(lineFrom, end));
+        pane_.appendReceived(state.LineIndex, kind, span(lineFrom, end), timeAt(lineFrom - begin));
         account(accounted, end);
     }
+    if (size > 0)
+        lastArrivalNs_ = timeAt(size - 1);
 
     // The last byte's parity value; 0 before any byte.
     ParityMark lastParity = ParityMark::Zero;

@@ -12,6 +12,7 @@
 #include "core/receive/ByteTableModel.h"
 #include "core/receive/CheckSum.h"
 #include "core/receive/PaneModel.h"
+#include "core/receive/TimeStamps.h"
 
 namespace trelmo {
 
@@ -76,8 +77,20 @@ class ReceiveFormatter {
     // are (it shows them by the block's mode); the table rows of the block are inserted
     // together, even if the block is cut short by an exception. The cost is linear in the
     // block, whatever the length of the line it extends.
+    //
+    // arrivals: when the block's chunks arrived (core/receive/TimeStamps.h); none given, the
+    // whole block arrived now. Each pane line gets the arrival of its first byte. While a
+    // packet gap is set, in hex mode a chunk that arrives that long or longer after the one
+    // before it starts a new line (unless the line is empty): packets of a polled device
+    // show one a line. Lines break only between chunks, never inside one.
     ReceiveResult receiveBlock(ReceiveState& state, QByteArrayView bytes, const LinkPolicy& policy,
-                               bool hexMode, LineParity parity = LineParity::None);
+                               bool hexMode, LineParity parity = LineParity::None,
+                               ArrivalTimes arrivals = {});
+
+    // The idle time between two chunks that starts a new line in hex mode, in nanoseconds;
+    // 0 (the default) never does.
+    void setPacketGap(int64_t ns) { packetGapNs_ = ns; }
+    int64_t packetGap() const { return packetGapNs_; }
 
     // How the pane shows a block received by `policy`'s link in the mode asked for.
     static PaneModel::Kind paneKind(const LinkPolicy& policy, bool hexMode);
@@ -89,6 +102,8 @@ class ReceiveFormatter {
   private:
     PaneModel& pane_;
     ByteTableModel& table_;
+    int64_t packetGapNs_ = 0;
+    int64_t lastArrivalNs_ = PaneModel::kNoTime;  // the last chunk received
 };
 
 }  // namespace trelmo

@@ -11,12 +11,15 @@ namespace {
 
 class PaneSource : public CapturePaneSource {
   public:
-    explicit PaneSource(const PaneModel& pane) : pane_(pane) {}
-    qsizetype paneLineCount() const override { return pane_.lineCount(); }
-    QString paneLine(qsizetype i) const override { return pane_.line(static_cast<int>(i)); }
+    explicit PaneSource(const ReceivePath& receive) : receive_(receive) {}
+    qsizetype paneLineCount() const override { return receive_.pane().lineCount(); }
+    // Behind its time stamp while the stamps are on.
+    QString paneLine(qsizetype i) const override {
+        return receive_.stampedLine(static_cast<int>(i));
+    }
 
   private:
-    const PaneModel& pane_;
+    const ReceivePath& receive_;
 };
 
 class TableSource : public CaptureTableSource {
@@ -36,7 +39,7 @@ class TableSource : public CaptureTableSource {
 CaptureController::CaptureController(ReceivePath& receive, QObject* parent)
     : QObject(parent),
       receive_(receive),
-      paneSource_(std::make_unique<PaneSource>(receive.pane())),
+      paneSource_(std::make_unique<PaneSource>(receive)),
       tableSource_(std::make_unique<TableSource>(receive.table())) {
     logStatusTimer_.setInterval(kLogStatusMs);
     connect(&logStatusTimer_, &QTimer::timeout, this, &CaptureController::showLogStatus);
@@ -114,12 +117,17 @@ bool CaptureController::startLog(const QString& path, LogMode mode) {
     LogWriter* log = log_.get();
     if (mode == LogMode::Raw) {
         receive_.setReceiveTap(
-            [log](QByteArrayView block, PaneModel::Kind) { log->append(block); });
+            [log](QByteArrayView block, PaneModel::Kind, int64_t) { log->append(block); });
     } else {
-        receive_.setReceiveTap([this, log](QByteArrayView block, PaneModel::Kind kind) {
-            log->append(block, kind,
-                        logLineTimes_ ? std::optional<QTime>(now().time()) : std::nullopt);
-        });
+        // Lines carry the pane's stamps: the arrival of the block's first byte.
+        receive_.setReceiveTap(
+            [this, log](QByteArrayView block, PaneModel::Kind kind, int64_t arrivalNs) {
+                std::optional<QTime> time;
+                if (logLineTimes_)
+                    time = QTime::fromMSecsSinceStartOfDay(
+                        static_cast<int>(receive_.stampClock().msOfDay(arrivalNs)));
+                log->append(block, kind, time);
+            });
     }
     logStatusTimer_.start();
     emit loggingChanged(true);

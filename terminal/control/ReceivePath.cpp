@@ -1,5 +1,7 @@
 #include "terminal/control/ReceivePath.h"
 
+#include <algorithm>
+
 #include "core/LocaleText.h"
 #include "core/receive/CheckSum.h"
 
@@ -9,11 +11,14 @@ ReceivePath::ReceivePath(QObject* parent) : QObject(parent), pane_(this), table_
     table_.setObjectName(QStringLiteral("Table"));
 }
 
-void ReceivePath::showReceived(QByteArrayView block, const LinkPolicy& policy, LineParity parity) {
+void ReceivePath::showReceived(QByteArrayView block, const LinkPolicy& policy, LineParity parity,
+                               ArrivalTimes arrivals) {
     if (tap_)
-        tap_(block, ReceiveFormatter::paneKind(policy, hexMode_));
+        tap_(block, ReceiveFormatter::paneKind(policy, hexMode_),
+             arrivals.empty() ? steadyNowNs() : arrivals.front().ns);
     emit lampChanged(true);
-    const ReceiveResult result = formatter_.receiveBlock(state_, block, policy, hexMode_, parity);
+    const ReceiveResult result =
+        formatter_.receiveBlock(state_, block, policy, hexMode_, parity, arrivals);
     if (result.moreThan10k)
         emit lineInfoChanged(QString::fromLatin1(kMoreThan10kText));
     receivedLabel_ = result.labelRec;
@@ -33,7 +38,27 @@ void ReceivePath::showReceiveFailure() {
 }
 
 void ReceivePath::addLine(const QString& text) {
-    pane_.addLine(text, state_.LineIndex);
+    pane_.addLine(text, state_.LineIndex, steadyNowNs());
+}
+
+void ReceivePath::setTimeStamps(bool on) {
+    if (on == timeStamps_)
+        return;
+    timeStamps_ = on;
+    formatter_.setPacketGap(on ? int64_t(packetGapMs_) * 1000000 : 0);
+    emit timeStampsChanged(on);
+}
+
+void ReceivePath::setPacketGapMs(int ms) {
+    packetGapMs_ = std::max(ms, 0);
+    formatter_.setPacketGap(timeStamps_ ? int64_t(packetGapMs_) * 1000000 : 0);
+}
+
+QString ReceivePath::lineStamp(int line) const {
+    if (!timeStamps_)
+        return QString();
+    const int64_t time = pane_.lineTime(line);
+    return time == PaneModel::kNoTime ? QString() : stampClock_.stampText(time);
 }
 
 void ReceivePath::clear() {

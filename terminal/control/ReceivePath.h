@@ -3,6 +3,13 @@
 // through the receive formatter into the pane and the byte table, and the texts the window
 // shows (received count, check sum, last byte's parity, the counters panel) come back as
 // signals. It also holds the counters the send side updates, and the pane's message lines.
+//
+// Time stamps. The pane keeps the time of every line whether the stamps are shown or not
+// (a few bytes a line), so switching them on shows the times of the whole capture at once.
+// The times come from the links (`arrivals` of showReceived: the serial port's arrival marks,
+// taken where the bytes were read from the device) or, without them, are taken when the
+// block is shown (the TCP links read on this thread, just before). While the stamps are on,
+// hex mode also starts a new line after an idle gap between two chunks (packetGapMs).
 
 #include <QByteArrayView>
 #include <QObject>
@@ -12,6 +19,7 @@
 #include "core/receive/ByteTableModel.h"
 #include "core/receive/PaneModel.h"
 #include "core/receive/ReceiveFormatter.h"
+#include "core/receive/TimeStamps.h"
 
 namespace trelmo {
 
@@ -37,11 +45,14 @@ class ReceivePath : public QObject {
     // Shows one block a link has read (at most policy.maxBlockBytes; the link reads no more)
     // by the link's rules; `parity` is the serial port's parity (links without parity ignore
     // it). The RxD lamp is lit for the block.
+    // `arrivals`: when the block's chunks arrived (none: now).
     void showReceived(QByteArrayView block, const LinkPolicy& policy,
-                      LineParity parity = LineParity::None);
+                      LineParity parity = LineParity::None, ArrivalTimes arrivals = {});
     // Sees every block showReceived gets, before it is shown, with the pane kind it is shown
     // as (the log to file taps here); an empty function removes the tap.
-    using ReceiveTap = std::function<void(QByteArrayView block, PaneModel::Kind kind)>;
+    // `arrivalNs` is the block's first byte's arrival (the stamp clock's steady time).
+    using ReceiveTap =
+        std::function<void(QByteArrayView block, PaneModel::Kind kind, int64_t arrivalNs)>;
     void setReceiveTap(ReceiveTap tap) { tap_ = std::move(tap); }
     // A block that could not be read or shown: the counters panel tells when
     // ("Exception receive <time>") and the RxD lamp stays lit.
@@ -57,7 +68,27 @@ class ReceivePath : public QObject {
     // `show`.
     void setSentCount(int sent, bool show);
 
+    // ---- Time stamps --------------------------------------------------------------------------
+    // "Time stamps": every pane line shown, copied and saved behind its time.
+    void setTimeStamps(bool on);
+    bool timeStamps() const { return timeStamps_; }
+    // The idle gap that starts a new line in hex mode while the stamps are on (default 20 ms;
+    // 0: none).
+    void setPacketGapMs(int ms);
+    int packetGapMs() const { return packetGapMs_; }
+    static constexpr int kDefaultPacketGapMs = 20;
+    // The clock that turns line times into wall times.
+    StampClock& stampClock() { return stampClock_; }
+    const StampClock& stampClock() const { return stampClock_; }
+    // The stamp of pane line `line` ("[hh:mm:ss.zzz] "); empty while the stamps are off and for
+    // a line without a time.
+    QString lineStamp(int line) const;
+    // Pane line `line` as copies and saves give it: its stamp and its text.
+    QString stampedLine(int line) const { return lineStamp(line) + pane_.line(line); }
+
   signals:
+    // The stamps were switched on or off.
+    void timeStampsChanged(bool on);
     void lampChanged(bool on);                       // led_RxD, painted at the screen's pace
     void receivedLabelChanged(const QString& text);  // Label_rec
     void sentLabelChanged(const QString& text);      // Label_send
@@ -75,6 +106,9 @@ class ReceivePath : public QObject {
     ReceiveState state_;
     bool hexMode_ = false;
     ReceiveTap tap_;
+    bool timeStamps_ = false;
+    int packetGapMs_ = kDefaultPacketGapMs;
+    StampClock stampClock_;
     QString sentLabel_ = QStringLiteral("Total send:");
     QString receivedLabel_;
 };

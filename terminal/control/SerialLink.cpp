@@ -268,9 +268,15 @@ void SerialLinkController::Com_PortRxChar(int Count) {
     const LinkPolicy& policy = LinkPolicy::serial();
     const int wanted = std::clamp(Count, 0, policy.maxBlockBytes);
     QByteArray block(wanted, '\0');
-    const int got = Com_Port->ReadBuf(reinterpret_cast<uint8_t*>(block.data()), wanted);
+    // When the bytes arrived, as the port took them from the device (for the time stamps).
+    ArrivalMarks marks;
+    const int got = Com_Port->ReadBuf(reinterpret_cast<uint8_t*>(block.data()), wanted, &marks);
     block.truncate(std::clamp(got, 0, wanted));
-    receive_.showReceived(block, policy, lineParityOf(Com_Port->Parity()));
+    std::vector<ArrivalTime> arrivals;
+    arrivals.reserve(marks.size());
+    for (const ArrivalMark& m : marks)
+        arrivals.push_back(ArrivalTime{static_cast<qsizetype>(m.offset), m.ns});
+    receive_.showReceived(block, policy, lineParityOf(Com_Port->Parity()), arrivals);
     if (MbusCapture)
         emit captured(block);
 }

@@ -250,14 +250,24 @@ TEST_F(LogTcpWindow, TextLogHoldsThePanesLinesAsTheyEnd) {
 }
 
 // The time stamps of the pane's lines go into the text log when they are on.
-TEST_F(LogTcpWindow, TextLogLinesCarryTheLinesTimesWhenAsked) {
-    form->captures()->setLogLineTimes(true);
+TEST_F(LogTcpWindow, TextLogLinesCarryThePanesTimeStampsWhileShown) {
+    form->findChild<QAction*>("Action_timestamps")->setChecked(true);
     startLog(dir.path("times.log"), LogMode::Text);
     ASSERT_TRUE(receiveTcp("a\nb"));
     stopLog();
-    const QByteArray stamp = LogTextLines::stampText(fixedMoment().time());
-    EXPECT_EQ(stamp, "[15:09:26.000] ");
-    EXPECT_EQ(fileBytes(dir.path("times.log")), stamp + "a\r\n" + stamp + "b\r\n");
+    // The same stamps as the pane's lines (the arrival of their first byte).
+    const int a = int(lines().indexOf("a"));
+    ASSERT_GE(a, 0);
+    const QString first = form->receivePath()->stampedLine(a);
+    const QString second = form->receivePath()->stampedLine(a + 1);
+    EXPECT_TRUE(first.startsWith("[15:09:2")) << first.toStdString();
+    EXPECT_EQ(fileBytes(dir.path("times.log")), (first + "\r\n" + second + "\r\n").toLatin1());
+    // Without the pane's stamps, none in the log either.
+    form->findChild<QAction*>("Action_timestamps")->setChecked(false);
+    startLog(dir.path("plain.log"), LogMode::Text);
+    ASSERT_TRUE(receiveTcp("\nc\n"));
+    stopLog();
+    EXPECT_EQ(fileBytes(dir.path("plain.log")), "\r\nc\r\n");
 }
 
 // ---- A disk that refuses ------------------------------------------------------------------------

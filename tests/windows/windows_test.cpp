@@ -253,8 +253,10 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
     EXPECT_EQ(memo->font().family(), "Arial");
     EXPECT_EQ(memo->font().pointSize(), 9);
     EXPECT_EQ(memo->toPlainText(), "");
-    EXPECT_EQ(actionTexts(ui(f).PopupMenu1), QStringList({"Clear", "Save", "Save in BIN"}));
-    EXPECT_EQ(actionNames(ui(f).PopupMenu1), QStringList({"Clear1", "Save2", "SaveinBIN2"}));
+    EXPECT_EQ(actionTexts(ui(f).PopupMenu1),
+              QStringList({"Clear", "Save", "Save in BIN", "Find\u2026"}));
+    EXPECT_EQ(actionNames(ui(f).PopupMenu1),
+              QStringList({"Clear1", "Save2", "SaveinBIN2", "Action_find"}));
     // The pane grows with the window.
     const QSize before = memo->size();
     f->resize(1000, 800);

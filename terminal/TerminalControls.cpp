@@ -678,29 +678,31 @@ StatusPanelFit* buildStatusBar(TerminalControls& ui, QMainWindow* window) {
                               statusPanelWidthFor(clock, {longTimeText(QTime(23, 59, 59))}));
 }
 
+// The menus and their items carry mnemonics (Alt+F opens File; in an open menu, its
+// underlined letter picks an item). The captions shown are the texts without the '&'.
 void buildMenus(TerminalControls& ui, QMainWindow* window) {
     QMenuBar* bar = window->menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
-    ui.File1 = named(bar->addMenu(QStringLiteral("File")), "File1");
-    ui.Save1 = named(ui.File1->addAction(QStringLiteral("Save file")), "Save1");
-    ui.SaveinBIN1 = named(ui.File1->addAction(QStringLiteral("Save in BIN")), "SaveinBIN1");
-    ui.Print1 = named(ui.File1->addAction(QStringLiteral("Print")), "Print1");
-    ui.Exit1 = named(ui.File1->addAction(QStringLiteral("Exit")), "Exit1");
+    ui.File1 = named(bar->addMenu(QStringLiteral("&File")), "File1");
+    ui.Save1 = named(ui.File1->addAction(QStringLiteral("&Save file")), "Save1");
+    ui.SaveinBIN1 = named(ui.File1->addAction(QStringLiteral("Save in &BIN")), "SaveinBIN1");
+    ui.Print1 = named(ui.File1->addAction(QStringLiteral("&Print")), "Print1");
+    ui.Exit1 = named(ui.File1->addAction(QStringLiteral("E&xit")), "Exit1");
 
-    ui.Tools1 = named(bar->addMenu(QStringLiteral("Tools")), "Tools1");
+    ui.Tools1 = named(bar->addMenu(QStringLiteral("&Tools")), "Tools1");
     ui.Connecttoserial1 =
-        named(ui.Tools1->addAction(QStringLiteral("Connect to serial ")), "Connecttoserial1");
-    ui.ConnecttCP1 = named(ui.Tools1->addAction(QStringLiteral("Connect TCP")), "ConnecttCP1");
-    ui.ListenTCP1 = named(ui.Tools1->addAction(QStringLiteral("Listen TCP")), "ListenTCP1");
+        named(ui.Tools1->addAction(QStringLiteral("Connect to &serial ")), "Connecttoserial1");
+    ui.ConnecttCP1 = named(ui.Tools1->addAction(QStringLiteral("&Connect TCP")), "ConnecttCP1");
+    ui.ListenTCP1 = named(ui.Tools1->addAction(QStringLiteral("&Listen TCP")), "ListenTCP1");
     ui.Opencommandfile1 =
-        named(ui.Tools1->addAction(QStringLiteral("Open command file")), "Opencommandfile1");
+        named(ui.Tools1->addAction(QStringLiteral("&Open command file")), "Opencommandfile1");
     ui.Savecommands1 =
-        named(ui.Tools1->addAction(QStringLiteral("Save commands")), "Savecommands1");
-    ui.MBus1 = named(ui.Tools1->addAction(QStringLiteral("M-Bus")), "MBus1");
+        named(ui.Tools1->addAction(QStringLiteral("Sa&ve commands")), "Savecommands1");
+    ui.MBus1 = named(ui.Tools1->addAction(QStringLiteral("&M-Bus")), "MBus1");
 
-    ui.Help1 = named(bar->addMenu(QStringLiteral("Help")), "Help1");
-    ui.About1 = named(ui.Help1->addAction(QStringLiteral("About")), "About1");
-    ui.Contents1 = named(ui.Help1->addAction(QStringLiteral("Contents")), "Contents1");
+    ui.Help1 = named(bar->addMenu(QStringLiteral("&Help")), "Help1");
+    ui.About1 = named(ui.Help1->addAction(QStringLiteral("&About")), "About1");
+    ui.Contents1 = named(ui.Help1->addAction(QStringLiteral("&Contents")), "Contents1");
 }
 
 }  // namespace

@@ -1,25 +1,31 @@
 // The windows as a newcomer meets them: they open inside the screen at any scale factor, their
-// boxes, panels and columns show their longest texts whole in any style, and the COM name box
-// grows with the window.
+// boxes, panels and columns show their longest texts whole in any style, the COM name box
+// grows with the window, and the menus open with Alt and their underlined letter.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTemporaryFile>
+#include <QTest>
 
 #include "app/Windows.h"
 #include "core/receive/ByteStore.h"
 #include "core/receive/ByteTableModel.h"
 #include "terminal/Terminal.h"
+#include "tests/common/Captions.h"
 #include "tests/common/Form1Ui.h"
 #include "tests/common/OffscreenScreen.h"
 #include "tests/common/Pump.h"
@@ -329,4 +335,61 @@ TEST(WindowsOnOtherScreens, OpenInsideTheScreenWithTheirTextsWhole) {
         EXPECT_TRUE(out.contains("[  PASSED  ] 1 test.")) << out.toStdString();
         EXPECT_FALSE(out.contains("SKIPPED")) << out.toStdString();
     }
+}
+
+// ---- Menus with mnemonics ----------------------------------------------------------------------
+
+TEST(MenuMnemonics, AltFOpensTheFileMenuAndTypesNothing) {
+    TempDir dir;
+    Windows windows(dir.path("trelmo.ini"));
+    TForm1* main = windows.form1();
+    showMain(main);
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    auto& u = ui(main);
+    u.Edit_send->setFocus();
+    ASSERT_TRUE(pumpUntil([&] { return u.Edit_send->hasFocus(); }));
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
+    EXPECT_TRUE(pumpUntil([&] { return u.File1->isVisible(); }));
+    EXPECT_EQ(u.Edit_send->currentText(), "");
+    QTest::keyClick(u.File1, Qt::Key_Escape);
+    ASSERT_TRUE(pumpUntil([&] { return !u.File1->isVisible(); }));
+
+    // Alt+H, then the underlined letter of "About".
+    QSignalSpy about(u.About1, &QAction::triggered);
+    QTest::keyClick(main, Qt::Key_H, Qt::AltModifier);
+    ASSERT_TRUE(pumpUntil([&] { return u.Help1->isVisible(); }));
+    QTest::keyClick(u.Help1, Qt::Key_A);
+    EXPECT_TRUE(pumpUntil([&] { return about.count() == 1; }));
+    EXPECT_TRUE(pumpUntil([&] { return windows.form2()->isVisible(); }));
+    windows.form2()->close();
+    EXPECT_EQ(u.Edit_send->currentText(), "");
+}
+
+TEST(MenuMnemonics, EachMenuAndItemHasItsOwnLetterAndItsCaption) {
+    TempDir dir;
+    Windows windows(dir.path("trelmo.ini"));
+    QMenuBar* bar = windows.form1()->menuBar();
+    QList<QKeySequence> menuKeys;
+    for (QAction* menu : bar->actions()) {
+        const QKeySequence key = QKeySequence::mnemonic(menu->text());
+        EXPECT_FALSE(key.isEmpty()) << menu->text().toStdString();
+        EXPECT_FALSE(menuKeys.contains(key)) << menu->text().toStdString();
+        menuKeys.append(key);
+        QList<QKeySequence> itemKeys;
+        for (QAction* item : menu->menu()->actions()) {
+            const QKeySequence itemKey = QKeySequence::mnemonic(item->text());
+            EXPECT_FALSE(itemKey.isEmpty()) << item->text().toStdString();
+            EXPECT_FALSE(itemKeys.contains(itemKey)) << item->text().toStdString();
+            itemKeys.append(itemKey);
+        }
+    }
+    EXPECT_EQ(menuKeys, QList<QKeySequence>({QKeySequence(Qt::ALT | Qt::Key_F),
+                                             QKeySequence(Qt::ALT | Qt::Key_T),
+                                             QKeySequence(Qt::ALT | Qt::Key_H)}));
+    // The captions as shown are the program's own.
+    EXPECT_EQ(trelmo::test::shownCaption(ui(windows.form1()).Connecttoserial1->text()),
+              "Connect to serial ");
+    EXPECT_EQ(trelmo::test::shownCaption(ui(windows.form1()).MBus1->text()), "M-Bus");
 }

@@ -27,6 +27,7 @@
 #include "core/LocaleText.h"
 #include "serial/SimDevice.h"
 #include "terminal/ReceivePaneView.h"
+#include "tests/common/Captions.h"
 #include "tests/common/DialogRecorder.h"
 #include "tests/common/Form1Ui.h"
 #include "tests/common/Pump.h"
@@ -49,10 +50,11 @@ T* child(QWidget* root, const char* name) {
     return w;
 }
 
+// The captions of a menu's items as shown (without mnemonic marks).
 QStringList actionTexts(QMenu* menu) {
     QStringList out;
     for (QAction* a : menu->actions())
-        out << a->text();
+        out << trelmo::test::shownCaption(a->text());
     return out;
 }
 
@@ -282,15 +284,15 @@ TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
     for (QAction* a : f->menuBar()->actions())
         menus << a->menu();
     ASSERT_EQ(menus.size(), 3);
-    EXPECT_EQ(menus[0]->title(), "File");
+    EXPECT_EQ(trelmo::test::shownCaption(menus[0]->title()), "File");
     EXPECT_EQ(actionTexts(menus[0]), QStringList({"Save file", "Save in BIN", "Print", "Exit"}));
     EXPECT_EQ(actionNames(menus[0]), QStringList({"Save1", "SaveinBIN1", "Print1", "Exit1"}));
-    EXPECT_EQ(menus[1]->title(), "Tools");
+    EXPECT_EQ(trelmo::test::shownCaption(menus[1]->title()), "Tools");
     EXPECT_EQ(actionTexts(menus[1]), QStringList({"Connect to serial ", "Connect TCP", "Listen TCP",
                                                   "Open command file", "Save commands", "M-Bus"}));
     EXPECT_EQ(actionNames(menus[1]), QStringList({"Connecttoserial1", "ConnecttCP1", "ListenTCP1",
                                                   "Opencommandfile1", "Savecommands1", "MBus1"}));
-    EXPECT_EQ(menus[2]->title(), "Help");
+    EXPECT_EQ(trelmo::test::shownCaption(menus[2]->title()), "Help");
     EXPECT_EQ(actionTexts(menus[2]), QStringList({"About", "Contents"}));
     EXPECT_EQ(actionNames(menus[2]), QStringList({"About1", "Contents1"}));
 

@@ -33,7 +33,7 @@ PaneTools::PaneTools(QMainWindow* window, QMenu* tools, QMenu* popup, ReceivePan
     setObjectName(QStringLiteral("PaneTools"));
 
     // ---- Time stamps ----------------------------------------------------------------------
-    timeStamps_ = new QAction(QStringLiteral("Time stamps"), window);
+    timeStamps_ = new QAction(QStringLiteral("&Time stamps"), window);
     timeStamps_->setObjectName(QStringLiteral("Action_timestamps"));
     timeStamps_->setCheckable(true);
     timeStamps_->setChecked(receive.timeStamps());

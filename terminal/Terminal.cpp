@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFileInfo>
+#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -553,7 +554,10 @@ void TForm1::Butt_printClick() {
     QPrinter printer(QPrinter::HighResolution);
     if (!dialogs().print(this, printer))
         return;
-    printLayout(printer, c_->captures->printout(captureHeader(*ui_)));
+    // The application's font, at the printer's resolution: lines are as far apart as it needs.
+    const QFont font;
+    printLayout(printer, c_->captures->printout(captureHeader(*ui_), pageMetrics(printer, font)),
+                font);
 }
 
 }  // namespace trelmo

@@ -126,8 +126,9 @@ struct TerminalControls {
     // ---- Timers ----------------------------------------------------------------------------
     QTimer* Timer_Time = nullptr;  // 1000 ms
 
-    // Creates every control on `window` and lays the window out (850 x 632, in the middle of
-    // the screen).
+    // Creates every control on `window` and lays the window out: boxes, panels and buttons
+    // as wide as their texts need in the window's font and style; the window 850 x 632 in the
+    // middle of the screen's free area, or as much of it as there is.
     void build(QMainWindow* window);
 };
 

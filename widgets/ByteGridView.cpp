@@ -161,6 +161,49 @@ QList<QStringList> ByteGridView::visibleTexts() const {
     return rows;
 }
 
+QStyleOptionHeader ByteGridView::fixedCellOption(const QRect& rect, int column,
+                                                 const QString& text) const {
+    QStyleOptionHeader opt;
+    opt.initFrom(this);
+    opt.rect = rect;
+    opt.section = column;
+    opt.text = text;
+    opt.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    opt.orientation = Qt::Horizontal;
+    opt.position = QStyleOptionHeader::Middle;
+    opt.state |= QStyle::State_Raised | QStyle::State_Horizontal;
+    return opt;
+}
+
+QRect ByteGridView::textRect(const QRect& cell, bool fixed) const {
+    if (!fixed)
+        return cell.adjusted(2, 0, -2, 0);
+    const QStyleOptionHeader opt = fixedCellOption(cell, 0, QString());
+    return style()->subElementRect(QStyle::SE_HeaderLabel, &opt, this);
+}
+
+int ByteGridView::columnWidthToShow(const QStringList& fixedTexts,
+                                    const QStringList& bodyTexts) const {
+    const QFontMetrics metrics = fontMetrics();
+    // The least width whose text rectangle holds `advance`.
+    auto widthFor = [&](int advance, bool fixed) {
+        int w = advance;
+        for (int i = 0; i < 16; ++i) {
+            const int room = textRect(QRect(0, 0, w, rowHeight_), fixed).width();
+            if (room >= advance)
+                break;
+            w += advance - room;
+        }
+        return w;
+    };
+    int width = 0;
+    for (const QString& text : fixedTexts)
+        width = std::max(width, widthFor(metrics.horizontalAdvance(text), true));
+    for (const QString& text : bodyTexts)
+        width = std::max(width, widthFor(metrics.horizontalAdvance(text), false));
+    return width;
+}
+
 void ByteGridView::updateScrollBars() {
     // A page of at least one row, so that a grid too small to show a row (or not laid out
     // yet) still has its bottom at the last row.
@@ -404,15 +447,7 @@ void ByteGridView::paintEvent(QPaintEvent*) {
 
     // A fixed cell: drawn like a header section.
     auto fixedCell = [&](const QRect& rect, int column, const QString& text) {
-        QStyleOptionHeader opt;
-        opt.initFrom(this);
-        opt.rect = rect;
-        opt.section = column;
-        opt.text = text;
-        opt.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
-        opt.orientation = Qt::Horizontal;
-        opt.position = QStyleOptionHeader::Middle;
-        opt.state |= QStyle::State_Raised | QStyle::State_Horizontal;
+        const QStyleOptionHeader opt = fixedCellOption(rect, column, text);
         style()->drawControl(QStyle::CE_Header, &opt, &p, this);
     };
 
@@ -439,8 +474,7 @@ void ByteGridView::paintEvent(QPaintEvent*) {
             p.drawLine(cell.topRight(), cell.bottomRight());
             p.drawLine(cell.bottomLeft(), cell.bottomRight());
             p.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
-            p.drawText(cell.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                       cellText(row, c));
+            p.drawText(textRect(cell, false), Qt::AlignLeft | Qt::AlignVCenter, cellText(row, c));
             if (current && manyRows)
                 p.drawRect(cell.adjusted(0, 0, -1, -1));  // the current cell of a selection
         }

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QStyleOptionHeader>
 
 namespace trelmo {
 
@@ -66,6 +67,14 @@ class ByteGridView : public QAbstractScrollArea {
     // model row painted from firstVisibleRow() on (the last one possibly cut off).
     QList<QStringList> visibleTexts() const;
 
+    // Where a cell at `cell` (viewport coordinates) has its text drawn: inside the cell's
+    // margins for a body cell; for a fixed one (the header row, the first column), where the
+    // style puts a header section's label.
+    QRect textRect(const QRect& cell, bool fixed) const;
+    // The least width of a column whose fixed cells show each of `fixedTexts` whole and whose
+    // body cells each of `bodyTexts`, in the view's font and style.
+    int columnWidthToShow(const QStringList& fixedTexts, const QStringList& bodyTexts) const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -88,6 +97,8 @@ class ByteGridView : public QAbstractScrollArea {
     int totalWidth() const;
     QString headerText(int column) const;
     QString cellText(int row, int column) const;
+    // The style option a fixed cell is drawn with.
+    QStyleOptionHeader fixedCellOption(const QRect& rect, int column, const QString& text) const;
 
     void updateScrollBars();
     void scrollToCurrent();

@@ -1,6 +1,8 @@
 #pragma once
 // TForm4: the byte table window. It shows StringGrid1, a view on the byte-table model the
 // main window fills, and hides (never destroys itself) when closed, telling the main window.
+// Its columns are as wide as their longest texts need in the window's font and style; it
+// opens at its place unless that is off the screen's free area.
 
 #include <QWidget>
 
@@ -30,6 +32,9 @@ class TForm4 : public QWidget {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    int gridWidth_ = 0;  // as wide as the columns the font needs, and the scroll bar
 };
 
 }  // namespace trelmo

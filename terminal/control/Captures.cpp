@@ -76,8 +76,9 @@ void CaptureController::saveBin(const QString& path, const CaptureHeader& header
     }
 }
 
-PrintLayout CaptureController::printout(const CaptureHeader& header) const {
-    return makePrintLayout(header, *tableSource_);
+PrintLayout CaptureController::printout(const CaptureHeader& header,
+                                        const PageMetrics& page) const {
+    return makePrintLayout(header, *tableSource_, page);
 }
 
 }  // namespace trelmo

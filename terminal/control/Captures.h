@@ -32,8 +32,8 @@ class CaptureController : public QObject {
     void saveTextLog(const QString& path, const CaptureHeader& header);
     // Writes the BIN file; a failure is reported with its reason.
     void saveBin(const QString& path, const CaptureHeader& header);
-    // The lines of the printout.
-    PrintLayout printout(const CaptureHeader& header) const;
+    // The lines of the printout on pages of this size and font.
+    PrintLayout printout(const CaptureHeader& header, const PageMetrics& page) const;
 
     // ---- The log to file: every received byte written as it arrives ----------------------
     // Starts logging every block the receive path gets (any link) to `path`, an open log

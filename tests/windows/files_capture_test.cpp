@@ -4,11 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
+#include <QFont>
+#include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPlainTextEdit>
 #include <QPrinter>
@@ -316,6 +320,10 @@ TEST_F(CaptureFiles, PrintoutOf120CharactersOnAPdfPrinter) {
     const QPoint origin = reference.pageLayout().paintRectPixels(reference.resolution()).topLeft();
     const auto deviceY = [&](double points) { return points * dpi / 72.0 - origin.y(); };
     const auto deviceX = [&](double points) { return points * dpi / 72.0 - origin.x(); };
+    // Lines go down 100 units, or the line spacing of the application's font at the
+    // printer's resolution when that is taller.
+    const int step =
+        std::max(100, int(std::ceil(QFontMetricsF(QFont(), &reference).lineSpacing())));
 
     const QList<PdfWord> words = pdfWords(dir.path("capture.pdf"), dir.path("capture.html"));
     ASSERT_FALSE(words.isEmpty());
@@ -324,9 +332,9 @@ TEST_F(CaptureFiles, PrintoutOf120CharactersOnAPdfPrinter) {
         QString text;
         int y;
     } expected[] = {{"COM7,", 200},
-                    {QString(50, 'a'), 300},
-                    {QString(50, 'b'), 400},
-                    {QString(20, 'c'), 600},
+                    {QString(50, 'a'), 200 + step},
+                    {QString(50, 'b'), 200 + 2 * step},
+                    {QString(20, 'c'), 200 + 4 * step},
                     {ui(form).Label_Date->text().section(' ', -1), 200}};
     for (const auto& e : expected) {
         const PdfWord* w = find(e.text);
@@ -339,4 +347,72 @@ TEST_F(CaptureFiles, PrintoutOf120CharactersOnAPdfPrinter) {
     EXPECT_NE(find("Speed"), nullptr);
     EXPECT_NE(find("19200,"), nullptr);
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+namespace {
+
+// Whether two word boxes share any area (a touch is not an overlap).
+bool overlap(const PdfWord& a, const PdfWord& b) {
+    constexpr double kSlack = 0.05;  // points: rounding in the PDF and in pdftotext
+    return a.xMin < b.xMax - kSlack && b.xMin < a.xMax - kSlack && a.yMin < b.yMax - kSlack &&
+           b.yMin < a.yMax - kSlack;
+}
+
+}  // namespace
+
+TEST_F(CaptureFiles, PrintoutOfTenThousandBytesIsReadableOnEveryPage) {
+    if (!havePdfToText())
+        GTEST_SKIP() << "pdftotext is not installed";
+    ASSERT_TRUE(connectTcp());
+    // Letters, digits and bytes the table names ("<NUL>", "<CR>", ...): no blank, and no "f"
+    // (a font may print "fi" as one glyph).
+    QByteArray pool = "ABCDEGHIJKLMNOPQRSTUVWXYZabcdeghijklmnopqrstuvwxyz0123456789";
+    pool += QByteArray("\x00\x01\x02\x03\x04\x05\x06\r\n", 9);
+    QByteArray data;
+    for (int i = 0; i < 10000; ++i)
+        data += pool[(i * 7) % pool.size()];
+    ASSERT_TRUE(receiveTcp(data));
+    const ByteTableModel& table = form->receivePath()->table();
+    ASSERT_EQ(table.gridRowCount(), 10002);
+    QString cells;
+    for (int r = 1; r <= 10000; ++r)
+        cells += table.gridCell(1, r);
+
+    dialogs.printToPdf = dir.path("capture.pdf");
+    ui(form).Butt_print->click();
+    ASSERT_EQ(dialogs.printDialogs, 1);
+    EXPECT_TRUE(dialogs.messages.empty());
+    const QList<PdfPage> pages = pdfPages(dir.path("capture.pdf"), dir.path("capture.html"));
+    ASSERT_GE(pages.size(), 2);
+
+    const QString headerText =
+        "COM7, Speed = 19200, Data bits = 8, Parity = Even, Stop bits = 2, "
+        "Time&Date: " +
+        ui(form).Label_Time->text() + "  " + ui(form).Label_Date->text();
+    const QStringList headerWords = headerText.split(' ', Qt::SkipEmptyParts);
+    QString printed;
+    for (qsizetype p = 0; p < pages.size(); ++p) {
+        SCOPED_TRACE(testing::Message() << "page " << p + 1);
+        const PdfPage& page = pages[p];
+        ASSERT_GT(page.words.size(), headerWords.size());
+        // The header first on every page, then the cells.
+        for (qsizetype i = 0; i < headerWords.size(); ++i)
+            EXPECT_EQ(page.words[i].text, headerWords[i]) << i;
+        for (qsizetype i = headerWords.size(); i < page.words.size(); ++i)
+            printed += page.words[i].text;
+        // Every word inside the page, no word over another.
+        for (qsizetype i = 0; i < page.words.size(); ++i) {
+            const PdfWord& w = page.words[i];
+            EXPECT_GE(w.xMin, 0) << w.text.toStdString();
+            EXPECT_GE(w.yMin, 0) << w.text.toStdString();
+            EXPECT_LE(w.xMax, page.width) << w.text.toStdString();
+            EXPECT_LE(w.yMax, page.height) << w.text.toStdString();
+            for (qsizetype j = i + 1; j < page.words.size(); ++j)
+                EXPECT_FALSE(overlap(w, page.words[j]))
+                    << w.text.toStdString() << " / " << page.words[j].text.toStdString();
+        }
+    }
+    // Every cell, in order.
+    EXPECT_EQ(printed.size(), cells.size());
+    EXPECT_EQ(printed, cells);
 }

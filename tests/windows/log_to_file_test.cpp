@@ -19,6 +19,7 @@
 #include "app/CommandLine.h"
 #include "core/IniFile.h"
 #include "core/capture/LogWriter.h"
+#include "tests/common/Captions.h"
 #include "tests/common/WindowFixture.h"
 
 using namespace trelmo;
@@ -124,7 +125,7 @@ bool processHolds(qint64 pid, const QString& path) {
 TEST_F(SerialLogWindow, RawLogOfAPtyFeedIsByteIdenticalAndTheStatusBarNamesIt) {
     QAction* item = logItem();
     ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->text(), QString::fromUtf8("Log to file\u2026"));
+    EXPECT_EQ(trelmo::test::shownCaption(item->text()), QString::fromUtf8("Log to file\u2026"));
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());
     ASSERT_NE(logPanel(), nullptr);

@@ -18,6 +18,7 @@
 #include "core/receive/TimeStamps.h"
 #include "terminal/FindBar.h"
 #include "terminal/StartOptions.h"
+#include "tests/common/Captions.h"
 #include "tests/common/WindowFixture.h"
 
 using namespace trelmo;
@@ -97,7 +98,7 @@ TEST_F(SerialStamps, OffAtFirstAndNothingChangesWhileOff) {
     QAction* stamps = stampsAction();
     ASSERT_NE(stamps, nullptr);
     EXPECT_EQ(stamps->parent(), form);
-    EXPECT_EQ(stamps->text(), "Time stamps");
+    EXPECT_EQ(trelmo::test::shownCaption(stamps->text()), "Time stamps");
     EXPECT_TRUE(stamps->isCheckable());
     EXPECT_FALSE(stamps->isChecked());
     EXPECT_FALSE(form->receivePath()->timeStamps());

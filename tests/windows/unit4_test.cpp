@@ -31,7 +31,11 @@ size_t heapInUse() {
 TEST(TForm4, WindowFrame) {
     TForm4 form;
     EXPECT_EQ(form.windowTitle(), "Trelmo Table Format");
-    EXPECT_EQ(form.geometry(), QRect(962, 124, 278, 630));
+    // At its place, 630 high, as wide as its grid and the margins beside it (8 and 29).
+    EXPECT_EQ(form.pos(), QPoint(962, 124));
+    EXPECT_EQ(form.height(), 630);
+    EXPECT_EQ(form.width(), 8 + form.StringGrid1->width() + 29);
+    EXPECT_GE(form.width(), 278);
     const Qt::WindowFlags flags = form.windowFlags();
     EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
@@ -51,20 +55,31 @@ TEST(TForm4, GridGeometryAndCells) {
     EXPECT_EQ(grid->model(), &model);
     form.show();
     EXPECT_EQ(grid->model(), &model);
-    EXPECT_EQ(grid->geometry(), QRect(8, 0, 241, 553));
-    for (int c = 0; c < 5; ++c)
-        EXPECT_EQ(grid->columnWidth(c), 44) << c;
-    EXPECT_EQ(grid->rowHeight(), 16);
+    // The columns at least as wide as for an 8-point font (their texts fit: layout_test),
+    // side by side with the scroll bar in a grid 553 high.
+    EXPECT_EQ(grid->geometry().topLeft(), QPoint(8, 0));
+    EXPECT_EQ(grid->height(), 553);
+    int columns = 0;
+    for (int c = 0; c < 5; ++c) {
+        EXPECT_GE(grid->columnWidth(c), 44) << c;
+        columns += grid->columnWidth(c);
+    }
+    EXPECT_GE(grid->width(), columns + grid->verticalScrollBar()->width());
+    EXPECT_LE(grid->width(), columns + 21 + grid->verticalScrollBar()->width());
+    const int gridWidth = grid->width();
+    const int widthOfParity = grid->columnWidth(4);
+    EXPECT_GE(grid->rowHeight(), 16);
+    EXPECT_GE(grid->rowHeight(), grid->fontMetrics().height());
     EXPECT_EQ(grid->rowCount(), 3);  // the header row and the model's two
     EXPECT_FALSE(grid->focusPolicy() & Qt::TabFocus);
     EXPECT_TRUE(grid->focusPolicy() & Qt::ClickFocus);
     EXPECT_FALSE(grid->isHidden());
 
     // The grid grows in height with the window, not in width.
-    form.resize(278, 730);
+    form.resize(form.width(), 730);
     ASSERT_TRUE(trelmo::test::pumpUntil([&] { return grid->height() != 553; }));
     EXPECT_EQ(grid->height(), 653);
-    EXPECT_EQ(grid->width(), 241);
+    EXPECT_EQ(grid->width(), gridWidth);
     EXPECT_EQ(grid->x(), 8);
 
     // Hidden and shown again, the grid keeps the model and its widths.
@@ -72,7 +87,7 @@ TEST(TForm4, GridGeometryAndCells) {
     EXPECT_EQ(grid->model(), &model);
     form.show();
     EXPECT_EQ(grid->model(), &model);
-    EXPECT_EQ(grid->columnWidth(4), 44);
+    EXPECT_EQ(grid->columnWidth(4), widthOfParity);
 }
 
 TEST(TForm4, ShownAfterRowsArrivedItShowsTheNewest) {

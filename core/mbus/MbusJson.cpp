@@ -23,8 +23,9 @@ class Json {
     }
     void key(const char* k) {
         comma();
-        string(QString::fromLatin1(k));
-        out.append(':');
+        out.append('"');
+        out.append(k);
+        out.append("\":");
         first_ = true;  // the value follows without a comma
     }
     void comma() {
@@ -35,8 +36,13 @@ class Json {
     void string(const QString& s) {
         out.append('"');
         const QByteArray utf8 = s.toUtf8();
-        for (char ch : utf8) {
-            const auto c = static_cast<unsigned char>(ch);
+        qsizetype run = 0;  // start of the bytes not yet written that need no escape
+        for (qsizetype i = 0; i < utf8.size(); ++i) {
+            const auto c = static_cast<unsigned char>(utf8[i]);
+            if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F)
+                continue;
+            out.append(QByteArrayView(utf8).sliced(run, i - run));
+            run = i + 1;
             switch (c) {
                 case '"':
                     out.append("\\\"");
@@ -54,16 +60,13 @@ class Json {
                     out.append("\\t");
                     break;
                 default:
-                    if (c < 0x20 || c == 0x7F) {
-                        static const char digits[] = "0123456789abcdef";
-                        out.append("\\u00");
-                        out.append(digits[c >> 4]);
-                        out.append(digits[c & 0x0F]);
-                    } else {
-                        out.append(ch);
-                    }
+                    static const char digits[] = "0123456789abcdef";
+                    out.append("\\u00");
+                    out.append(digits[c >> 4]);
+                    out.append(digits[c & 0x0F]);
             }
         }
+        out.append(QByteArrayView(utf8).sliced(run));
         out.append('"');
         first_ = false;
     }

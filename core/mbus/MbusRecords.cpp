@@ -980,9 +980,19 @@ class Decoder {
             x.scale(v.correction);
             r.unit = unitOf(v);
         }
-        r.valueType = ValueType::Number;
         r.value = x.text();
-        r.number = x.exact ? r.value.toDouble() : x.d;
+        bool ok = false;
+        const double d = r.value.toDouble(&ok);
+        if (!ok || !std::isfinite(d)) {
+            // Stacked correction factors can leave the range of a double, where JSON readers
+            // give up: such a number goes out as text.
+            r.valueType = ValueType::Text;
+            r.invalid = true;
+            notes << QStringLiteral("number beyond the range of a double");
+            return;
+        }
+        r.valueType = ValueType::Number;
+        r.number = d;
     }
 
     static QString unitOf(const Vib& v) {

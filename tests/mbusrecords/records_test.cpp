@@ -368,6 +368,20 @@ TEST(MbusVifes, MoreThanTenIsNotedAndDecodingGoesOn) {
     EXPECT_EQ(t.records[1].value, QStringLiteral("8"));
 }
 
+TEST(MbusVifes, ANumberBeyondTheRangeOfADoubleGoesOutAsText) {
+    // 60 correction VIFEs of 10^-6 each: 10^-360, which no double holds.
+    std::string records = "01 96";
+    for (int i = 0; i < 59; ++i)
+        records += " F0";
+    records += " 70 07";
+    const Telegram t = decodeRecords(records.c_str());
+    ASSERT_EQ(t.records.size(), 1u) << describe(t);
+    EXPECT_EQ(t.records[0].valueType, ValueType::Text);
+    EXPECT_EQ(t.records[0].value, QStringLiteral("7e-360"));
+    EXPECT_TRUE(t.records[0].invalid);
+    EXPECT_TRUE(t.records[0].note.contains(QStringLiteral("range of a double")));
+}
+
 TEST(MbusDifes, StorageTariffAndSubunitAcrossTheChain) {
     struct Case {
         const char* records;

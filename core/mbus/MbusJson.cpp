@@ -1,5 +1,7 @@
 #include "core/mbus/MbusJson.h"
 
+#include <algorithm>
+
 namespace trelmo::mbus {
 
 namespace {
@@ -33,40 +35,79 @@ class Json {
             out.append(',');
         first_ = false;
     }
-    void string(const QString& s) {
+    // A string in UTF-8 with JSON's escapes, written straight from UTF-16 (a lone surrogate
+    // becomes U+FFFD).
+    void string(QStringView s) {
         out.append('"');
-        const QByteArray utf8 = s.toUtf8();
-        qsizetype run = 0;  // start of the bytes not yet written that need no escape
-        for (qsizetype i = 0; i < utf8.size(); ++i) {
-            const auto c = static_cast<unsigned char>(utf8[i]);
-            if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F)
+        const char16_t* p = s.utf16();
+        const qsizetype n = s.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            char32_t c = p[i];
+            if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+                out.append(char(c));
                 continue;
-            out.append(QByteArrayView(utf8).sliced(run, i - run));
-            run = i + 1;
+            }
             switch (c) {
                 case '"':
-                    out.append("\\\"");
-                    break;
+                    out.append("\\\"", 2);
+                    continue;
                 case '\\':
-                    out.append("\\\\");
-                    break;
+                    out.append("\\\\", 2);
+                    continue;
                 case '\n':
-                    out.append("\\n");
-                    break;
+                    out.append("\\n", 2);
+                    continue;
                 case '\r':
-                    out.append("\\r");
-                    break;
+                    out.append("\\r", 2);
+                    continue;
                 case '\t':
-                    out.append("\\t");
-                    break;
+                    out.append("\\t", 2);
+                    continue;
                 default:
-                    static const char digits[] = "0123456789abcdef";
-                    out.append("\\u00");
-                    out.append(digits[c >> 4]);
-                    out.append(digits[c & 0x0F]);
+                    break;
             }
+            if (c < 0x20 || c == 0x7F) {
+                static const char digits[] = "0123456789abcdef";
+                const char esc[6] = {'\\', 'u', '0', '0', digits[c >> 4], digits[c & 0x0F]};
+                out.append(esc, 6);
+                continue;
+            }
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 &&
+                p[i + 1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (p[i + 1] - 0xDC00);
+                ++i;
+            } else if (c >= 0xD800 && c <= 0xDFFF) {
+                c = 0xFFFD;
+            }
+            char u[4];
+            int len = 0;
+            if (c < 0x800) {
+                u[len++] = char(0xC0 | (c >> 6));
+            } else if (c < 0x10000) {
+                u[len++] = char(0xE0 | (c >> 12));
+                u[len++] = char(0x80 | ((c >> 6) & 0x3F));
+            } else {
+                u[len++] = char(0xF0 | (c >> 18));
+                u[len++] = char(0x80 | ((c >> 12) & 0x3F));
+                u[len++] = char(0x80 | ((c >> 6) & 0x3F));
+            }
+            u[len++] = char(0x80 | (c & 0x3F));
+            out.append(u, len);
         }
-        out.append(QByteArrayView(utf8).sliced(run));
+        out.append('"');
+        first_ = false;
+    }
+    // Bytes as a string of upper-case hex digits.
+    void hexString(QByteArrayView bytes) {
+        static const char digits[] = "0123456789ABCDEF";
+        out.append('"');
+        const qsizetype at = out.size();
+        out.resize(at + 2 * bytes.size());
+        char* d = out.data() + at;
+        for (char b : bytes) {
+            *d++ = digits[static_cast<uint8_t>(b) >> 4];
+            *d++ = digits[static_cast<uint8_t>(b) & 0x0F];
+        }
         out.append('"');
         first_ = false;
     }
@@ -77,9 +118,13 @@ class Json {
     void number(qint64 v) { raw(QByteArray::number(v)); }
     void boolean(bool v) { raw(v ? "true" : "false"); }
 
-    void field(const char* k, const QString& v) {
+    void field(const char* k, QStringView v) {
         key(k);
         string(v);
+    }
+    void fieldHex(const char* k, QByteArrayView bytes) {
+        key(k);
+        hexString(bytes);
     }
     void field(const char* k, qint64 v) {
         key(k);
@@ -131,16 +176,14 @@ void writeRecord(Json& j, const Telegram& t, const Record& r) {
     j.begin('{');
     j.field("offset", r.offset);
     j.field("length", r.length);
-    j.field(
-        "hex",
-        QString::fromLatin1(hexOf(QByteArrayView(t.bytes).sliced(
-            std::min<qsizetype>(r.offset, t.bytes.size()),
-            std::max<qsizetype>(0, std::min<qsizetype>(r.length, t.bytes.size() - r.offset))))));
+    const qsizetype from = std::clamp<qsizetype>(r.offset, 0, t.bytes.size());
+    j.fieldHex("hex", QByteArrayView(t.bytes).sliced(
+                          from, std::clamp<qsizetype>(r.length, 0, t.bytes.size() - from)));
     const bool fixed = t.header.kind == HeaderKind::Fixed;
     j.field("dif", fixed ? QString() : hexByteText(r.dif));
-    j.field("dife", QString::fromLatin1(hexOf(r.dife)));
+    j.fieldHex("dife", r.dife);
     j.field("vif", r.vif >= 0 ? hexByteText(r.vif) : QString());
-    j.field("vife", QString::fromLatin1(hexOf(r.vife)));
+    j.fieldHex("vife", r.vife);
     j.field("storage", static_cast<qint64>(std::min<quint64>(r.storage, INT64_MAX)));
     j.field("tariff", static_cast<qint64>(r.tariff));
     j.field("subunit", static_cast<qint64>(r.subunit));
@@ -170,7 +213,7 @@ void writeRecord(Json& j, const Telegram& t, const Record& r) {
 
 void writeTelegram(Json& j, const Telegram& t, int number) {
     j.begin('{');
-    j.field("hex", QString::fromLatin1(hexOf(t.bytes)));
+    j.fieldHex("hex", t.bytes);
     if (number >= 0)
         j.field("telegram", number);
 

@@ -268,8 +268,10 @@ class Decoder {
 
     void role(int from, int count, ByteRole r) {
         const int size = static_cast<int>(t_.roles.size());
-        for (int i = std::max(from, 0); i < from + count && i < size; ++i)
-            t_.roles[i] = char(r);
+        const int begin = std::max(from, 0);
+        const int end = std::min(from + count, size);
+        if (begin < end)
+            std::memset(t_.roles.data() + begin, char(r), static_cast<std::size_t>(end - begin));
     }
 
     void error(int offset, QString reason) { t_.errors.push_back({offset, std::move(reason)}); }

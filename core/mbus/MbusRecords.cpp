@@ -276,6 +276,15 @@ class Decoder {
 
     void error(int offset, QString reason) { t_.errors.push_back({offset, std::move(reason)}); }
 
+    // An error about bytes [from, end) left undecoded: the reason and the bytes (the first 32).
+    void undecoded(int offset, int from, int end, const QString& reason) {
+        const int n = std::max(0, end - from);
+        QString bytes = hexBytes(in_.sliced(from, std::min(n, 32)));
+        if (n > 32)
+            bytes += QStringLiteral("...");
+        error(offset, n > 0 ? QStringLiteral("%1 [%2]").arg(reason, bytes) : reason);
+    }
+
     // Reads `n` bytes at `p` as an unsigned number, in the telegram's byte order.
     quint64 unsignedAt(int p, int n) const {
         quint64 v = 0;
@@ -331,16 +340,18 @@ class Decoder {
                 return;
             default:
                 role(pos, end - pos, ByteRole::Undecoded);
-                error(ciOffset,
-                      QStringLiteral("CI %1 (%2): user data not decoded").arg(hex2(ci), t_.ciText));
+                undecoded(
+                    ciOffset, pos, end,
+                    QStringLiteral("CI %1 (%2): user data not decoded").arg(hex2(ci), t_.ciText));
                 return;
         }
         if (t_.header.signature > 0) {
             const int mode = (t_.header.signature >> 8) & 0x1F;
             if (mode == 5 || mode == 7 || mode == 13) {
                 role(pos, end - pos, ByteRole::Undecoded);
-                error(pos, QStringLiteral("user data encrypted (security mode %1): not decoded")
-                               .arg(mode));
+                undecoded(pos, pos, end,
+                          QStringLiteral("user data encrypted (security mode %1): not decoded")
+                              .arg(mode));
                 return;
             }
         }
@@ -408,8 +419,9 @@ class Decoder {
         role(pos, 1, ByteRole::ApplicationError);
         if (end - pos > 1) {
             role(pos + 1, end - pos - 1, ByteRole::Undecoded);
-            error(pos + 1, QStringLiteral("%1 bytes after the application error code not decoded")
-                               .arg(end - pos - 1));
+            undecoded(pos + 1, pos + 1, end,
+                      QStringLiteral("%1 bytes after the application error code not decoded")
+                          .arg(end - pos - 1));
         }
     }
 
@@ -504,8 +516,9 @@ class Decoder {
         }
         if (end > pos + 16) {
             role(pos + 16, end - pos - 16, ByteRole::Undecoded);
-            error(pos + 16, QStringLiteral("%1 bytes after the fixed data structure not decoded")
-                                .arg(end - pos - 16));
+            undecoded(pos + 16, pos + 16, end,
+                      QStringLiteral("%1 bytes after the fixed data structure not decoded")
+                          .arg(end - pos - 16));
         }
     }
 
@@ -523,8 +536,9 @@ class Decoder {
             }
             if ((dif & 0x0F) == 0x0F && dif != 0x7F) {
                 role(pos, end - pos, ByteRole::Undecoded);
-                error(pos,
-                      QStringLiteral("reserved DIF %1: the rest is not decoded").arg(hex2(dif)));
+                undecoded(
+                    pos, pos, end,
+                    QStringLiteral("reserved DIF %1: the rest is not decoded").arg(hex2(dif)));
                 return;
             }
             if (!record(pos, end))
@@ -698,10 +712,11 @@ class Decoder {
             len = lvarLength(r.lvar);
             if (len < 0) {
                 role(pos, end - pos, ByteRole::Undecoded);
-                error(pos - 1, QStringLiteral("record at %1: reserved LVAR %2, length unknown: "
-                                              "the rest is not decoded")
-                                   .arg(start)
-                                   .arg(hex2(r.lvar)));
+                undecoded(pos - 1, pos, end,
+                          QStringLiteral("record at %1: reserved LVAR %2, length unknown: the "
+                                         "rest is not decoded")
+                              .arg(start)
+                              .arg(hex2(r.lvar)));
                 return false;
             }
         }

@@ -591,6 +591,8 @@ TEST(MbusHeaders, ApplicationErrorsUnknownCiAndEncryptedData) {
     ASSERT_EQ(t.errors.size(), 1u);
     EXPECT_EQ(t.errors[0].offset, 6);
     EXPECT_TRUE(t.errors[0].reason.contains(QStringLiteral("not decoded")));
+    EXPECT_TRUE(t.errors[0].reason.endsWith(QStringLiteral("[010203]")))
+        << t.errors[0].reason.toStdString();
     EXPECT_EQ(byteRole(t, 8), ByteRole::Undecoded);
     t = decodeTelegram(test::rsp(hex("01"), 0xA0));
     EXPECT_TRUE(t.ciText.contains(QStringLiteral("0xA0")));

@@ -14,7 +14,7 @@ set -u -o pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 SECONDS_PER_TARGET="${1:-60}"
 shift || true
-ALL_TARGETS=(command_string command_file ini_file hex_number mbus_decode receive_path)
+ALL_TARGETS=(command_string command_file ini_file hex_number mbus_decode receive_path mbus_records)
 if [ "$#" -gt 0 ]; then TARGETS=("$@"); else TARGETS=("${ALL_TARGETS[@]}"); fi
 JOBS="${JOBS:-2}"
 

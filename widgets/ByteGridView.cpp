@@ -10,7 +10,9 @@
 #include <QStyle>
 #include <QStyleOptionHeader>
 #include <algorithm>
+#include <climits>
 
+#include "core/receive/LongTableModel.h"
 #include "widgets/FollowBottom.h"
 
 namespace trelmo {
@@ -28,9 +30,15 @@ void ByteGridView::setModel(QAbstractItemModel* model) {
     if (model_)
         disconnect(model_, nullptr, this, nullptr);
     model_ = model;
+    long_ = qobject_cast<LongTableModel*>(model);
     if (model_) {
         auto* m = model_.data();
-        connect(m, &QAbstractItemModel::rowsInserted, this, &ByteGridView::onRowsInserted);
+        // A long model tells of every row appended, past Qt's rows too.
+        if (long_)
+            connect(long_, &LongTableModel::longRowsInserted, this,
+                    &ByteGridView::onLongRowsInserted);
+        else
+            connect(m, &QAbstractItemModel::rowsInserted, this, &ByteGridView::onRowsInserted);
         connect(m, &QAbstractItemModel::rowsRemoved, this, &ByteGridView::onRowsRemoved);
         connect(m, &QAbstractItemModel::modelReset, this, &ByteGridView::onReset);
         connect(m, &QAbstractItemModel::layoutChanged, this, &ByteGridView::onLayoutChanged);
@@ -44,8 +52,9 @@ void ByteGridView::setModel(QAbstractItemModel* model) {
     currentRow_ = -1;
     anchorRow_ = -1;
     currentColumn_ = firstBodyColumn();
+    top_ = 0;
     updateScrollBars();
-    verticalScrollBar()->setValue(0);
+    setTop(0);
     viewport()->update();
 }
 
@@ -71,16 +80,14 @@ void ByteGridView::setColumnWidth(int column, int width) {
     viewport()->update();
 }
 
-int ByteGridView::modelRows() const {
-    return model_ ? model_->rowCount() : 0;
+qint64 ByteGridView::modelRows() const {
+    if (!model_)
+        return 0;
+    return long_ ? long_->longRowCount() : model_->rowCount();
 }
 
 int ByteGridView::columnCount() const {
     return model_ ? model_->columnCount() : 0;
-}
-
-int ByteGridView::firstVisibleRow() const {
-    return verticalScrollBar()->value();
 }
 
 int ByteGridView::pageRowCount() const {
@@ -93,15 +100,38 @@ int ByteGridView::fitRowCount() const {
 }
 
 int ByteGridView::paintedRowCount() const {
-    return std::clamp(modelRows() - firstVisibleRow(), 0, fitRowCount());
+    return static_cast<int>(std::clamp<qint64>(modelRows() - top_, 0, fitRowCount()));
 }
 
-void ByteGridView::scrollToRow(int row) {
-    verticalScrollBar()->setValue(row);
+void ByteGridView::scrollToRow(qint64 row) {
+    setTop(row);
 }
 
 bool ByteGridView::isAtBottom() const {
     return showsBottom(*verticalScrollBar());
+}
+
+qint64 ByteGridView::maxTop() const {
+    return std::max<qint64>(0, modelRows() - std::max(1, pageRowCount()));
+}
+
+int ByteGridView::barValueOf(qint64 top) const {
+    const QScrollBar* v = verticalScrollBar();
+    if (top >= maxTop())
+        return v->maximum();
+    return static_cast<int>(std::min<qint64>(top / vScale_, std::max(0, v->maximum() - 1)));
+}
+
+void ByteGridView::setTop(qint64 top) {
+    top_ = std::clamp<qint64>(top, 0, maxTop());
+    const int value = barValueOf(top_);
+    QScrollBar* v = verticalScrollBar();
+    if (v->value() != value) {
+        settingBar_ = true;
+        v->setValue(value);
+        settingBar_ = false;
+    }
+    viewport()->update();
 }
 
 int ByteGridView::totalWidth() const {
@@ -139,9 +169,14 @@ QString ByteGridView::headerText(int column) const {
                   : QString();
 }
 
-QString ByteGridView::cellText(int row, int column) const {
-    return model_ ? model_->data(model_->index(row, column), Qt::DisplayRole).toString()
-                  : QString();
+QString ByteGridView::cellText(qint64 row, int column) const {
+    if (!model_)
+        return QString();
+    // The rows Qt's model has through data(); past them, the long model's texts.
+    if (row < model_->rowCount())
+        return model_->data(model_->index(static_cast<int>(row), column), Qt::DisplayRole)
+            .toString();
+    return long_ ? long_->longCellText(row, column) : QString();
 }
 
 QList<QStringList> ByteGridView::visibleTexts() const {
@@ -151,8 +186,8 @@ QList<QStringList> ByteGridView::visibleTexts() const {
     for (int c = 0; c < columns; ++c)
         header.append(headerText(c));
     rows.append(header);
-    const int first = firstVisibleRow();
-    for (int r = first, end = first + paintedRowCount(); r < end; ++r) {
+    const qint64 first = firstVisibleRow();
+    for (qint64 r = first, end = first + paintedRowCount(); r < end; ++r) {
         QStringList cells;
         for (int c = 0; c < columns; ++c)
             cells.append(cellText(r, c));
@@ -209,8 +244,20 @@ void ByteGridView::updateScrollBars() {
     // yet) still has its bottom at the last row.
     const int page = std::max(1, pageRowCount());
     QScrollBar* v = verticalScrollBar();
-    v->setRange(0, std::max(0, modelRows() - page));
-    v->setPageStep(page);
+    // More rows than the bar holds: a step of the bar stands for several rows.
+    constexpr qint64 kBarMax = INT_MAX / 2;
+    const qint64 last = maxTop();
+    vScale_ = last > kBarMax ? (last + kBarMax - 1) / kBarMax : 1;
+    settingBar_ = true;
+    v->setRange(0, static_cast<int>((last + vScale_ - 1) / vScale_));
+    v->setPageStep(static_cast<int>(std::max<qint64>(1, page / vScale_)));
+    settingBar_ = false;
+    top_ = std::min(top_, last);
+    if (v->value() != barValueOf(top_)) {
+        settingBar_ = true;
+        v->setValue(barValueOf(top_));
+        settingBar_ = false;
+    }
     QScrollBar* h = horizontalScrollBar();
     const int scrollable = std::max(0, viewport()->width() - columnWidth(0));
     h->setRange(0, std::max(0, totalWidth() - columnWidth(0) - scrollable));
@@ -219,6 +266,12 @@ void ByteGridView::updateScrollBars() {
 }
 
 void ByteGridView::scrollContentsBy(int, int) {
+    if (!settingBar_) {
+        // The bar was moved (by the user, or followBottom): the top row follows it.
+        const QScrollBar* v = verticalScrollBar();
+        top_ = v->value() >= v->maximum() ? maxTop()
+                                          : std::min(qint64(v->value()) * vScale_, maxTop());
+    }
     viewport()->update();
 }
 
@@ -232,18 +285,26 @@ void ByteGridView::resizeEvent(QResizeEvent* event) {
 void ByteGridView::onRowsInserted(const QModelIndex& parent, int first, int last) {
     if (parent.isValid())
         return;
-    const int count = last - first + 1;
+    rowsInserted(first, last);
+}
+
+void ByteGridView::onLongRowsInserted(qint64 first, qint64 last) {
+    rowsInserted(first, last);
+}
+
+void ByteGridView::rowsInserted(qint64 first, qint64 last) {
+    const qint64 count = last - first + 1;
     if (currentRow_ >= first)
         currentRow_ += count;
     if (anchorRow_ >= first)
         anchorRow_ += count;
     QScrollBar* v = verticalScrollBar();
-    const int top = v->value();
+    const qint64 top = top_;
     // Following is judged on the range before the insertion; a changed value repaints
     // through scrollContentsBy.
     followBottom(*v, [this] { updateScrollBars(); });
     // Without scrolling, only an insertion point in view changes what is painted.
-    if (v->value() == top && first < top + fitRowCount())
+    if (top_ == top && first < top + fitRowCount())
         viewport()->update();
 }
 
@@ -251,11 +312,11 @@ void ByteGridView::onRowsRemoved(const QModelIndex& parent, int first, int last)
     if (parent.isValid())
         return;
     const int count = last - first + 1;
-    auto adjust = [&](int& row) {
+    auto adjust = [&](qint64& row) {
         if (row > last)
             row -= count;
         else if (row >= first)
-            row = std::min(first, modelRows() - 1);
+            row = std::min<qint64>(first, modelRows() - 1);
     };
     adjust(currentRow_);
     adjust(anchorRow_);
@@ -270,7 +331,7 @@ void ByteGridView::onReset() {
 }
 
 void ByteGridView::onLayoutChanged() {
-    const int rows = modelRows();
+    const qint64 rows = modelRows();
     if (currentRow_ >= rows || anchorRow_ >= rows) {
         currentRow_ = -1;
         anchorRow_ = -1;
@@ -281,25 +342,26 @@ void ByteGridView::onLayoutChanged() {
 }
 
 void ByteGridView::onDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-    const int first = firstVisibleRow();
+    const qint64 first = firstVisibleRow();
     if (bottomRight.row() >= first && topLeft.row() < first + paintedRowCount())
         viewport()->update();
 }
 
 void ByteGridView::onModelDestroyed() {
     model_ = nullptr;
+    long_ = nullptr;
     currentRow_ = -1;
     anchorRow_ = -1;
     updateScrollBars();
     viewport()->update();
 }
 
-void ByteGridView::setCurrentCell(int row, int column, bool extend) {
-    const int rows = modelRows();
+void ByteGridView::setCurrentCell(qint64 row, int column, bool extend) {
+    const qint64 rows = modelRows();
     const int columns = columnCount();
     if (rows == 0 || columns == 0)
         return;
-    currentRow_ = std::clamp(row, 0, rows - 1);
+    currentRow_ = std::clamp<qint64>(row, 0, rows - 1);
     currentColumn_ = std::clamp(column, firstBodyColumn(), columns - 1);
     if (!extend || anchorRow_ < 0)
         anchorRow_ = currentRow_;
@@ -308,12 +370,11 @@ void ByteGridView::setCurrentCell(int row, int column, bool extend) {
 }
 
 void ByteGridView::scrollToCurrent() {
-    QScrollBar* v = verticalScrollBar();
     const int page = std::max(1, pageRowCount());
-    if (currentRow_ < v->value())
-        v->setValue(currentRow_);
-    else if (currentRow_ >= v->value() + page)
-        v->setValue(currentRow_ - page + 1);
+    if (currentRow_ < top_)
+        setTop(currentRow_);
+    else if (currentRow_ >= top_ + page)
+        setTop(currentRow_ - page + 1);
     // Horizontally: the current column's right edge in view, then its left edge.
     if (currentColumn_ > 0) {
         QScrollBar* h = horizontalScrollBar();
@@ -335,7 +396,7 @@ QString ByteGridView::copyText() const {
         return cellText(currentRow_, currentColumn_);
     QString text;
     const int columns = columnCount();
-    for (int r = std::min(anchorRow_, currentRow_), end = std::max(anchorRow_, currentRow_);
+    for (qint64 r = std::min(anchorRow_, currentRow_), end = std::max(anchorRow_, currentRow_);
          r <= end; ++r) {
         for (int c = 0; c < columns; ++c) {
             if (c > 0)
@@ -360,7 +421,7 @@ void ByteGridView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    const int rows = modelRows();
+    const qint64 rows = modelRows();
     if (rows == 0 || columnCount() == 0) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
@@ -369,7 +430,7 @@ void ByteGridView::keyPressEvent(QKeyEvent* event) {
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     // Without a current cell the keys start from the top row in view: a step key makes it
     // current, the others move from it.
-    int row = currentRow_ >= 0 ? currentRow_ : firstVisibleRow();
+    qint64 row = currentRow_ >= 0 ? currentRow_ : firstVisibleRow();
     int column = currentColumn_;
     const int step = currentRow_ >= 0 ? 1 : 0;
     const int page = std::max(1, pageRowCount());
@@ -429,7 +490,7 @@ void ByteGridView::mousePressEvent(QMouseEvent* event) {
     const int column = columnAt(pos.x());
     if (pos.y() < rowHeight_ || column < 0)
         return;  // the header row or past the last column
-    const int row = firstVisibleRow() + (pos.y() - rowHeight_) / rowHeight_;
+    const qint64 row = firstVisibleRow() + (pos.y() - rowHeight_) / rowHeight_;
     if (row >= modelRows())
         return;
     // A click in the fixed first column picks the row's first cell.
@@ -451,16 +512,16 @@ void ByteGridView::paintEvent(QPaintEvent*) {
         style()->drawControl(QStyle::CE_Header, &opt, &p, this);
     };
 
-    const int first = firstVisibleRow();
+    const qint64 first = firstVisibleRow();
     const int painted = paintedRowCount();
-    const int selFirst = std::min(anchorRow_, currentRow_);
-    const int selLast = std::max(anchorRow_, currentRow_);
+    const qint64 selFirst = std::min(anchorRow_, currentRow_);
+    const qint64 selLast = std::max(anchorRow_, currentRow_);
     const bool manyRows = currentRow_ >= 0 && selFirst != selLast;
     // The scrolling columns, kept right of the fixed column.
     p.save();
     p.setClipRect(QRect(fixedWidth, rh, std::max(0, viewWidth - fixedWidth), rh * painted));
     for (int i = 0; i < painted; ++i) {
-        const int row = first + i;
+        const qint64 row = first + i;
         const int y = rh + i * rh;
         for (int c = 1; c < columns; ++c) {
             const QRect cell(columnX(c), y, columnWidth(c), rh);

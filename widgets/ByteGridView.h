@@ -5,6 +5,11 @@
 // then the model rows below it, the first column drawn in the same fixed style. It scrolls
 // by whole rows: the vertical bar's value is the model row at the top of the body.
 //
+// Rows are counted in 64 bits: a model that is a LongTableModel (core/receive) is read
+// through its long interface past the int rows Qt's models have (the rows Qt sees are still
+// read through data(), the rest through longCellText), and a table of more rows than a
+// scroll bar holds scrolls by a few rows a step of the bar.
+//
 // Rows arriving while the last row is in view keep it in view; otherwise the view stays
 // where the user left it. A current cell is set by a click and moved by the keys; Shift
 // with a click or a row key selects the rows from the anchor to the current row. Ctrl+C
@@ -17,8 +22,11 @@
 #include <QString>
 #include <QStringList>
 #include <QStyleOptionHeader>
+#include <QtGlobal>
 
 namespace trelmo {
+
+class LongTableModel;
 
 class ByteGridView : public QAbstractScrollArea {
     Q_OBJECT
@@ -39,24 +47,28 @@ class ByteGridView : public QAbstractScrollArea {
     static constexpr int kDefaultColumnWidth = 44;
 
     // Grid rows: the header row and every model row.
-    int rowCount() const { return modelRows() + 1; }
-    // The model row at the top of the body (the vertical bar's value).
-    int firstVisibleRow() const;
+    qint64 rowCount() const { return modelRows() + 1; }
+    // The model row at the top of the body (the vertical bar's value, times the rows a step
+    // of the bar stands for).
+    qint64 firstVisibleRow() const { return top_; }
     // Model rows that fit wholly below the header row: one page.
     int pageRowCount() const;
     // Scrolls so that model row `row` is at the top, as far as the rows below it allow.
-    void scrollToRow(int row);
+    void scrollToRow(qint64 row);
+    // Model rows one step of the vertical bar stands for (1 unless the rows outnumber what
+    // the bar holds).
+    qint64 rowsPerStep() const { return vScale_; }
     // True when the view shows the last model row in full (rows arriving then keep it so).
     bool isAtBottom() const;
 
     // The current cell (model row, column); -1 and the first body column when there is
     // none. The selected rows run from the anchor row to the current row.
-    int currentRow() const { return currentRow_; }
+    qint64 currentRow() const { return currentRow_; }
     int currentColumn() const { return currentColumn_; }
-    int anchorRow() const { return anchorRow_; }
+    qint64 anchorRow() const { return anchorRow_; }
     // Makes (row, column) current, clamped to the model, and scrolls it into view; with
     // extend the anchor stays, otherwise it moves to the new row.
-    void setCurrentCell(int row, int column, bool extend = false);
+    void setCurrentCell(qint64 row, int column, bool extend = false);
 
     // What Ctrl+C puts on the clipboard: the current cell's text when one row is selected;
     // with several rows, per row its cells joined by tabs, each row ending with a newline.
@@ -84,7 +96,7 @@ class ByteGridView : public QAbstractScrollArea {
     void scrollContentsBy(int dx, int dy) override;
 
   private:
-    int modelRows() const;
+    qint64 modelRows() const;
     int columnCount() const;
     int firstBodyColumn() const { return columnCount() > 1 ? 1 : 0; }
     // Rows the body has room for, a partly shown last one included.
@@ -96,16 +108,23 @@ class ByteGridView : public QAbstractScrollArea {
     int columnAt(int x) const;
     int totalWidth() const;
     QString headerText(int column) const;
-    QString cellText(int row, int column) const;
+    QString cellText(qint64 row, int column) const;
     // The style option a fixed cell is drawn with.
     QStyleOptionHeader fixedCellOption(const QRect& rect, int column, const QString& text) const;
 
     void updateScrollBars();
+    // The last row that can be at the top, and the bar's value for a top row.
+    qint64 maxTop() const;
+    int barValueOf(qint64 top) const;
+    // Puts the top row at `top` (clamped) and the bar's value with it.
+    void setTop(qint64 top);
     void scrollToCurrent();
     void copyToClipboard();
 
     // Model notifications.
     void onRowsInserted(const QModelIndex& parent, int first, int last);
+    void onLongRowsInserted(qint64 first, qint64 last);
+    void rowsInserted(qint64 first, qint64 last);
     void onRowsRemoved(const QModelIndex& parent, int first, int last);
     void onReset();
     void onLayoutChanged();
@@ -113,11 +132,15 @@ class ByteGridView : public QAbstractScrollArea {
     void onModelDestroyed();
 
     QPointer<QAbstractItemModel> model_;
+    LongTableModel* long_ = nullptr;  // model_ when it is one
     QList<int> columnWidths_;
     int rowHeight_ = 16;
-    int currentRow_ = -1;
+    qint64 top_ = 0;     // the model row at the top
+    qint64 vScale_ = 1;  // model rows a step of the vertical bar stands for
+    bool settingBar_ = false;
+    qint64 currentRow_ = -1;
     int currentColumn_ = 0;
-    int anchorRow_ = -1;
+    qint64 anchorRow_ = -1;
 };
 
 }  // namespace trelmo

@@ -7,6 +7,7 @@
 
 #include "core/receive/ByteStore.h"
 #include "core/receive/ByteTableModel.h"
+#include "core/receive/LongTableModel.h"
 #include "widgets/ByteGridView.h"
 #include "widgets/FramePacer.h"
 #include "widgets/ScreenFit.h"
@@ -22,6 +23,8 @@ constexpr int kColumnCount = 5;
 constexpr int kRowHeight = 16;
 constexpr int kFormWidth = 278;
 constexpr int kFormHeight = 630;
+// Digits the number column holds at first.
+constexpr int kNumberDigits = 8;
 constexpr int kFormLeft = 962;
 constexpr int kFormTop = 124;
 
@@ -44,7 +47,7 @@ QList<ColumnTexts> columnTexts() {
         QStringList& cells = c == ByteStore::ColNo ? columns[c].fixed : columns[c].body;
         if (c == ByteStore::ColNo) {
             for (char digit = '0'; digit <= '9'; ++digit)
-                cells.append(QString(8, QLatin1Char(digit)));
+                cells.append(QString(kNumberDigits, QLatin1Char(digit)));
             continue;
         }
         // Control characters without a name show no glyph of their own (a tab would count
@@ -89,6 +92,7 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Window) {
                  columns;
     StringGrid1->setGeometry(kGridLeft, 0, gridWidth_, kGridHeight);
     StringGrid1->setVisible(true);
+    numberDigits_ = kNumberDigits;
 
     // The window as much wider as the grid is; on the screen's free area.
     const int formWidth = kFormWidth - kGridWidth + gridWidth_;
@@ -100,7 +104,32 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TForm4::setTableModel(QAbstractItemModel* model) {
+    if (table_)
+        disconnect(table_, nullptr, this, nullptr);
     StringGrid1->setModel(model);
+    table_ = qobject_cast<LongTableModel*>(model);
+    if (table_) {
+        connect(table_, &LongTableModel::longRowsInserted, this, &TForm4::fitNumberColumn);
+        connect(table_, &QAbstractItemModel::modelReset, this, &TForm4::fitNumberColumn);
+        connect(table_, &QObject::destroyed, this, [this] { table_ = nullptr; });
+    }
+    fitNumberColumn();
+}
+
+void TForm4::fitNumberColumn() {
+    if (!table_)
+        return;
+    // The highest number is the row count less the empty row.
+    const auto digits = static_cast<int>(QString::number(table_->longRowCount() - 1).size());
+    if (digits <= numberDigits_)
+        return;
+    numberDigits_ = digits;
+    QStringList numbers;
+    for (char digit = '0'; digit <= '9'; ++digit)
+        numbers.append(QString(digits, QLatin1Char(digit)));
+    const int width = StringGrid1->columnWidthToShow(numbers, {});
+    if (width > StringGrid1->columnWidth(0))
+        StringGrid1->setColumnWidth(0, width);
 }
 
 void TForm4::closeEvent(QCloseEvent* event) {

@@ -1,8 +1,9 @@
 #pragma once
 // TForm4: the byte table window. It shows StringGrid1, a view on the byte-table model the
 // main window fills, and hides (never destroys itself) when closed, telling the main window.
-// Its columns are as wide as their longest texts need in the window's font and style; it
-// opens at its place unless that is off the screen's free area.
+// Its columns are as wide as their longest texts need in the window's font and style (the
+// number column for eight digits, wider once a long table's numbers need more); it opens at
+// its place unless that is off the screen's free area.
 
 #include <QWidget>
 
@@ -12,6 +13,7 @@ class QStatusBar;
 namespace trelmo {
 
 class ByteGridView;
+class LongTableModel;
 
 class TForm4 : public QWidget {
     Q_OBJECT
@@ -34,7 +36,12 @@ class TForm4 : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    int gridWidth_ = 0;  // as wide as the columns the font needs, and the scroll bar
+    // Widens the number column when the table's numbers have more digits than it holds.
+    void fitNumberColumn();
+
+    int gridWidth_ = 0;                // as wide as the columns the font needs, and the scroll bar
+    LongTableModel* table_ = nullptr;  // the model, when it is a long table
+    int numberDigits_ = 0;             // digits the number column holds
 };
 
 }  // namespace trelmo

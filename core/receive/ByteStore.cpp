@@ -58,7 +58,7 @@ QString hexText(uint8_t byte) {
 }
 
 QString ByteStore::cellText(qsizetype index, int column) const {
-    if (index < 0 || index >= size_)
+    if (index < firstKept_ || index >= size_)
         return QString();
     const uint8_t v = value(index);
     switch (column) {
@@ -124,7 +124,10 @@ QByteArray ByteStore::bytes() const {
     qsizetype left = size_;
     for (const auto& chunk : chunks_) {
         const qsizetype n = std::min(left, kChunkBytes);
-        std::memcpy(dst, chunk.get(), static_cast<size_t>(n));
+        if (chunk)
+            std::memcpy(dst, chunk.get(), static_cast<size_t>(n));
+        else
+            std::memset(dst, 0, static_cast<size_t>(n));  // let go (startAt)
         dst += n;
         left -= n;
         if (left == 0)
@@ -140,11 +143,21 @@ void ByteStore::clear() {
     runs_.shrink_to_fit();
     size_ = 0;
     capacity_ = 0;
+    firstKept_ = 0;
+}
+
+void ByteStore::startAt(qsizetype count) {
+    if (size_ != 0 || count < kChunkBytes)
+        return;
+    const qsizetype chunks = count / kChunkBytes;
+    chunks_.resize(static_cast<size_t>(chunks));
+    size_ = capacity_ = firstKept_ = chunks * kChunkBytes;
 }
 
 size_t ByteStore::memoryUsage() const {
-    return chunks_.size() * static_cast<size_t>(kChunkBytes) +
-           chunks_.capacity() * sizeof(chunks_[0]) + runs_.capacity() * sizeof(Run);
+    const auto kept = chunks_.size() - static_cast<size_t>(firstKept_ / kChunkBytes);
+    return kept * static_cast<size_t>(kChunkBytes) + chunks_.capacity() * sizeof(chunks_[0]) +
+           runs_.capacity() * sizeof(Run);
 }
 
 void ByteStore::grow() {

@@ -59,7 +59,7 @@ class ByteStore {
     // Appends a block of bytes received with the same settings.
     void append(QByteArrayView values, bool useNames, LineParity parity);
 
-    // Number of stored bytes.
+    // Number of stored bytes (counted on past 2^31; see startAt).
     qsizetype size() const { return size_; }
     bool isEmpty() const { return size_ == 0; }
 
@@ -78,7 +78,7 @@ class ByteStore {
 
     // The text of one cell of byte `index` (0-based): No. (index + 1 in decimal), ASCII,
     // Hex ("0x" + two upper-case digits), Dec (0..255), Parity ("1", "0" or empty).
-    // An index or column out of range gives an empty text.
+    // An index or column out of range (or a byte not kept) gives an empty text.
     QString cellText(qsizetype index, int column) const;
 
     // All stored values in order.
@@ -86,6 +86,14 @@ class ByteStore {
 
     // Forgets every byte and releases the storage.
     void clear();
+
+    // A seam for tests of long captures: an empty store behaves as if `count` bytes (rounded
+    // down to whole chunks) had been received before and let go: size() counts them and the
+    // next byte is number count + 1, but their cells read empty and they take no memory
+    // beyond a pointer a chunk. Ignored unless the store is empty.
+    void startAt(qsizetype count);
+    // The first byte kept (0 unless startAt set another).
+    qsizetype firstKept() const { return firstKept_; }
 
     // Bytes of heap memory held by the store.
     size_t memoryUsage() const;
@@ -121,6 +129,7 @@ class ByteStore {
     std::vector<Run> runs_;  // sorted by first; runs_[0].first == 0
     qsizetype size_ = 0;
     qsizetype capacity_ = 0;
+    qsizetype firstKept_ = 0;  // bytes before it were let go (startAt): their chunks are null
 };
 
 }  // namespace trelmo

@@ -1,13 +1,15 @@
 #include "core/receive/ByteTableModel.h"
 
+#include <algorithm>
+
 namespace trelmo {
 
-ByteTableModel::ByteTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+ByteTableModel::ByteTableModel(QObject* parent) : LongTableModel(parent) {}
 
 int ByteTableModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid())
         return 0;
-    return static_cast<int>(committed_ + 1);
+    return static_cast<int>(std::min<qint64>(committed_ + 1, kMaxModelRows));
 }
 
 int ByteTableModel::columnCount(const QModelIndex& parent) const {
@@ -45,21 +47,43 @@ QString ByteTableModel::heading(int column) {
     }
 }
 
+QString ByteTableModel::longCellText(qint64 row, int column) const {
+    if (row < 0 || row >= committed_)
+        return QString();  // the empty row, or past the table
+    return store_.cellText(row, column);
+}
+
 void ByteTableModel::commitRows() {
     const qsizetype total = store_.size();
     if (total == committed_)
         return;
-    // The new rows go in before the empty row, which moves down.
-    beginInsertRows(QModelIndex(), static_cast<int>(committed_), static_cast<int>(total - 1));
-    committed_ = total;
-    endInsertRows();
+    const qsizetype before = committed_;
+    // The new rows go in before the empty row, which moves down. Qt's views see rows up to
+    // kMaxModelRows: past it the last of them, the empty row until then, becomes a byte.
+    const qint64 shownBefore = std::min<qint64>(before + 1, kMaxModelRows);
+    const qint64 shownAfter = std::min<qint64>(total + 1, kMaxModelRows);
+    if (shownAfter > shownBefore) {
+        beginInsertRows(QModelIndex(), static_cast<int>(before),
+                        static_cast<int>(before + shownAfter - shownBefore - 1));
+        committed_ = total;
+        endInsertRows();
+        if (total + 1 > kMaxModelRows)
+            emit dataChanged(index(kMaxModelRows - 1, 0),
+                             index(kMaxModelRows - 1, ByteStore::ColumnCount - 1));
+    } else {
+        committed_ = total;
+        if (before + 1 == kMaxModelRows)
+            emit dataChanged(index(kMaxModelRows - 1, 0),
+                             index(kMaxModelRows - 1, ByteStore::ColumnCount - 1));
+    }
+    emit longRowsInserted(before, total - 1);
 }
 
-int ByteTableModel::gridRowCount() const {
-    return static_cast<int>(committed_ + 2);
+qint64 ByteTableModel::gridRowCount() const {
+    return committed_ + 2;
 }
 
-QString ByteTableModel::gridCell(int column, int gridRow) const {
+QString ByteTableModel::gridCell(int column, qint64 gridRow) const {
     if (column < 0 || column >= ByteStore::ColumnCount)
         return QString();
     if (gridRow == 0)
@@ -79,6 +103,15 @@ void ByteTableModel::clear() {
     beginResetModel();
     store_.clear();
     committed_ = 0;
+    endResetModel();
+}
+
+void ByteTableModel::startAt(qsizetype count) {
+    if (committed_ != 0 || !store_.isEmpty())
+        return;
+    beginResetModel();
+    store_.startAt(count);
+    committed_ = store_.size();
     endResetModel();
 }
 

@@ -42,7 +42,7 @@ const LinkPolicy& LinkPolicy::tcpListener() {
 ReceiveFormatter::ReceiveFormatter(PaneModel& pane, ByteTableModel& table)
     : pane_(pane), table_(table) {}
 
-QString ReceiveFormatter::receivedLabel(int receivedCount) {
+QString ReceiveFormatter::receivedLabel(int64_t receivedCount) {
     return QStringLiteral("Total received: ") + QString::number(receivedCount);
 }
 
@@ -80,7 +80,7 @@ ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView
             sum += *p;
         table_.appendBytes(span(from, to), tableNames, lineParity);
         state.CheckSum = static_cast<uint8_t>(sum);
-        state.ReceivedCount += static_cast<int>(to - from);
+        state.ReceivedCount += to - from;
     };
     // When the bytes arrived: without times from the link, all of them now.
     const ArrivalTime whole{0, arrivals.empty() ? steadyNowNs() : 0};

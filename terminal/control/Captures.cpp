@@ -27,7 +27,7 @@ class TableSource : public CaptureTableSource {
     explicit TableSource(const ByteTableModel& table) : table_(table) {}
     qsizetype gridRowCount() const override { return table_.gridRowCount(); }
     QString cellText(int column, qsizetype gridRow) const override {
-        return table_.gridCell(column, static_cast<int>(gridRow));
+        return table_.gridCell(column, gridRow);
     }
 
   private:

@@ -36,7 +36,7 @@ class ReceivePath : public QObject {
 
     // LineIndex, ReceivedCount and CheckSum.
     const ReceiveState& state() const { return state_; }
-    int receivedCount() const { return state_.ReceivedCount; }
+    int64_t receivedCount() const { return state_.ReceivedCount; }
 
     // "Show incoming in Hex".
     void setHexMode(bool on) { hexMode_ = on; }

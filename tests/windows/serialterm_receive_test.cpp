@@ -131,12 +131,12 @@ TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
     ASSERT_TRUE(form->serialLink()->portOpen());
     struct Call {
         int count;
-        int taken;
+        int64_t taken;
     };
     QList<Call> calls;
     auto original = form->serialLink()->port()->OnRxChar;
     form->serialLink()->port()->OnRxChar = [&](TVaComm* sender, int count) {
-        const int before = form->receivePath()->state().ReceivedCount;
+        const int64_t before = form->receivePath()->state().ReceivedCount;
         original(sender, count);
         calls.append({count, form->receivePath()->state().ReceivedCount - before});
     };

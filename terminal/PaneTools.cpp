@@ -48,6 +48,22 @@ PaneTools::PaneTools(QMainWindow* window, QMenu* tools, QMenu* popup, ReceivePan
             pane->setLinePrefix({}, QString());
     });
 
+    // ---- Echo, UTF-8 -------------------------------------------------------------------------
+    auto option = [&](const QString& text, const char* name) {
+        auto* a = new QAction(text, window);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setCheckable(true);
+        tools->addAction(a);
+        return a;
+    };
+    echo_ = option(QStringLiteral("&Echo sent commands"), "Action_echo");
+    echo_->setChecked(receive.echo());
+    connect(echo_, &QAction::toggled, &receive, &ReceivePath::setEcho);
+    utf8_ = option(QStringLiteral("&UTF-8 text"), "Action_utf8");
+    utf8_->setChecked(receive.utf8());
+    connect(utf8_, &QAction::toggled, &receive, &ReceivePath::setUtf8);
+    connect(&receive, &ReceivePath::utf8Changed, utf8_, &QAction::setChecked);
+
     // ---- Find -----------------------------------------------------------------------------
     QWidget* host = pane->parentWidget();
     bar_ = new FindBar(pane, receive.pane(), host);

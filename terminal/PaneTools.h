@@ -7,6 +7,10 @@
 // - the find bar under the pane (terminal/FindBar.h): Ctrl+F in the pane or "Find…" in its
 //   pop-up menu (Action_find), F3 and Shift+F3 (Action_findNext, Action_findPrevious) for the
 //   next and the previous match, in the pane and in the bar.
+// - Tools → "Echo sent commands" (Action_echo, off at first): what each send writes, shown in
+//   the pane on lines of their own marked as sent (terminal/control/ReceivePath.h).
+// - Tools → "UTF-8 text" (Action_utf8, off at first: the code page): received text read as
+//   UTF-8, the whole pane shown anew at once.
 
 #include <QObject>
 
@@ -29,11 +33,15 @@ class PaneTools : public QObject {
               ReceivePath& receive);
 
     QAction* timeStampsAction() const { return timeStamps_; }
+    QAction* echoAction() const { return echo_; }
+    QAction* utf8Action() const { return utf8_; }
     QAction* findAction() const { return find_; }
     FindBar* findBar() const { return bar_; }
 
   private:
     QAction* timeStamps_ = nullptr;
+    QAction* echo_ = nullptr;
+    QAction* utf8_ = nullptr;
     QAction* find_ = nullptr;
     FindBar* bar_ = nullptr;
 };

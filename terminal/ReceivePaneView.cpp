@@ -1,11 +1,13 @@
 #include "terminal/ReceivePaneView.h"
 
 #include <QClipboard>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTextLayout>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -13,6 +15,41 @@
 #include "widgets/FollowBottom.h"
 
 namespace trelmo {
+namespace {
+
+// The short name of a control character that has a picture (BEL, ESC, DEL, ...).
+QString controlName(char16_t c) {
+    static const char* const kNames[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                         "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                         "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "ETB", "SYN",
+                                         "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    if (c == 0x7F)
+        return QStringLiteral("DEL");
+    return c < 0x20 ? QString::fromLatin1(kNames[c]) : QString();
+}
+
+// Whether the font, with the fonts the system falls back on, has a glyph for every control
+// picture.
+bool fontHasPictures(const QFont& font) {
+    QString all;
+    for (char16_t c = 0; c <= 0x7F; ++c)
+        if (PaneLayout::hasControlPicture(c))
+            all += QChar(PaneLayout::controlPicture(c));
+    QTextLayout layout(all, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    qsizetype glyphs = 0;
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        for (const quint32 glyph : run.glyphIndexes())
+            if (glyph == 0)
+                return false;  // the missing glyph
+        glyphs += run.glyphIndexes().size();
+    }
+    return glyphs == all.size();
+}
+
+}  // namespace
 
 ReceivePaneView::ReceivePaneView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setBackgroundRole(QPalette::Base);
@@ -37,6 +74,7 @@ void ReceivePaneView::setModel(PaneModel* model) {
     if (model_) {
         connect(model_, &PaneModel::grown, this, &ReceivePaneView::onGrown);
         connect(model_, &PaneModel::cleared, this, &ReceivePaneView::onCleared);
+        connect(model_, &PaneModel::reshown, this, &ReceivePaneView::onReshown);
     }
     onCleared();
 }
@@ -129,6 +167,27 @@ void ReceivePaneView::onCleared() {
     schedule();
 }
 
+void ReceivePaneView::onReshown() {
+    // Columns mean other characters now: the selection goes, everything is laid out again.
+    layout_.reset();
+    selection_.reset();
+    grownFrom_ = -1;
+    reset_ = true;
+    flush();
+}
+
+QColor ReceivePaneView::dimmed(const QColor& text, const QColor& base) {
+    QColor dim = text;
+    dim.setRgbF(text.redF() * 0.5f + base.redF() * 0.5f,
+                text.greenF() * 0.5f + base.greenF() * 0.5f,
+                text.blueF() * 0.5f + base.blueF() * 0.5f);
+    return dim;
+}
+
+QColor ReceivePaneView::sentColor() {
+    return QColor(0, 110, 160);
+}
+
 void ReceivePaneView::flush() {
     timer_.stop();
     bool repaint = reset_;
@@ -196,9 +255,20 @@ void ReceivePaneView::fontChanged() {
     const QFontMetricsF fm(f);
     lineHeight_ = std::max(1, static_cast<int>(std::ceil(fm.lineSpacing())));
     ascent_ = static_cast<int>(std::ceil(fm.ascent()));
+    // The control pictures come from the font when it (or a font it falls back on) has them;
+    // otherwise the view draws each as its short name in small letters in a thin frame.
+    pictureGlyphs_ = fontHasPictures(f);
+    pictureFont_ = f;
+    pictureFont_.setPixelSize(std::max(6, static_cast<int>(std::lround(fm.height() * 0.5))));
+    const QFontMetricsF small(pictureFont_);
     // Every line is measured again with the new font.
-    layout_.setAdvance([fm](char16_t c) {
-        return static_cast<Width>(std::llround(fm.horizontalAdvance(QChar(c)) * 64));
+    layout_.setAdvance([fm, small, glyphs = pictureGlyphs_](char16_t c) {
+        qreal advance = fm.horizontalAdvance(QChar(c));
+        if (!glyphs && c >= 0x2400 && c <= 0x2421) {
+            const auto control = static_cast<char16_t>(c == 0x2421 ? 0x7F : c - 0x2400);
+            advance = small.horizontalAdvance(controlName(control)) + 6;  // in its frame
+        }
+        return static_cast<Width>(std::llround(advance * 64));
     });
     measurePrefix();
     reset_ = true;
@@ -275,20 +345,14 @@ void ReceivePaneView::paintLine(QPainter& p, int line, int y, Width left, Width 
         const QString text = prefix_(line);
         if (!text.isEmpty()) {
             const QPalette& pal = palette();
-            QColor dim = pal.color(QPalette::Text);
-            const QColor base = pal.color(QPalette::Base);
-            if (prefixSelected) {
-                dim = pal.color(QPalette::HighlightedText);
-            } else {
-                dim.setRgbF(dim.redF() * 0.5f + base.redF() * 0.5f,
-                            dim.greenF() * 0.5f + base.greenF() * 0.5f,
-                            dim.blueF() * 0.5f + base.blueF() * 0.5f);
-            }
-            p.setPen(dim);
+            p.setPen(prefixSelected ? pal.color(QPalette::HighlightedText)
+                                    : dimmed(pal.color(QPalette::Text), pal.color(QPalette::Base)));
             p.drawText(QPointF(px(0), y + ascent_), text);
         }
     }
-    // The characters, in stretches of one style; blanks are gaps.
+    // The characters, in stretches of one style and look; blanks are gaps. An echo of sent
+    // bytes has a colour of its own; control pictures are dimmer than the text.
+    const bool sent = model_->isSentLine(line);
     auto styleAt = [&](size_t g) {
         const qsizetype col = shownFrom + qsizetype(g);
         return col >= sel.from && col < sel.to ? Style::Selected : Style::Plain;
@@ -296,25 +360,61 @@ void ReceivePaneView::paintLine(QPainter& p, int line, int y, Width left, Width 
     QString stretch;
     size_t g = 0;
     while (g < glyphs.size()) {
-        if (glyphs[g].look == PaneLayout::Look::Blank) {
+        const PaneLayout::Look look = glyphs[g].look;
+        if (look == PaneLayout::Look::Blank) {
             ++g;
             continue;
         }
         const Style style = styleAt(g);
         const Width x0 = glyphs[g].x;
         stretch.clear();
-        while (g < glyphs.size() && glyphs[g].look != PaneLayout::Look::Blank &&
-               styleAt(g) == style)
-            stretch += QChar(glyphs[g++].c);
-        drawStretch(p, stretch, px(x0), y, style);
+        if (look == PaneLayout::Look::Picture) {
+            // One at a time, each at its own place (its width is the picture's).
+            const char16_t c = glyphs[g].c;
+            ++g;
+            if (!pictureGlyphs_) {
+                const QRectF cell(px(x0), y, layout_.charWidth(c) / 64.0, lineHeight_);
+                drawControlName(p, c, cell, style, sent);
+                continue;
+            }
+            stretch += QChar(PaneLayout::controlPicture(c));
+        } else {
+            while (g < glyphs.size() && glyphs[g].look == look && styleAt(g) == style)
+                stretch += QChar(glyphs[g++].c);
+        }
+        drawStretch(p, stretch, px(x0), y, style, look == PaneLayout::Look::Picture, sent);
     }
 }
 
-void ReceivePaneView::drawStretch(QPainter& p, const QString& text, qreal x, int y, Style style) {
+void ReceivePaneView::drawStretch(QPainter& p, const QString& text, qreal x, int y, Style style,
+                                  bool picture, bool sent) {
     const QPalette& pal = palette();
-    p.setPen(style == Style::Selected ? pal.color(QPalette::HighlightedText)
-                                      : pal.color(QPalette::Text));
+    QColor pen = pal.color(QPalette::Text);
+    if (style == Style::Selected)
+        pen = pal.color(QPalette::HighlightedText);
+    else if (sent)
+        pen = sentColor();
+    if (picture && style != Style::Selected)
+        pen = dimmed(pen, pal.color(QPalette::Base));
+    p.setPen(pen);
     p.drawText(QPointF(x, y + ascent_), text);
+}
+
+void ReceivePaneView::drawControlName(QPainter& p, char16_t c, const QRectF& cell, Style style,
+                                      bool sent) {
+    const QPalette& pal = palette();
+    QColor pen = style == Style::Selected ? pal.color(QPalette::HighlightedText)
+                 : sent                   ? sentColor()
+                                          : pal.color(QPalette::Text);
+    if (style != Style::Selected)
+        pen = dimmed(pen, pal.color(QPalette::Base));
+    p.save();
+    p.setPen(pen);
+    const QRectF frame = cell.adjusted(1, 2, -1, -2);  // a pixel apart from its neighbours
+    p.drawRect(frame.adjusted(0.5, 0.5, -0.5, -0.5));
+    p.setFont(pictureFont_);
+    p.drawText(frame, Qt::AlignCenter, controlName(c));
+    p.restore();
 }
 
 void ReceivePaneView::resizeEvent(QResizeEvent* event) {

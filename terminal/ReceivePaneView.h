@@ -17,7 +17,11 @@
 //   arrows, Home/End, PageUp/PageDown with Shift), select all and copy (the platform's keys;
 //   a finished mouse selection also goes to the X11 selection).
 // - Characters that have no glyph of their own (C0 and C1 controls, DEL, line and paragraph
-//   separators) are shown as blanks (a tab as four); copied and saved text keeps them.
+//   separators) are shown as blanks, except the control characters without a name in the
+//   pane (0x07 to 0x0C, 0x0E to 0x1F, DEL; a tab too), drawn as their pictures (U+2407 ...,
+//   U+2421) in a dimmer colour; copied and saved text keeps the real characters.
+// - The echo of sent bytes (lines the model marks as sent) is drawn in a colour of its own.
+// - A model shown anew (UTF-8 switched) is laid out and drawn again at once.
 // - Horizontal scrolling is in pixels of the widest line seen; vertical scrolling in lines.
 // - A line prefix (the time stamps) may stand before every line: drawn in a dimmer colour in a
 //   column of its own, and part of plainText and of copies (a line copied from its start
@@ -26,6 +30,7 @@
 //   about the columns in view.
 
 #include <QAbstractScrollArea>
+#include <QFont>
 #include <QPointer>
 #include <QTimer>
 #include <functional>
@@ -74,6 +79,8 @@ class ReceivePaneView : public QAbstractScrollArea {
     std::vector<MatchSpan> highlightsInView(int line) const;
     // The colour of highlighted matches, under their characters.
     static QColor highlightColor();
+    // The colour of the echo of sent bytes.
+    static QColor sentColor();
 
     // ---- Selection ----------------------------------------------------------------------------
     bool hasSelection() const { return selection_.hasSelection(); }
@@ -93,8 +100,6 @@ class ReceivePaneView : public QAbstractScrollArea {
     // Takes pending model changes now.
     void flush();
     bool hasPending() const { return timer_.isActive(); }
-    // Delay between a change and its display, in milliseconds (default 25).
-    void setUpdateInterval(int ms) { timer_.setInterval(ms); }
     int firstVisibleLine() const;
     // Lines that fit in the viewport entirely.
     int visibleLineCount() const;
@@ -108,6 +113,8 @@ class ReceivePaneView : public QAbstractScrollArea {
     void ensureVisible(Position p);
     // Width of the widest line seen since the last clear, in pixels.
     int contentWidth() const;
+    // The width a character takes in a line, in pixels (a control character's: its picture's).
+    qreal characterWidth(char16_t c) const { return layout_.charWidth(c) / 64.0; }
     // Characters of line `line`.
     qsizetype lineLength(int line) const { return layout_.lineLength(line); }
     // The text of one line from column `from` on, at most `count` characters (-1: all).
@@ -136,7 +143,10 @@ class ReceivePaneView : public QAbstractScrollArea {
     void schedule();
     void onGrown(int firstLine);
     void onCleared();
+    void onReshown();
     void fontChanged();
+    // A colour halfway between the text's and the background's.
+    static QColor dimmed(const QColor& text, const QColor& base);
     void updateScrollBars();
     // The width of the prefix column for the current font.
     void measurePrefix();
@@ -144,7 +154,10 @@ class ReceivePaneView : public QAbstractScrollArea {
     Width leftEdgeX() const;
     void paintLine(QPainter& p, int line, int y, Width left, Width right,
                    PaneLayout::Visible& shown);
-    void drawStretch(QPainter& p, const QString& text, qreal x, int y, Style style);
+    void drawStretch(QPainter& p, const QString& text, qreal x, int y, Style style, bool picture,
+                     bool sent);
+    // A control character's picture drawn by the view (the font has none): its short name.
+    void drawControlName(QPainter& p, char16_t c, const QRectF& cell, Style style, bool sent);
     void moveCaret(PaneSelection::Move move, bool extend);
     void autoScroll();
     // Puts a selection made with the mouse into the X11 selection (middle-click paste).
@@ -162,6 +175,10 @@ class ReceivePaneView : public QAbstractScrollArea {
     int lineHeight_ = 16;
     int ascent_ = 12;
     int hScale_ = 1;  // pixels per horizontal scroll step
+    // Whether the font shows the control pictures; the small font the view draws them in when
+    // it does not.
+    bool pictureGlyphs_ = false;
+    QFont pictureFont_;
     bool selecting_ = false;
     QPoint lastMouse_;
     LinePrefix prefix_;

@@ -41,7 +41,7 @@ class TForm1 : public QMainWindow {
     CommandRunner* commands() const;
     CaptureController* captures() const;
 
-    // The pane's time stamps and find bar (terminal/PaneTools.h).
+    // The pane's time stamps, find bar, echo and UTF-8 (terminal/PaneTools.h).
     PaneTools* paneTools() const { return paneTools_; }
 
     // The byte table window the "More >>" button shows and hides (not owned).

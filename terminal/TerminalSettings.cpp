@@ -40,6 +40,8 @@ void writeOption(IniFile& ini, const QString& key, bool value) {
 }
 const QString kTimeStamps = QStringLiteral("TimeStamps");
 const QString kPacketGap = QStringLiteral("PacketGap");
+const QString kEcho = QStringLiteral("EchoSent");
+const QString kUtf8 = QStringLiteral("Utf8");
 }  // namespace
 
 QString TForm1::historyPath() const {
@@ -118,6 +120,8 @@ void TForm1::LoadSettings() {
         c_->receive->setPacketGapMs(std::clamp(
             ini.readInteger(kSession, kPacketGap, ReceivePath::kDefaultPacketGapMs), 0, 60000));
         paneTools_->timeStampsAction()->setChecked(ini.readBool(kSession, kTimeStamps, false));
+        paneTools_->echoAction()->setChecked(ini.readBool(kSession, kEcho, false));
+        paneTools_->utf8Action()->setChecked(ini.readBool(kSession, kUtf8, false));
     } catch (...) {
         ui.Edit_ip->setText(QStringLiteral("192.168.0.1"));
         ui.Edit_port->setText(QStringLiteral("502"));
@@ -171,6 +175,8 @@ bool TForm1::SaveSettings() {
         const bool stamps = paneTools_->timeStampsAction()->isChecked();
         if (stamps || ini.valueExists(kSession, kTimeStamps))
             ini.writeBool(kSession, kTimeStamps, stamps);
+        writeOption(ini, kEcho, paneTools_->echoAction()->isChecked());
+        writeOption(ini, kUtf8, paneTools_->utf8Action()->isChecked());
         const int gap = c_->receive->packetGapMs();
         if (gap != ReceivePath::kDefaultPacketGapMs || ini.valueExists(kSession, kPacketGap))
             ini.writeInteger(kSession, kPacketGap, gap);

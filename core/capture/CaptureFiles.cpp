@@ -16,11 +16,17 @@ constexpr qsizetype kChunk = 1 << 18;
 // capture of any size is written without a second copy of it in memory.
 class LineWriter {
   public:
-    explicit LineWriter(QIODevice& out) : out_(out) { buffer_.reserve(kChunk + 4096); }
+    // utf8: the texts in UTF-8, otherwise in the code page.
+    explicit LineWriter(QIODevice& out, bool utf8 = false) : out_(out), utf8_(utf8) {
+        buffer_.reserve(kChunk + 4096);
+    }
 
     void text(QStringView s) {
-        for (QChar ch : s)
-            buffer_.append(static_cast<char>(codec::toByte(ch)));
+        if (utf8_)
+            buffer_ += s.toUtf8();
+        else
+            for (QChar ch : s)
+                buffer_.append(static_cast<char>(codec::toByte(ch)));
         if (buffer_.size() >= kChunk)
             flush();
     }
@@ -43,6 +49,7 @@ class LineWriter {
 
   private:
     QIODevice& out_;
+    bool utf8_;
     QByteArray buffer_;
 };
 
@@ -112,8 +119,8 @@ QString binaryDigitsOfHexCell(const QString& hexCell) {
 }
 
 void writeTextLog(QIODevice& out, const CaptureHeader& header, const CapturePaneSource& pane,
-                  const CaptureTableSource& table, bool hexMode) {
-    LineWriter w(out);
+                  const CaptureTableSource& table, bool hexMode, bool utf8) {
+    LineWriter w(out, utf8);
     w.line(captureDateLine(header));
     w.line(captureSettingsLine(header));
     const qsizetype lines = pane.paneLineCount();
@@ -148,9 +155,9 @@ BinSaveResult writeBinFile(QIODevice& out, const CaptureHeader& header,
 }
 
 void saveTextLog(const QString& path, const CaptureHeader& header, const CapturePaneSource& pane,
-                 const CaptureTableSource& table, bool hexMode) {
-    saveThroughTemporary(path,
-                         [&](QIODevice& out) { writeTextLog(out, header, pane, table, hexMode); });
+                 const CaptureTableSource& table, bool hexMode, bool utf8) {
+    saveThroughTemporary(
+        path, [&](QIODevice& out) { writeTextLog(out, header, pane, table, hexMode, utf8); });
 }
 
 BinSaveResult saveBinFile(const QString& path, const CaptureHeader& header,

@@ -3,6 +3,8 @@
 // of every received byte) and the BIN file (header and every received byte as eight "0"/"1"
 // digits). Both are Windows-1252 text, every line ending in CR LF, the last included, and both
 // are written streaming through a temporary file that replaces the target only when complete.
+// While the pane reads received text as UTF-8 the text log is written in UTF-8 instead, so it
+// carries the characters the pane shows.
 
 #include <QString>
 #include <QtGlobal>
@@ -67,9 +69,10 @@ QString binaryDigitsOfHexCell(const QString& hexCell);
 
 // Writes the text log to path: the date line, the settings line, every pane line and, unless
 // hexMode, the table heading, the rule and for each grid row 1..n+1 its row line and the rule.
-// Throws ECaptureError when the file cannot be written; the old file, if any, is kept then.
+// utf8: written in UTF-8 (otherwise in the code page). Throws ECaptureError when the file
+// cannot be written; the old file, if any, is kept then.
 void saveTextLog(const QString& path, const CaptureHeader& header, const CapturePaneSource& pane,
-                 const CaptureTableSource& table, bool hexMode);
+                 const CaptureTableSource& table, bool hexMode, bool utf8 = false);
 
 // What saveBinFile did.
 enum class BinSaveResult {
@@ -87,7 +90,7 @@ BinSaveResult saveBinFile(const QString& path, const CaptureHeader& header,
 // The same two formats written to an open device (no temporary file, no commit); throw
 // ECaptureError when a write fails. saveTextLog/saveBinFile use these.
 void writeTextLog(QIODevice& out, const CaptureHeader& header, const CapturePaneSource& pane,
-                  const CaptureTableSource& table, bool hexMode);
+                  const CaptureTableSource& table, bool hexMode, bool utf8 = false);
 BinSaveResult writeBinFile(QIODevice& out, const CaptureHeader& header,
                            const CaptureTableSource& table);
 

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QLocale>
 #include <cstring>
+#include <utility>
 
 #include "core/Codec.h"
 
@@ -89,10 +90,51 @@ void LogTextLines::openLine(const std::optional<QTime>& lineTime) {
         pending_ += stampText(*lineTime);
 }
 
+void LogTextLines::dropSequence() {
+    for (char c : std::as_const(sequence_))
+        pending_ += QString(codec::toChar(static_cast<uint8_t>(c))).toUtf8();
+    sequence_.clear();
+}
+
+void LogTextLines::appendShown(const uint8_t* p, const uint8_t* const end, int row, bool utf8) {
+    const LineTokens& t = lineTokens();
+    if (!utf8) {
+        if (!sequence_.isEmpty())
+            dropSequence();
+        for (; p != end; ++p)
+            pending_.append(t.bytes[row][*p], t.length[row][*p]);
+        return;
+    }
+    // UTF-8 (text mode only): a well-formed sequence is written as it is, any other byte of
+    // 0x80 or more as its code-page character in UTF-8; the ASCII bytes show as ever.
+    for (; p != end; ++p) {
+        const uint8_t b = *p;
+        if (!sequence_.isEmpty()) {
+            const auto lead = static_cast<uint8_t>(sequence_[0]);
+            if (PaneModel::utf8Follows(lead, static_cast<int>(sequence_.size()), b)) {
+                sequence_.append(static_cast<char>(b));
+                if (sequence_.size() == PaneModel::utf8Length(lead)) {
+                    pending_ += sequence_;
+                    sequence_.clear();
+                }
+                continue;
+            }
+            dropSequence();
+        }
+        if (b < 0x80)
+            pending_.append(t.bytes[row][b], t.length[row][b]);
+        else if (PaneModel::utf8Length(b) > 0)
+            sequence_.append(static_cast<char>(b));
+        else
+            pending_ += QString(codec::toChar(b)).toUtf8();
+    }
+}
+
 void LogTextLines::add(QByteArrayView bytes, PaneModel::Kind kind, std::optional<QTime> lineTime,
-                       QByteArray& out) {
+                       QByteArray& out, bool utf8) {
     const LineTokens& t = lineTokens();
     const int row = tokenRow(kind);
+    const bool decode = utf8 && kind == Kind::Text;
     const bool lineFeedStartsLine = kind == Kind::HexEvery;
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
     const auto* const end = p + bytes.size();
@@ -101,8 +143,8 @@ void LogTextLines::add(QByteArrayView bytes, PaneModel::Kind kind, std::optional
         const uint8_t* const stop = lf ? lf : end;
         if (stop != p && !open_)
             openLine(lineTime);
-        for (; p != stop; ++p)
-            pending_.append(t.bytes[row][*p], t.length[row][*p]);
+        appendShown(p, stop, row, decode);
+        p = stop;
         if (!lf)
             break;
         // The line ends here (an empty one if nothing came before the break).
@@ -117,13 +159,63 @@ void LogTextLines::add(QByteArrayView bytes, PaneModel::Kind kind, std::optional
     }
 }
 
-void LogTextLines::endLine(QByteArray& out) {
-    if (!open_)
+void LogTextLines::writeSent(const Sent& sent, QByteArray& out) {
+    const int row = tokenRow(sent.kind);
+    const bool decode = sent.utf8 && sent.kind == Kind::Text;
+    auto line = [&](QByteArrayView part) {
+        openLine(sent.lineTime);
+        pending_ += "> ";
+        const auto* p = reinterpret_cast<const uint8_t*>(part.data());
+        appendShown(p, p + part.size(), row, decode);
+        if (!sequence_.isEmpty())
+            dropSequence();
+        out += pending_;
+        out += "\r\n";
+        pending_.clear();
+        open_ = false;
+    };
+    // As the pane: the kinds that do not show byte 10 end an echo line there.
+    if (sent.kind == Kind::HexEvery) {
+        line(sent.bytes);
         return;
-    out += pending_;
-    out += "\r\n";
-    pending_.clear();
-    open_ = false;
+    }
+    qsizetype from = 0;
+    while (from < sent.bytes.size()) {
+        const qsizetype lf = sent.bytes.indexOf('\n', from);
+        const qsizetype to = lf < 0 ? sent.bytes.size() : lf;
+        line(QByteArrayView(sent.bytes).sliced(from, to - from));
+        from = lf < 0 ? sent.bytes.size() : lf + 1;
+    }
+}
+
+void LogTextLines::addSent(QByteArrayView bytes, PaneModel::Kind kind,
+                           std::optional<QTime> lineTime, QByteArray& out, bool utf8) {
+    if (bytes.isEmpty())
+        return;
+    if (kind != Kind::HexEvery && kind != Kind::HexNamed)
+        kind = Kind::Text;
+    Sent sent{bytes.toByteArray(), kind, lineTime, utf8};
+    if (open_ || !held_.empty())
+        held_.push_back(std::move(sent));
+    else
+        writeSent(sent, out);
+}
+
+void LogTextLines::endLine(QByteArray& out) {
+    if (open_) {
+        if (!sequence_.isEmpty())
+            dropSequence();
+        out += pending_;
+        out += "\r\n";
+        pending_.clear();
+        open_ = false;
+    }
+    if (!held_.empty()) {
+        std::vector<Sent> held;
+        held.swap(held_);
+        for (const Sent& sent : held)
+            writeSent(sent, out);
+    }
 }
 
 // ---- The writer -----------------------------------------------------------------------------
@@ -160,7 +252,19 @@ bool LogWriter::open(const QString& path, LogMode mode) {
     return true;
 }
 
-void LogWriter::append(QByteArrayView bytes, PaneModel::Kind kind, std::optional<QTime> lineTime) {
+void LogWriter::append(QByteArrayView bytes, PaneModel::Kind kind, std::optional<QTime> lineTime,
+                       bool utf8) {
+    queue(bytes, kind, lineTime, utf8, false);
+}
+
+void LogWriter::appendSent(QByteArrayView bytes, PaneModel::Kind kind,
+                           std::optional<QTime> lineTime, bool utf8) {
+    if (mode_ == LogMode::Text)
+        queue(bytes, kind, lineTime, utf8, true);
+}
+
+void LogWriter::queue(QByteArrayView bytes, PaneModel::Kind kind, std::optional<QTime> lineTime,
+                      bool utf8, bool sent) {
     if (bytes.isEmpty())
         return;
     const int msecs = mode_ == LogMode::Text && lineTime ? lineTime->msecsSinceStartOfDay() : -1;
@@ -170,18 +274,20 @@ void LogWriter::append(QByteArrayView bytes, PaneModel::Kind kind, std::optional
         if (!thread_.joinable() || stopping_ || failed_)
             return;
         // Blocks that are written alike share an entry of the queue: raw bytes always, text
-        // of one kind while no time stamps tell the blocks apart.
+        // of one kind while no time stamps tell the blocks apart (an echo has one of its own).
         Entry* last = queue_.empty() ? nullptr : &queue_.back();
-        const bool joins =
-            last && !last->lineBreak &&
-            (mode_ == LogMode::Raw || (last->kind == kind && last->msecs < 0 && msecs < 0)) &&
-            last->bytes.capacity() - last->bytes.size() >= bytes.size();
+        const bool joins = last && !last->lineBreak && !sent && !last->sent &&
+                           (mode_ == LogMode::Raw || (last->kind == kind && last->utf8 == utf8 &&
+                                                      last->msecs < 0 && msecs < 0)) &&
+                           last->bytes.capacity() - last->bytes.size() >= bytes.size();
         if (!joins) {
             queue_.emplace_back();
             last = &queue_.back();
-            last->bytes.reserve(std::max(kEntryBytes, bytes.size()));
+            last->bytes.reserve(sent ? bytes.size() : std::max(kEntryBytes, bytes.size()));
             last->kind = kind;
             last->msecs = msecs;
+            last->sent = sent;
+            last->utf8 = utf8;
         }
         last->bytes.append(bytes);
         const qint64 before = waiting_.load(std::memory_order_relaxed);
@@ -265,13 +371,15 @@ bool LogWriter::writeBatch(std::deque<Entry>& batch) {
     }
     QByteArray text;
     for (const Entry& e : batch) {
+        const std::optional<QTime> time =
+            e.msecs >= 0 ? std::optional<QTime>(QTime::fromMSecsSinceStartOfDay(e.msecs))
+                         : std::nullopt;
         if (e.lineBreak)
             lines_.endLine(text);
+        else if (e.sent)
+            lines_.addSent(e.bytes, e.kind, time, text, e.utf8);
         else
-            lines_.add(e.bytes, e.kind,
-                       e.msecs >= 0 ? std::optional<QTime>(QTime::fromMSecsSinceStartOfDay(e.msecs))
-                                    : std::nullopt,
-                       text);
+            lines_.add(e.bytes, e.kind, time, text, e.utf8);
         if (text.size() >= kEntryBytes) {
             if (!writeOut(text))
                 return false;

@@ -10,7 +10,10 @@
 //
 // Two ways of writing: Raw, every byte exactly as received; Text, the lines of the receive
 // pane as it shows them (control characters by name, hex), in the code page with CR LF after
-// each line, a line written when it ends and the pending one at close.
+// each line, a line written when it ends and the pending one at close. The text log also has
+// the pane's echo lines of what was sent ("> " and the bytes), in the same place as the pane:
+// never inside a received line. While the pane reads received text as UTF-8, so does the text
+// log, and the lines are then written in UTF-8.
 //
 // A write that fails (a full disk, a vanished device) ends the writing: the writer reports it
 // once through its `failed` hook and takes no more bytes.
@@ -28,6 +31,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "core/receive/PaneModel.h"
 
@@ -52,15 +56,22 @@ inline constexpr qint64 kLogBacklogShown = 1024 * 1024;
 // Received bytes as the receive pane's text lines. Each block is shown by the pane kind it was
 // received under (Text, HexEvery or HexNamed) and breaks lines where the pane breaks them:
 // byte 10 ends the line (in HexEvery it also starts the next one, as "0x0A "). The bytes are
-// the characters' code-page bytes; each line ends in CR LF.
+// the characters' code-page bytes; each line ends in CR LF. With utf8, text-mode bytes are
+// read as UTF-8 as the pane reads them (a sequence split across blocks joins; a byte of no
+// well-formed sequence is the code page's character) and every character is written in UTF-8.
 class LogTextLines {
   public:
     // Appends to `out` every line that ends within `bytes`; the rest is kept as the pending
     // line. A line starting within this block begins with "[hh:mm:ss.zzz] " from `lineTime`
     // when one is given (the pane's time stamps).
     void add(QByteArrayView bytes, PaneModel::Kind kind, std::optional<QTime> lineTime,
-             QByteArray& out);
-    // Ends the pending line, if any byte started it, and appends it to `out`.
+             QByteArray& out, bool utf8 = false);
+    // The echo of sent bytes, as the pane shows it (PaneModel::addSentLines): lines of "> "
+    // and the bytes, written once the pending received line ends (at once without one).
+    void addSent(QByteArrayView bytes, PaneModel::Kind kind, std::optional<QTime> lineTime,
+                 QByteArray& out, bool utf8 = false);
+    // Ends the pending line, if any byte started it, and appends it to `out`, then the echo
+    // lines that waited for it.
     void endLine(QByteArray& out);
     bool hasPending() const { return open_; }
 
@@ -68,8 +79,21 @@ class LogTextLines {
     static QByteArray stampText(const QTime& time);
 
   private:
+    struct Sent {
+        QByteArray bytes;
+        PaneModel::Kind kind;
+        std::optional<QTime> lineTime;
+        bool utf8;
+    };
     void openLine(const std::optional<QTime>& lineTime);
+    // Appends the characters of bytes (no byte 10 among them) to the pending line.
+    void appendShown(const uint8_t* from, const uint8_t* to, int row, bool utf8);
+    // A UTF-8 sequence begun and not ended: its bytes as the code page shows them.
+    void dropSequence();
+    void writeSent(const Sent& sent, QByteArray& out);
     QByteArray pending_;
+    QByteArray sequence_;  // the bytes of a UTF-8 sequence waiting for its end
+    std::vector<Sent> held_;
     bool open_ = false;
 };
 
@@ -92,11 +116,14 @@ class LogWriter {
     // Creates the file (or empties it) and starts the writing thread. False when the file
     // cannot be opened; error() says why.
     bool open(const QString& path, LogMode mode);
-    // Queues a received block: in text mode shown as `kind`, its lines stamped with `lineTime`
-    // when one is given. Returns at once, whatever the disk does. Ignored when not open or
-    // after a failed write.
+    // Queues a received block: in text mode shown as `kind` (read as UTF-8 with utf8), its
+    // lines stamped with `lineTime` when one is given. Returns at once, whatever the disk
+    // does. Ignored when not open or after a failed write.
     void append(QByteArrayView bytes, PaneModel::Kind kind = PaneModel::Kind::Text,
-                std::optional<QTime> lineTime = std::nullopt);
+                std::optional<QTime> lineTime = std::nullopt, bool utf8 = false);
+    // Text mode: queues the echo of sent bytes (LogTextLines::addSent); ignored in raw mode.
+    void appendSent(QByteArrayView bytes, PaneModel::Kind kind,
+                    std::optional<QTime> lineTime = std::nullopt, bool utf8 = false);
     // Text mode: the pending line ends here (the pane was emptied and starts a new line).
     void breakLine();
     // Writes everything queued (and the pending text line), closes the file and ends the
@@ -124,7 +151,11 @@ class LogWriter {
         PaneModel::Kind kind = PaneModel::Kind::Text;
         int msecs = -1;          // the lines' time of day, -1: none
         bool lineBreak = false;  // breakLine() (no bytes)
+        bool sent = false;       // an echo (appendSent)
+        bool utf8 = false;
     };
+    void queue(QByteArrayView bytes, PaneModel::Kind kind, std::optional<QTime> lineTime, bool utf8,
+               bool sent);
     void run();
     // Writes one drained batch; false when a write failed.
     bool writeBatch(std::deque<Entry>& batch);

@@ -20,11 +20,13 @@ void PaneLayout::setAdvance(Advance advance) {
     advance_ = std::move(advance);
     auto measure = [this](char16_t c) { return advance_ ? advance_(c) : Width(0); };
     const Width space = measure(u' ');
+    // A control character without a name takes its picture's width (a tab too).
     for (int c = 0; c < 256; ++c) {
         const auto ch = static_cast<char16_t>(c);
-        latinWidths_[c] = showsBlank(ch) ? space : measure(ch);
+        latinWidths_[c] = hasControlPicture(ch) ? measure(controlPicture(ch))
+                          : showsBlank(ch)      ? space
+                                                : measure(ch);
     }
-    latinWidths_['\t'] = 4 * space;
     otherWidths_.clear();
     for (int r = 0; r < 4; ++r)
         for (int b = 0; b < 256; ++b) {
@@ -44,10 +46,9 @@ void PaneLayout::setPrefix(Prefix prefix) {
 // ---- Following the model ------------------------------------------------------------------
 
 void PaneLayout::linesChanged(int firstLine) {
-    // Lines after firstLine are new or written anew: what was walked of them is void.
-    for (auto it = walks_.begin(); it != walks_.end();)
-        it = it->first > firstLine ? walks_.erase(it) : std::next(it);
-    // firstLine itself only grew: measured up to the line before it, it goes on where it was.
+    // Lines only grow at the end: the walks stay right as they are (a walk goes on from where
+    // it stopped). Measuring goes on from the line measured last, which the model's growth
+    // never passes; a line before it would be measured again from its start.
     if (firstLine < measuredLine_) {
         measuredLine_ = firstLine;
         measuredBytes_ = 0;
@@ -86,6 +87,12 @@ bool PaneLayout::showsBlank(char16_t c) {
     return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029;
 }
 
+PaneLayout::Look PaneLayout::lookOf(char16_t c) {
+    if (hasControlPicture(c))
+        return Look::Picture;
+    return showsBlank(c) ? Look::Blank : Look::Shown;
+}
+
 PaneLayout::Width PaneLayout::charWidth(char16_t c) const {
     if (c < 256)
         return latinWidths_[c];
@@ -107,19 +114,45 @@ PaneLayout::Width PaneLayout::unitWidth(Kind kind, char16_t value) const {
     return unitWidths_[PaneModel::byteKindIndex(kind)][value & 0xFF];
 }
 
+PaneLayout::Width PaneLayout::unitWidth(const PaneModel::Reader& r) const {
+    if (!r.decoded())
+        return unitWidth(r.kind(), r.value());
+    Width w = 0;
+    for (QChar c : r.text())
+        w += charWidth(c.unicode());
+    return w;
+}
+
 PaneLayout::Width PaneLayout::stretchWidth(int line, qsizetype from, qsizetype to) const {
     Width w = 0;
+    const bool utf8 = model_->utf8();
+    qsizetype at = from;
     model_->forEachStretch(line, from, to, [&](Kind kind, const uint8_t* data, qsizetype n) {
         if (kind == Kind::Wide) {
             for (qsizetype i = 0; i + 1 < n; i += 2)
                 w += unitWidth(kind, static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+            at += n;
             return;
         }
         const auto& table = unitWidths_[PaneModel::byteKindIndex(kind)];
         Width sum = 0;
-        for (qsizetype i = 0; i < n; ++i)
-            sum += table[data[i]];
+        if (utf8 && kind == Kind::Text) {
+            // A byte of 0x80 or more shows what the bytes around it make of it.
+            char16_t buffer[2];
+            for (qsizetype i = 0; i < n; ++i) {
+                if (data[i] < 0x80) {
+                    sum += table[data[i]];
+                    continue;
+                }
+                for (QChar c : model_->textUnitAt(line, at + i, buffer))
+                    sum += charWidth(c.unicode());
+            }
+        } else {
+            for (qsizetype i = 0; i < n; ++i)
+                sum += table[data[i]];
+        }
         w += sum;
+        at += n;
     });
     return w;
 }
@@ -155,7 +188,7 @@ const PaneLayout::Walk& PaneLayout::walk(int line, Width x, qsizetype column,
             if (beyond(m))
                 break;
         }
-        m.x += unitWidth(r.kind(), r.value());
+        m.x += unitWidth(r);
         m.column += r.text().size();
         r.next();
         m.offset = r.offset();
@@ -194,7 +227,7 @@ PaneLayout::Mark PaneLayout::startForX(int line, Width x) const {
     }
     PaneModel::Reader r(*model_, line, m.offset);
     while (!r.atEnd()) {
-        const Width w = unitWidth(r.kind(), r.value());
+        const Width w = unitWidth(r);
         if (m.x + w > x)
             break;
         m.x += w;
@@ -221,7 +254,7 @@ PaneLayout::Mark PaneLayout::startForColumn(int line, qsizetype column) const {
         const qsizetype n = r.text().size();
         if (m.column + n > column)
             break;
-        m.x += unitWidth(r.kind(), r.value());
+        m.x += unitWidth(r);
         m.column += n;
         r.next();
         m.offset = r.offset();
@@ -316,8 +349,8 @@ void PaneLayout::visible(int line, Width left, Width right, Visible& out) const 
             }
             for (QChar qc : r.text()) {
                 const char16_t c = qc.unicode();
-                out.glyphs.push_back(Glyph{isSurrogate(c) ? char16_t(0xFFFD) : c,
-                                           showsBlank(c) ? Look::Blank : Look::Shown, prefix + x});
+                out.glyphs.push_back(
+                    Glyph{isSurrogate(c) ? char16_t(0xFFFD) : c, lookOf(c), prefix + x});
                 x += charWidth(c);
             }
         }

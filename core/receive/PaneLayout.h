@@ -6,10 +6,14 @@
 // line can be measured and drawn from any column); tests give made-up advances.
 //
 // Units and columns. A line of the PaneModel is a run of stored units; a unit shows as one
-// or more characters and a column counts characters. Characters without a glyph of their own
-// (C0 and C1 controls, DEL, line and paragraph separators) take the width of a blank and are
-// drawn as nothing, a tab as four blanks; a lone surrogate shows as U+FFFD. Every width
-// question about a unit goes through unitWidth().
+// or more characters and a column counts characters. The control characters that have no name
+// in the pane (0x07 to 0x0C, 0x0E to 0x1F, DEL; a tab among them) are drawn as their pictures
+// of the U+2400 block (DEL as U+2421), in the picture's width; their text stays the real
+// character. The other characters without a glyph of their own (C1 controls, line and
+// paragraph separators, and the C0 controls that only a message line can hold) take the width
+// of a blank and are drawn as nothing; a lone surrogate shows as U+FFFD. Every width question
+// about a unit goes through unitWidth() (through the unit's text for a byte the model reads as
+// UTF-8).
 //
 // Long lines. A line of more than kMarkEvery units gets a mark every kMarkEvery units (its
 // offset, first column and x), walked only as far as a question needs; an answer then walks
@@ -63,8 +67,9 @@ class PaneLayout {
 
     // How a character is drawn.
     enum class Look : uint8_t {
-        Shown,  // its glyph (c)
-        Blank,  // nothing, in its width
+        Shown,    // its glyph (c)
+        Blank,    // nothing, in its width
+        Picture,  // its control picture (controlPicture(c)), dimmer than the text
     };
     // One character of a line in view: what is drawn, how, and its x in the line.
     struct Glyph {
@@ -90,10 +95,16 @@ class PaneLayout {
     void setAdvance(Advance advance);
     // The prefix of every line (none set: no prefix). Everything is measured again.
     void setPrefix(Prefix prefix);
+    // Whether a character has a control picture (0x07 to 0x0C, 0x0E to 0x1F, DEL), and the
+    // picture (U+2407 to U+241F, U+2421).
+    static bool hasControlPicture(char16_t c) {
+        return (c >= 0x07 && c <= 0x0C) || (c >= 0x0E && c <= 0x1F) || c == 0x7F;
+    }
+    static char16_t controlPicture(char16_t c) { return c == 0x7F ? 0x2421 : 0x2400 + c; }
 
     // ---- Following the model --------------------------------------------------------------
-    // Lines from firstLine on grew or were written anew (PaneModel::grown): the walks of the
-    // lines after it are void, and measuring starts again from it if it was measured.
+    // Lines from firstLine on grew or were added (PaneModel::grown); measuring starts again
+    // from it if it was measured.
     void linesChanged(int firstLine);
     // Forgets every walk and measurement (the model was emptied or replaced).
     void reset();
@@ -104,12 +115,16 @@ class PaneLayout {
     Width widestLine() const { return widest_; }
 
     // ---- Widths ---------------------------------------------------------------------------
-    // Whether a character is drawn as nothing (in a blank's width).
+    // Whether a character is drawn as nothing (in a blank's width), control pictures aside.
     static bool showsBlank(char16_t c);
+    // How a character is drawn.
+    static Look lookOf(char16_t c);
     // The width a character takes in a line.
     Width charWidth(char16_t c) const;
     // The width of a unit: a byte of an 8-bit kind, or a UTF-16 code of a Wide piece.
     Width unitWidth(Kind kind, char16_t value) const;
+    // The width of the unit a reader stands on.
+    Width unitWidth(const PaneModel::Reader& r) const;
     Width prefixWidth(int line) const { return prefix_ ? prefix_(line) : 0; }
     // The width of line `line`, prefix included (walked to the end for a long line).
     Width lineWidth(int line) const;

@@ -67,6 +67,16 @@ bool keepsLineFeed(Kind k) {
     return k == Kind::HexEvery;
 }
 
+bool isContinuation(uint8_t b) {
+    return (b & 0xC0) == 0x80;
+}
+int sequenceLength(uint8_t b) {
+    return PaneModel::utf8Length(b);
+}
+bool secondFits(uint8_t lead, uint8_t b) {
+    return PaneModel::utf8Follows(lead, 1, b);
+}
+
 // True when every character of text is one of the code page's.
 bool inCodePage(QStringView text) {
     for (QChar c : text)
@@ -100,6 +110,8 @@ void PaneModel::put(Kind kind, const uint8_t* data, qsizetype n) {
             pieces_.push_back(Piece{at, kind});
     }
     store_.append(data, n);
+    if (utf8_)
+        updateTail();
 }
 
 void PaneModel::putText(QStringView text) {
@@ -119,8 +131,13 @@ void PaneModel::putText(QStringView text) {
     put(Kind::Wide, reinterpret_cast<const uint8_t*>(wide.constData()), wide.size());
 }
 
-void PaneModel::pushLine(qsizetype offset) {
-    lines_.push_back(offset);
+void PaneModel::pushLine() {
+    if (tail_ > 0) {
+        // The last line ends: the bytes it held back are shown as the line's last units.
+        tail_ = 0;
+        markGrown(lineCount() - 1);
+    }
+    lines_.push_back(store_.size());
     times_.push_back(kNoTime);
     flags_.push_back(0);
 }
@@ -128,17 +145,17 @@ void PaneModel::pushLine(qsizetype offset) {
 void PaneModel::addLine(QStringView text, int& lineIndex, int64_t time) {
     int textLine = 0;
     if (isEmpty()) {
-        pushLine(store_.size());
+        pushLine();
         putText(text);
-        pushLine(store_.size());
+        pushLine();
         markGrown(0);
-    } else if (lineBytes(lineCount() - 1) == 0) {
+    } else if (!lineInProgress()) {
         textLine = lineCount() - 1;
         putText(text);
-        pushLine(store_.size());
+        pushLine();
         markGrown(textLine);
     } else {
-        pushLine(store_.size());
+        pushLine();
         putText(text);
         textLine = lineCount() - 1;
         markGrown(textLine);
@@ -156,51 +173,25 @@ void PaneModel::addLineBreak(int& lineIndex, bool byLineFeed, int64_t time) {
     stampLine(ended, time);
     if (byLineFeed)
         flags_.set(ended, flags_[ended] | kLineFeedEnd);
+    if (!held_.empty())
+        releaseHeld(lineIndex);
 }
 
 void PaneModel::reachLine(int index) {
     while (lineCount() <= index)
-        pushLine(store_.size());
+        pushLine();
 }
 
 void PaneModel::appendToLine(int index, QStringView text) {
-    if (text.isEmpty() || index < 0)
+    if (text.isEmpty() || index < 0 || index < lineCount() - 1)
         return;
-    if (index < lineCount() - 1) {
-        // Not the last line: the lines below it are written again behind the new text.
-        // The receive path never does this (its line is always the last one).
-        struct Below {
-            QString text;
-            int64_t time;
-            uint8_t flags;
-        };
-        std::vector<Below> below;
-        for (int i = index + 1; i < lineCount(); ++i)
-            below.push_back(Below{line(i), times_[i], flags_[i]});
-        const qsizetype cut = lineBegin(index + 1);
-        store_.truncate(cut);
-        lines_.truncate(index + 1);
-        times_.truncate(index + 1);
-        flags_.truncate(index + 1);
-        while (!pieces_.empty() && pieces_.back().start >= cut)
-            pieces_.pop_back();
-        putText(text);
-        for (const Below& l : below) {
-            pushLine(store_.size());
-            times_.set(lineCount() - 1, l.time);
-            flags_.set(lineCount() - 1, l.flags);
-            putText(l.text);
-        }
-        markGrown(index);
-        return;
-    }
     reachLine(index);
     putText(text);
     markGrown(index);
 }
 
 void PaneModel::appendReceived(int index, Kind kind, QByteArrayView bytes, int64_t time) {
-    if (bytes.isEmpty() || index < 0)
+    if (bytes.isEmpty() || index < 0 || index < lineCount() - 1)
         return;
     if (kind == Kind::Literal || kind == Kind::Wide) {
         appendToLine(index, codec::toUnicode(bytes));
@@ -213,14 +204,6 @@ void PaneModel::appendReceived(int index, Kind kind, QByteArrayView bytes, int64
         kept.replace("\n", "");
         if (!kept.isEmpty())
             appendReceived(index, kind, kept, time);
-        return;
-    }
-    if (index < lineCount() - 1) {
-        QString text;
-        for (char c : bytes)
-            text += unitText(kind, static_cast<uint8_t>(c));
-        appendToLine(index, text);
-        stampLine(index, time);
         return;
     }
     reachLine(index);
@@ -236,8 +219,197 @@ void PaneModel::clear() {
     flags_.clear();
     pieces_.clear();
     pieces_.shrink_to_fit();
+    tail_ = 0;
     grownFrom_ = -1;
     emit cleared();
+}
+
+// ---- Lines of their own -------------------------------------------------------------------
+
+void PaneModel::putSeparate(const Held& line, int& lineIndex) {
+    if (!line.sent) {
+        addLine(line.text, lineIndex, line.time);
+        return;
+    }
+    // As addLine on an empty last line: the line takes the text, an empty line follows.
+    if (isEmpty())
+        pushLine();
+    const int textLine = lineCount() - 1;
+    static constexpr uint8_t kMark[] = {'>', ' '};
+    put(Kind::Literal, kMark, 2);
+    put(line.kind, reinterpret_cast<const uint8_t*>(line.bytes.constData()), line.bytes.size());
+    flags_.set(textLine, flags_[textLine] | kSentLine);
+    stampLine(textLine, line.time);
+    pushLine();
+    markGrown(textLine);
+    ++lineIndex;
+}
+
+void PaneModel::addSeparateLine(QStringView text, int& lineIndex, int64_t time) {
+    Held line;
+    line.text = text.toString();
+    line.time = time;
+    if (lineInProgress() || !held_.empty()) {
+        held_.push_back(std::move(line));
+        return;
+    }
+    Batch batch(*this);
+    putSeparate(line, lineIndex);
+}
+
+void PaneModel::addSentLines(Kind kind, QByteArrayView bytes, int& lineIndex, int64_t time) {
+    if (bytes.isEmpty())
+        return;
+    if (kind == Kind::Literal || kind == Kind::Wide)
+        kind = Kind::Text;
+    // The lines: in the kinds that do not show byte 10, the bytes between the line feeds.
+    std::vector<QByteArrayView> parts;
+    if (keepsLineFeed(kind)) {
+        parts.push_back(bytes);
+    } else {
+        qsizetype from = 0;
+        while (from < bytes.size()) {
+            const qsizetype lf = bytes.indexOf('\n', from);
+            const qsizetype to = lf < 0 ? bytes.size() : lf;
+            parts.push_back(bytes.sliced(from, to - from));
+            from = lf < 0 ? bytes.size() : lf + 1;
+        }
+    }
+    Batch batch(*this);
+    const bool hold = lineInProgress() || !held_.empty();
+    for (QByteArrayView part : parts) {
+        Held line;
+        line.bytes = part.toByteArray();
+        line.kind = kind;
+        line.sent = true;
+        line.time = time;
+        if (hold)
+            held_.push_back(std::move(line));
+        else
+            putSeparate(line, lineIndex);
+    }
+}
+
+void PaneModel::releaseHeld(int& lineIndex) {
+    if (held_.empty() || lineInProgress())
+        return;
+    Batch batch(*this);
+    std::vector<Held> lines;
+    lines.swap(held_);
+    for (const Held& line : lines)
+        putSeparate(line, lineIndex);
+}
+
+// ---- UTF-8 --------------------------------------------------------------------------------
+
+int PaneModel::utf8Length(uint8_t b) {
+    if (b >= 0xC2 && b <= 0xDF)
+        return 2;
+    if (b >= 0xE0 && b <= 0xEF)
+        return 3;
+    if (b >= 0xF0 && b <= 0xF4)
+        return 4;
+    return 0;
+}
+
+bool PaneModel::utf8Follows(uint8_t lead, int k, uint8_t b) {
+    if (k != 1)
+        return isContinuation(b);
+    switch (lead) {
+        case 0xE0:
+            return b >= 0xA0 && b <= 0xBF;
+        case 0xED:
+            return b >= 0x80 && b <= 0x9F;
+        case 0xF0:
+            return b >= 0x90 && b <= 0xBF;
+        case 0xF4:
+            return b >= 0x80 && b <= 0x8F;
+        default:
+            return isContinuation(b);
+    }
+}
+
+void PaneModel::setUtf8(bool on) {
+    if (on == utf8_)
+        return;
+    utf8_ = on;
+    tail_ = 0;
+    if (on)
+        updateTail();
+    bool hasText = false;
+    for (const Piece& p : pieces_)
+        hasText = hasText || p.kind == Kind::Text;
+    if (hasText)
+        emit reshown();
+}
+
+void PaneModel::updateTail() {
+    tail_ = 0;
+    if (!utf8_ || isEmpty() || pieces_.empty() || pieces_.back().kind != Kind::Text)
+        return;
+    const qsizetype size = store_.size();
+    const qsizetype from = std::max(pieces_.back().start, lineBegin(lineCount() - 1));
+    // The last byte that is no continuation byte, at most three back.
+    for (qsizetype at = size - 1; at >= from && at >= size - 3; --at) {
+        const uint8_t b = store_[at];
+        if (isContinuation(b))
+            continue;
+        const int length = sequenceLength(b);
+        if (length <= size - at)
+            return;  // no sequence, or a whole one (well-formed or not): nothing waits
+        if (at + 1 < size && !secondFits(b, store_[at + 1]))
+            return;  // broken already
+        tail_ = size - at;
+        return;
+    }
+}
+
+int PaneModel::sequenceAt(qsizetype at, qsizetype limit) const {
+    const uint8_t lead = store_[at];
+    const int length = sequenceLength(lead);
+    if (length == 0 || at + length > limit || !secondFits(lead, store_[at + 1]))
+        return 0;
+    for (int k = 2; k < length; ++k)
+        if (!isContinuation(store_[at + k]))
+            return 0;
+    return length;
+}
+
+QStringView PaneModel::utf8Unit(qsizetype at, qsizetype from, qsizetype limit,
+                                char16_t (&buffer)[2]) const {
+    const uint8_t b = store_[at];
+    if (const int length = sequenceAt(at, limit)) {
+        char32_t code = b & (0x7F >> length);
+        for (int k = 1; k < length; ++k)
+            code = (code << 6) | (store_[at + k] & 0x3F);
+        if (code < 0x10000) {
+            buffer[0] = static_cast<char16_t>(code);
+            return QStringView(buffer, 1);
+        }
+        buffer[0] = QChar::highSurrogate(code);
+        buffer[1] = QChar::lowSurrogate(code);
+        return QStringView(buffer, 2);
+    }
+    if (isContinuation(b)) {
+        // Inside a well-formed sequence that starts at most three bytes back: nothing.
+        for (qsizetype lead = at - 1; lead >= from && lead >= at - 3; --lead) {
+            if (isContinuation(store_[lead]))
+                continue;
+            if (sequenceAt(lead, limit) > at - lead)
+                return QStringView();
+            break;
+        }
+    }
+    return unitText(Kind::Text, b);
+}
+
+QStringView PaneModel::textUnitAt(int line, qsizetype offset, char16_t (&buffer)[2]) const {
+    const qsizetype at = lineBegin(line) + offset;
+    const size_t p = pieceAt(at);
+    const qsizetype from = std::max(pieces_[p].start, lineBegin(line));
+    const qsizetype limit =
+        p + 1 < pieces_.size() ? std::min(pieces_[p + 1].start, lineEnd(line)) : lineEnd(line);
+    return utf8Unit(at, from, limit, buffer);
 }
 
 void PaneModel::markGrown(int firstLine) {
@@ -305,6 +477,7 @@ void PaneModel::appendRange(QString& out, qsizetype from, qsizetype to) const {
     if (from >= to)
         return;
     const Tokens& t = tokens();
+    const qsizetype lineFrom = from;
     size_t p = pieceAt(from);
     while (from < to) {
         const qsizetype pieceEnd = p + 1 < pieces_.size() ? std::min(pieces_[p + 1].start, to) : to;
@@ -312,6 +485,16 @@ void PaneModel::appendRange(QString& out, qsizetype from, qsizetype to) const {
         if (kind == Kind::Wide) {
             for (qsizetype i = from; i + 1 < pieceEnd; i += 2)
                 out += QChar(static_cast<char16_t>(store_[i] | (store_[i + 1] << 8)));
+        } else if (kind == Kind::Text && utf8_) {
+            const qsizetype pieceFrom = std::max(pieces_[p].start, lineFrom);
+            char16_t buffer[2];
+            for (qsizetype i = from; i < pieceEnd; ++i) {
+                const uint8_t b = store_[i];
+                if (b < 0x80)
+                    out.append(reinterpret_cast<const QChar*>(t.chars[1][b]), t.length[1][b]);
+                else
+                    out += utf8Unit(i, pieceFrom, pieceEnd, buffer);
+            }
         } else {
             const int r = PaneModel::byteKindIndex(kind);
             qsizetype at = from;
@@ -364,7 +547,9 @@ void PaneModel::Reader::enterPiece() {
     while (piece_ + 1 < pieces.size() && pieces[piece_ + 1].start <= pos_)
         ++piece_;
     kind_ = pieces[piece_].kind;
+    pieceStart_ = pieces[piece_].start;
     pieceEnd_ = piece_ + 1 < pieces.size() ? pieces[piece_ + 1].start : LLONG_MAX;
+    decoding_ = kind_ == Kind::Text && m_.utf8_;
 }
 
 char16_t PaneModel::Reader::value() const {
@@ -375,10 +560,13 @@ char16_t PaneModel::Reader::value() const {
 
 QStringView PaneModel::Reader::text() const {
     if (kind_ == Kind::Wide) {
-        wide_ = value();
-        return QStringView(&wide_, 1);
+        wide_[0] = value();
+        return QStringView(wide_, 1);
     }
-    return unitText(kind_, static_cast<uint8_t>(m_.store_[pos_]));
+    const auto b = static_cast<uint8_t>(m_.store_[pos_]);
+    if (decoding_ && b >= 0x80)
+        return m_.utf8Unit(pos_, std::max(pieceStart_, begin_), std::min(pieceEnd_, end_), wide_);
+    return unitText(kind_, b);
 }
 
 void PaneModel::Reader::next() {

@@ -1,13 +1,23 @@
 #pragma once
 // The receive pane's lines. The pane is a list of text lines; its text is the lines joined
-// by "\n" (an empty pane reads as ""). Lines only grow (text appended, lines added at the
-// end) until the pane is cleared.
+// by "\n" (an empty pane reads as ""). Lines only grow (text appended to the last line,
+// lines added at the end) until the pane is cleared; a line before the last never changes.
 //
 // Adding a whole line follows one rule everywhere: if the last line is empty (or the pane
 // is empty) that line takes the text and a new empty line follows it; otherwise the text
 // becomes the new last line. Either way the caller's line index advances by one, so after a
 // line break it names the new empty last line, and after a message added behind a partly
 // received line it names the message line.
+//
+// Lines of their own. Some lines must never cut a received line in two nor have received
+// text glued to them: the report of bytes lost below the program, and the echo of what was
+// sent. While a line is in progress (the last line holds something) such a line is held
+// and added when that line ends (the next line break), in the order the lines came; with no
+// line in progress it is added at once. Holding was chosen over putting the line above the
+// one in progress: the lines before the last never change, so a selection, a find count and
+// the layout's marks stay valid while bytes arrive, and nothing is ever copied again.
+// An echo line is marked as sent (isSentLine): "> " and the bytes in the notation received
+// bytes have, no received bytes of the pane.
 //
 // Storage. Every character of the pane comes from the code page or from the fixed texts of
 // received bytes ("<CR>", "0x41 "), so the pane keeps one byte per unit in an append-only
@@ -16,6 +26,16 @@
 // kept as UTF-16 (two bytes a unit). Lines are offsets into that store; pieces mark where
 // the kind changes. Texts are built when asked for, so a hex-mode capture costs one byte per
 // received byte, not five characters.
+//
+// UTF-8. While on (setUtf8), the received bytes of text mode (Kind::Text) are read as UTF-8:
+// the first byte of a well-formed sequence shows its character (two UTF-16 codes above the
+// BMP), the rest of the sequence shows nothing, and a byte of no well-formed sequence shows
+// as the code page shows it. A sequence never spans two lines or two pieces. The store keeps
+// the bytes as received, so switching shows every line anew at once (reshown). At the end of
+// the last line the start of a sequence whose other bytes have not arrived yet is held back
+// (it is no part of the line's units until it is complete, or until something proves it
+// broken: another byte, a line break), so a character split across two received blocks
+// joins and the text before it never changes.
 //
 // Times and line ends. Every line may carry one time (steady-clock nanoseconds, see
 // core/receive/TimeStamps.h): the arrival of the first byte received for it (a line that
@@ -61,8 +81,6 @@ class ChunkedArray {
         count = std::min(kChunk - (i & (kChunk - 1)), size_ - i);
         return chunks_[i >> Shift].get() + (i & (kChunk - 1));
     }
-    // Drops the elements from n on and the chunks no longer needed.
-    void truncate(qsizetype n);
     void clear() {
         chunks_.clear();
         chunks_.shrink_to_fit();
@@ -89,14 +107,6 @@ void ChunkedArray<T, Shift>::append(const T* p, qsizetype n) {
         p += take;
         n -= take;
     }
-}
-
-template <typename T, int Shift>
-void ChunkedArray<T, Shift>::truncate(qsizetype n) {
-    if (n >= size_)
-        return;
-    size_ = std::max<qsizetype>(n, 0);
-    chunks_.resize(static_cast<size_t>((size_ + kChunk - 1) >> Shift));
 }
 
 class PaneModel : public QObject {
@@ -126,16 +136,57 @@ class PaneModel : public QObject {
     // addEmptyLine. byLineFeed: a received line feed the pane does not show ended it. The
     // ended line gets `time` unless it has one (a line that received nothing but its end).
     void addLineBreak(int& lineIndex, bool byLineFeed, int64_t time = kNoTime);
-    // Appends text to line `index` (0-based). A non-empty text for a line past the end
-    // first extends the pane with empty lines up to it; an empty text changes nothing.
-    // A negative index is ignored.
+    // Appends text to the last line, `index` (0-based). A non-empty text for a line past the
+    // end first extends the pane with empty lines up to it; an empty text changes nothing.
+    // A negative index, or one before the last line, is ignored (those lines never change).
     void appendToLine(int index, QStringView text);
     // Appends received bytes, shown by `kind` (Text, HexEvery or HexNamed), to line `index`
     // as appendToLine does. Byte 10 shows nothing in Text and HexNamed and is not kept there.
     // The line gets `time` (when its first byte arrived) unless it has one.
     void appendReceived(int index, Kind kind, QByteArrayView bytes, int64_t time = kNoTime);
-    // Empties the pane.
+    // Empties the pane. Lines held for the end of the line in progress stay held: the owner
+    // adds them to the emptied pane with releaseHeld.
     void clear();
+
+    // ---- Lines of their own (see above) ---------------------------------------------------
+    // A message line that never splits received text: added by addLine's rule at once when
+    // no line is in progress, else held until the line in progress ends. lineIndex advances
+    // as addLine's when the line is added.
+    void addSeparateLine(QStringView text, int& lineIndex, int64_t time = kNoTime);
+    // The echo of sent bytes: "> " and the bytes shown by `kind` (Text, HexEvery or HexNamed),
+    // on lines marked as sent, held as addSeparateLine's. In Text and HexNamed a byte 10
+    // ends an echo line (as it ends a received one); bytes after the last one go on a line
+    // of their own, and nothing follows a last byte 10.
+    void addSentLines(Kind kind, QByteArrayView bytes, int& lineIndex, int64_t time = kNoTime);
+    // Adds the held lines now, when no line is in progress (a line break does it itself).
+    void releaseHeld(int& lineIndex);
+    // Lines waiting for the line in progress to end.
+    qsizetype heldLineCount() const { return static_cast<qsizetype>(held_.size()); }
+    // Whether the last line holds anything (received or not, shown yet or not).
+    bool lineInProgress() const {
+        return lineCount() > 0 && store_.size() > lines_[lineCount() - 1];
+    }
+    // Whether line `index` is an echo of sent bytes.
+    bool isSentLine(int index) const {
+        return index >= 0 && index < lineCount() && (flags_[index] & kSentLine);
+    }
+
+    // ---- UTF-8 ----------------------------------------------------------------------------
+    // Received text read as UTF-8 (off: the code page, one character a byte). Switching emits
+    // reshown() when it changes anything.
+    void setUtf8(bool on);
+    bool utf8() const { return utf8_; }
+    // What the Text unit at a store offset relative to line `line`'s start shows while UTF-8
+    // is on (a byte of 0x80 or more; the offset must fall in the line): its character, nothing
+    // for the rest of a sequence, or the code page's character. `buffer` holds the text.
+    QStringView textUnitAt(int line, qsizetype offset, char16_t (&buffer)[2]) const;
+    // Bytes held back at the end of the last line as the start of a sequence not complete yet.
+    qsizetype heldBackBytes() const { return tail_; }
+    // Well-formed UTF-8 as the pane reads it: the length of the sequence a byte starts (0:
+    // none), and whether byte `b` may stand at place k (1, 2 or 3) of the sequence of `lead`
+    // (no overlong forms, no surrogates, nothing past U+10FFFF).
+    static int utf8Length(uint8_t lead);
+    static bool utf8Follows(uint8_t lead, int k, uint8_t b);
 
     int lineCount() const { return static_cast<int>(lines_.size()); }
     bool isEmpty() const { return lines_.size() == 0; }
@@ -198,6 +249,9 @@ class PaneModel : public QObject {
         QStringView text() const;
         // Byte offset of the current unit from the line's start.
         qsizetype offset() const { return pos_ - begin_; }
+        // Whether the unit's text depends on the bytes around it (a byte of 0x80 or more
+        // received in text mode while UTF-8 is on): its width is then its text's.
+        bool decoded() const { return decoding_ && m_.store_[pos_] >= 0x80; }
         void next();
 
       private:
@@ -205,9 +259,11 @@ class PaneModel : public QObject {
         const PaneModel& m_;
         qsizetype begin_, pos_, end_;
         size_t piece_ = 0;
+        qsizetype pieceStart_ = 0;
         qsizetype pieceEnd_ = 0;
         Kind kind_ = Kind::Literal;
-        mutable char16_t wide_ = 0;
+        bool decoding_ = false;
+        mutable char16_t wide_[2] = {0, 0};
     };
 
     // Holds back the change signal until the outermost batch ends, then sends it once.
@@ -230,6 +286,8 @@ class PaneModel : public QObject {
     void grown(int firstLine);
     // The pane was emptied.
     void cleared();
+    // Every line may show differently now (UTF-8 switched): views lay the pane out again.
+    void reshown();
 
   private:
     struct Piece {
@@ -237,23 +295,45 @@ class PaneModel : public QObject {
         Kind kind;
     };
     static constexpr uint8_t kLineFeedEnd = 1;
+    static constexpr uint8_t kSentLine = 2;
+    // A line waiting for the line in progress to end.
+    struct Held {
+        QString text;      // a message line
+        QByteArray bytes;  // or the bytes of an echo line (sent)
+        Kind kind = Kind::Literal;
+        bool sent = false;
+        int64_t time = kNoTime;
+    };
     qsizetype lineBegin(int index) const { return lines_[index]; }
-    // Starts a line at store offset `offset` (no time, no flags).
-    void pushLine(qsizetype offset);
+    // Starts a line at the end of the store (no time, no flags): the line before it ends.
+    void pushLine();
+    // Adds a held line (or one that needs no holding) at the end: the last line is empty.
+    void putSeparate(const Held& line, int& lineIndex);
+    // The held-back bytes at the store's end, worked out again after the last line changed.
+    void updateTail();
+    // The length of the well-formed UTF-8 sequence at store offset `at` that ends before
+    // `limit`; 0 when there is none.
+    int sequenceAt(qsizetype at, qsizetype limit) const;
+    // What the Text byte at `at` (0x80 or more) shows while UTF-8 is on, the sequences
+    // looked for within [from, limit).
+    QStringView utf8Unit(qsizetype at, qsizetype from, qsizetype limit,
+                         char16_t (&buffer)[2]) const;
     // Gives line `index` a time unless it has one.
     void stampLine(int index, int64_t time) {
         if (time != kNoTime && index >= 0 && index < lineCount() && times_[index] == kNoTime)
             times_.set(index, time);
     }
+    // Where line `index`'s units end: the next line's start, or for the last line the
+    // store's end less the held-back bytes.
     qsizetype lineEnd(int index) const {
-        return index + 1 < lineCount() ? lines_[index + 1] : store_.size();
+        return index + 1 < lineCount() ? lines_[index + 1] : store_.size() - tail_;
     }
     // Appends units of `kind` to the end of the store (the last line).
     void put(Kind kind, const uint8_t* data, qsizetype n);
     void putText(QStringView text);
     // Appends the characters of the store range [from, to) to out.
     void appendRange(QString& out, qsizetype from, qsizetype to) const;
-    // Makes `index` the last line: extends the pane, or rewrites the lines after it.
+    // Extends the pane with empty lines until `index` is its last line.
     void reachLine(int index);
     void markGrown(int firstLine);
     void notify();
@@ -262,8 +342,11 @@ class PaneModel : public QObject {
     ChunkedArray<uint8_t, 16> store_;
     ChunkedArray<qsizetype, 13> lines_;  // store offset where each line begins
     ChunkedArray<int64_t, 13> times_;    // each line's time, or kNoTime
-    ChunkedArray<uint8_t, 13> flags_;    // each line's kLineFeedEnd
+    ChunkedArray<uint8_t, 13> flags_;    // each line's kLineFeedEnd and kSentLine
     std::vector<Piece> pieces_;
+    std::vector<Held> held_;
+    bool utf8_ = false;
+    qsizetype tail_ = 0;  // held-back bytes at the store's end (UTF-8 only)
     int batchDepth_ = 0;
     int grownFrom_ = -1;
 };

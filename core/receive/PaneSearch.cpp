@@ -103,6 +103,8 @@ PaneFinder::PaneFinder(const PaneModel& model, QObject* parent) : QObject(parent
     layout_.setModel(&model);
     connect(&model, &PaneModel::grown, this, &PaneFinder::onGrown);
     connect(&model, &PaneModel::cleared, this, &PaneFinder::onCleared);
+    // Shown anew (UTF-8 switched): the matches and the count are those of another text.
+    connect(&model, &PaneModel::reshown, this, &PaneFinder::onCleared);
 }
 
 PaneFinder::~PaneFinder() = default;
@@ -245,9 +247,51 @@ qsizetype PaneFinder::scanLine(int line, qsizetype from, qsizetype to, uint32_t&
     qsizetype at = from;
     qsizetype scanned = 0;
     bool halt = false;
+    // An echo of sent bytes holds no received byte.
+    const bool noBytes = !text_ && model_.isSentLine(line);
+    const bool utf8 = text_ && model_.utf8();
     model_.forEachStretch(line, from, to, [&](Kind kind, const uint8_t* data, qsizetype n) {
         if (halt)
             return;
+        if (noBytes) {
+            at += n;
+            return;
+        }
+        if (utf8 && kind == Kind::Text) {
+            // Read as UTF-8: a byte of 0x80 or more shows what the bytes around it make of it,
+            // so those go one by one through the characters' automaton.
+            const UnitTable& unit = unitTable(kind);
+            const uint32_t* table = unit.next.data();
+            uint32_t s = state;
+            char16_t buffer[2];
+            for (qsizetype i = 0; i < n; ++i) {
+                int hits = 0;
+                if (data[i] < 0x80) {
+                    if (s == 0 && !unit.starts[data[i]])
+                        continue;
+                    const uint32_t e = table[(size_t(s) << 8) | data[i]];
+                    s = e & kStateMask;
+                    hits = static_cast<int>(e >> kHitShift);
+                } else {
+                    for (QChar c : model_.textUnitAt(line, at + i, buffer)) {
+                        s = charStep(s, c.unicode());
+                        hits += s == uint32_t(m_);
+                    }
+                }
+                if (hits != 0 && !onHit(at + i, hits)) {
+                    state = s;
+                    at += i + 1;
+                    halt = stopped = true;
+                    return;
+                }
+            }
+            state = s;
+            at += n;
+            scanned += n;
+            if (scanned >= budget)
+                halt = true;
+            return;
+        }
         if (isMessage(kind)) {
             if (text_ && kind == Kind::Wide) {
                 uint32_t s = state;
@@ -380,10 +424,11 @@ void PaneFinder::walk(int line, Mark from, int stopLine, qsizetype stopOffset, F
     for (int l = line; l <= stopLine && l < lines; ++l) {
         const qsizetype last = l == stopLine ? stopOffset : kPastAny;
         qsizetype column = l == line ? from.column : 0;
+        const bool sentLine = model_.isSentLine(l);
         PaneModel::Reader r(model_, l, l == line ? from.offset : 0);
         for (; !r.atEnd() && r.offset() <= last; r.next()) {
             const qsizetype width = r.text().size();
-            if (isMessage(r.kind())) {
+            if (sentLine || isMessage(r.kind())) {
                 column += width;
                 continue;
             }
@@ -721,20 +766,8 @@ void PaneFinder::spansOnLine(int line, qsizetype fromColumn, qsizetype toColumn,
 // ---- Following the model ------------------------------------------------------------------
 
 void PaneFinder::onGrown(int firstLine) {
+    // Lines only grow at the end: the count goes on from where it stands.
     layout_.linesChanged(firstLine);
-    if (firstLine >= count_.at.line)
-        return;
-    // Lines after firstLine were written anew: count them again from a checkpoint before.
-    auto& cps = count_.checkpoints;
-    while (!cps.empty() && cps.back().at.line > firstLine)
-        cps.pop_back();
-    if (cps.empty()) {
-        resetCount();
-        return;
-    }
-    count_.at = cps.back().at;
-    count_.total = cps.back().before;
-    count_.sinceCheckpoint = 0;
 }
 
 void PaneFinder::onCleared() {

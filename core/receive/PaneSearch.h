@@ -9,10 +9,10 @@
 //   character for one) unless the search is case-sensitive. Time stamps are no part of it.
 // - Bytes (typed as hex, "0D 0A", or as a command string with "#hh" escapes, "#0D#0A"): the
 //   received bytes in the order they arrived, line feeds included, in whatever mode they were
-//   shown; message lines are no part of them. A match may span lines: it covers the units of
-//   its bytes, and a line feed the pane does not show stands at the end of the line it ended
-//   (a match ending on one ends at the next line's start). "0D 0A" therefore finds every
-//   CR LF, shown as "<CR>" and a line break or as "0x0D " and a line starting "0x0A ".
+//   shown; message lines and the echo of sent bytes are no part of them. A match may span lines: it
+//   covers the units of its bytes, and a line feed the pane does not show stands at the end of the
+//   line it ended (a match ending on one ends at the next line's start). "0D 0A" therefore finds
+//   every CR LF, shown as "<CR>" and a line break or as "0x0D " and a line starting "0x0A ".
 // Matches may overlap ("aa" is found twice in "aaa"); they are visited and numbered in the
 // order of their starts (all matches of a search have the same length, so that is also the
 // order of their ends).
@@ -27,8 +27,8 @@
 // the window up and the number of a match is found from the checkpoint before it. Highlights
 // are asked for the columns in view only.
 //
-// The finder follows its model: counting goes on over what arrives; an emptied model drops
-// every match and the count (cleared()). For the GUI thread only.
+// The finder follows its model: counting goes on over what arrives; a model emptied or shown
+// anew (UTF-8 switched) drops every match and the count (cleared()). For the GUI thread only.
 
 #include <QObject>
 #include <QString>

@@ -133,7 +133,7 @@ ReceiveResult ReceiveFormatter::receiveBlock(ReceiveState& state, QByteArrayView
             // An idle gap before the chunk at `gap`: the line so far ends there.
             pane_.appendReceived(state.LineIndex, kind, span(lineFrom, gap),
                                  timeAt(lineFrom - begin));
-            if (pane_.lineBytes(state.LineIndex) > 0)
+            if (pane_.lineInProgress())
                 pane_.addLineBreak(state.LineIndex, false);
             lineFrom = search = gap;
             ++gapAt;

@@ -53,13 +53,15 @@ CaptureController::CaptureController(ReceivePath& receive, QObject* parent)
 CaptureController::~CaptureController() {
     // Everything queued is written before the receive path goes.
     receive_.setReceiveTap({});
+    receive_.setSentTap({});
     if (log_)
         log_->close();
 }
 
 void CaptureController::saveTextLog(const QString& path, const CaptureHeader& header) {
     try {
-        trelmo::saveTextLog(path, header, *paneSource_, *tableSource_, receive_.hexMode());
+        trelmo::saveTextLog(path, header, *paneSource_, *tableSource_, receive_.hexMode(),
+                            receive_.utf8());
     } catch (const ECaptureError&) {
         emit notice(Notice{QStringLiteral("Exception - unsuccesfull save!"), QString(),
                            Notice::Icon::None, true});
@@ -117,17 +119,26 @@ bool CaptureController::startLog(const QString& path, LogMode mode) {
     log_ = std::move(writer);
     LogWriter* log = log_.get();
     if (mode == LogMode::Raw) {
+        // Received bytes only: the echo of what was sent stays out.
         receive_.setReceiveTap(
             [log](QByteArrayView block, PaneModel::Kind, int64_t) { log->append(block); });
     } else {
-        // Lines carry the pane's stamps: the arrival of the block's first byte.
+        // Lines carry the pane's stamps: the arrival of the block's first byte (of an echo,
+        // when it was sent); text read as the pane reads it.
+        auto timeOf = [this](int64_t ns) {
+            std::optional<QTime> time;
+            if (logLineTimes_)
+                time = QTime::fromMSecsSinceStartOfDay(
+                    static_cast<int>(receive_.stampClock().msOfDay(ns)));
+            return time;
+        };
         receive_.setReceiveTap(
-            [this, log](QByteArrayView block, PaneModel::Kind kind, int64_t arrivalNs) {
-                std::optional<QTime> time;
-                if (logLineTimes_)
-                    time = QTime::fromMSecsSinceStartOfDay(
-                        static_cast<int>(receive_.stampClock().msOfDay(arrivalNs)));
-                log->append(block, kind, time);
+            [this, log, timeOf](QByteArrayView block, PaneModel::Kind kind, int64_t arrivalNs) {
+                log->append(block, kind, timeOf(arrivalNs), receive_.utf8());
+            });
+        receive_.setSentTap(
+            [this, log, timeOf](QByteArrayView bytes, PaneModel::Kind kind, int64_t sentNs) {
+                log->appendSent(bytes, kind, timeOf(sentNs), receive_.utf8());
             });
     }
     logStatusTimer_.start();
@@ -144,6 +155,7 @@ void CaptureController::finishLog() {
     if (!log_)
         return;
     receive_.setReceiveTap({});
+    receive_.setSentTap({});
     logStatusTimer_.stop();
     const std::unique_ptr<LogWriter> log = std::move(log_);
     const bool written = log->close();

@@ -99,8 +99,15 @@ std::optional<QByteArray> CommandRunner::commandBytes(const QString& command) {
 bool CommandRunner::write(const QByteArray& bytes) {
     const unsigned long pause = CharDelay > 0 ? static_cast<unsigned long>(CharDelay) : 0;
     int sent = 0;
+    // The echo (when on) shows what the first link written to took, as that link shows
+    // received bytes.
+    const LinkPolicy* echoPolicy = nullptr;
+    qsizetype echoed = 0;
     // Each byte on its own: lamp on, write, pause, lamp off, counted.
-    auto sendEach = [&](const auto& writeByte) {
+    auto sendEach = [&](const LinkPolicy& policy, const auto& writeByte) {
+        const bool first = echoPolicy == nullptr;
+        if (first)
+            echoPolicy = &policy;
         for (char c : bytes) {
             emit lampChanged(Lamp::TxD, true);
             writeByte(static_cast<uint8_t>(c));
@@ -108,29 +115,39 @@ bool CommandRunner::write(const QByteArray& bytes) {
                 QThread::msleep(pause);
             emit lampChanged(Lamp::TxD, false);
             ++sent;
+            if (first)
+                ++echoed;
         }
+    };
+    auto echo = [&] {
+        if (echoPolicy)
+            receive_.showSent(QByteArrayView(bytes).first(echoed), *echoPolicy);
     };
     try {
         if (serial_.writable()) {
             const bool rts = serial_.rtsControl();
             if (rts)
                 serial_.setRtsLine(true);
-            sendEach([this](uint8_t b) { serial_.writeByte(b); });
+            sendEach(LinkPolicy::serial(), [this](uint8_t b) { serial_.writeByte(b); });
             if (rts)
                 serial_.setRtsLine(false);
         }
         if (tcp_.clientWritable())
-            sendEach([this](uint8_t b) { tcp_.sendToClient(b); });
+            sendEach(LinkPolicy::tcpClient(), [this](uint8_t b) { tcp_.sendToClient(b); });
         if (tcp_.listenerActive()) {
             if (TCustomWinSocket* client = tcp_.servedClient())
-                sendEach(
-                    [client](uint8_t b) { client->SendText(QByteArray(1, static_cast<char>(b))); });
+                sendEach(LinkPolicy::tcpListener(), [client](uint8_t b) {
+                    client->SendText(QByteArray(1, static_cast<char>(b)));
+                });
         }
+        echo();
         receive_.setSentCount(sent, true);
         return true;
     } catch (const serial::EVaCommError& e) {
+        echo();
         receive_.addLine(QStringLiteral("Exception sending - ") + QString::fromUtf8(e.what()));
     } catch (const ESocketError& e) {
+        echo();
         receive_.addLine(QStringLiteral("Exception sending - ") + QString::fromUtf8(e.what()));
     }
     receive_.setSentCount(sent, false);

@@ -41,6 +41,27 @@ void ReceivePath::addLine(const QString& text) {
     pane_.addLine(text, state_.LineIndex, steadyNowNs());
 }
 
+void ReceivePath::addSeparateLine(const QString& text) {
+    pane_.addSeparateLine(text, state_.LineIndex, steadyNowNs());
+}
+
+void ReceivePath::showSent(QByteArrayView bytes, const LinkPolicy& policy) {
+    if (!echo_ || bytes.isEmpty())
+        return;
+    const PaneModel::Kind kind = ReceiveFormatter::paneKind(policy, hexMode_);
+    const int64_t now = steadyNowNs();
+    if (sentTap_)
+        sentTap_(bytes, kind, now);
+    pane_.addSentLines(kind, bytes, state_.LineIndex, now);
+}
+
+void ReceivePath::setUtf8(bool on) {
+    if (on == pane_.utf8())
+        return;
+    pane_.setUtf8(on);
+    emit utf8Changed(on);
+}
+
 void ReceivePath::setTimeStamps(bool on) {
     if (on == timeStamps_)
         return;
@@ -64,6 +85,8 @@ QString ReceivePath::lineStamp(int line) const {
 void ReceivePath::clear() {
     pane_.clear();
     state_.LineIndex = 0;
+    // Lines that waited for the end of a line are not lost with it: they start the pane.
+    pane_.releaseHeld(state_.LineIndex);
     state_.ReceivedCount = 0;
     table_.clear();
     emit lineInfoChanged(QString());

@@ -10,6 +10,13 @@
 // taken where the bytes were read from the device) or, without them, are taken when the
 // block is shown (the TCP links read on this thread, just before). While the stamps are on,
 // hex mode also starts a new line after an idle gap between two chunks (packetGapMs).
+//
+// Lines of their own (core/receive/PaneModel.h): the report of bytes lost below the program
+// (addSeparateLine) and, while "Echo sent commands" is on, the echo of every send
+// (showSent) never cut a received line in two: they wait for the line in progress to end.
+// The echo shows the bytes as the link that sent them shows received ones, on lines marked
+// as sent; it is no received byte: not counted, not in the byte table, not in the check sum,
+// not in the raw log (the text log has its lines, as the pane).
 
 #include <QByteArrayView>
 #include <QObject>
@@ -60,6 +67,26 @@ class ReceivePath : public QObject {
 
     // Adds a whole line (a link's message) to the pane by the shared rule.
     void addLine(const QString& text);
+    // Adds a message line that never splits received text (held until the line in progress
+    // ends, when one is).
+    void addSeparateLine(const QString& text);
+
+    // ---- Echo of what was sent --------------------------------------------------------------
+    // "Echo sent commands": off by default.
+    void setEcho(bool on) { echo_ = on; }
+    bool echo() const { return echo_; }
+    // The bytes a send wrote to the link of `policy`: shown on lines of their own while the
+    // echo is on, as that link shows received bytes in the current mode; otherwise nothing.
+    void showSent(QByteArrayView bytes, const LinkPolicy& policy);
+    // Sees every echo shown (the text log taps here); an empty function removes the tap.
+    using SentTap = ReceiveTap;
+    void setSentTap(SentTap tap) { sentTap_ = std::move(tap); }
+
+    // ---- UTF-8 --------------------------------------------------------------------------------
+    // "UTF-8 text": received text shown as UTF-8 (off: the code page). The pane is shown anew
+    // at once; the bytes are kept as they came.
+    void setUtf8(bool on);
+    bool utf8() const { return pane_.utf8(); }
     // Clear: empties the pane and the byte table and resets the receive counters.
     void clear();
     // A send starts: the check sum goes back to 0.
@@ -89,6 +116,8 @@ class ReceivePath : public QObject {
   signals:
     // The stamps were switched on or off.
     void timeStampsChanged(bool on);
+    // "UTF-8 text" was switched on or off.
+    void utf8Changed(bool on);
     void lampChanged(bool on);                       // led_RxD, painted at the screen's pace
     void receivedLabelChanged(const QString& text);  // Label_rec
     void sentLabelChanged(const QString& text);      // Label_send
@@ -106,6 +135,8 @@ class ReceivePath : public QObject {
     ReceiveState state_;
     bool hexMode_ = false;
     ReceiveTap tap_;
+    SentTap sentTap_;
+    bool echo_ = false;
     bool timeStamps_ = false;
     int packetGapMs_ = kDefaultPacketGapMs;
     StampClock stampClock_;

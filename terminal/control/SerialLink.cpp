@@ -308,10 +308,19 @@ void SerialLinkController::stopWaiting() {
 }
 
 void SerialLinkController::Com_PortDataLost(qint64 Count) {
-    receive_.addLine(QStringLiteral("Receive overrun at %1: %2 bytes were lost by the serial "
-                                    "port before the program could read them")
-                         .arg(longTimeText(now().time()))
-                         .arg(Count));
+    // A line of its own: it waits for the line being received to end, so the received text
+    // stays whole and nothing received afterwards is glued to the report.
+    const QString text = Count == 1
+                             ? QStringLiteral(
+                                   "Receive overrun at %1: 1 byte was lost by the serial port "
+                                   "before the program could read it")
+                                   .arg(longTimeText(now().time()))
+                             : QStringLiteral(
+                                   "Receive overrun at %1: %2 bytes were lost by the serial "
+                                   "port before the program could read them")
+                                   .arg(longTimeText(now().time()))
+                                   .arg(Count);
+    receive_.addSeparateLine(text);
 }
 
 void SerialLinkController::Com_PortDeviceLost(const QString& Message) {

@@ -87,18 +87,19 @@ TEST(PaneModel, ClearEmptiesAndSignals) {
     EXPECT_EQ(p.lines(), QStringList({"again", ""}));
 }
 
-TEST(PaneModel, AppendingToAnEarlierLineKeepsTheLinesBelow) {
-    // The receive path always appends to the last line; any other line still works.
+TEST(PaneModel, LinesBeforeTheLastNeverChange) {
+    // Text goes to the last line only: an earlier line is left as it is.
     PaneModel p;
     int idx = 0;
     p.appendReceived(idx, PaneModel::Kind::HexEvery, "AB");
     p.addEmptyLine(idx);
     p.appendReceived(idx, PaneModel::Kind::Text, QByteArrayView("C\rD", 3));
     p.addLine(u"msg \u00e9", idx);
+    QSignalSpy grown(&p, &PaneModel::grown);
     p.appendToLine(0, u"+");
-    EXPECT_EQ(p.lines(), QStringList({"0x41 0x42 +", "C<CR>D", "msg \u00e9"}));
     p.appendReceived(1, PaneModel::Kind::HexNamed, QByteArrayView("\x01\x7f", 2));
-    EXPECT_EQ(p.lines(), QStringList({"0x41 0x42 +", "C<CR>D<SOH>0x7F ", "msg \u00e9"}));
+    EXPECT_EQ(p.lines(), QStringList({"0x41 0x42 ", "C<CR>D", "msg \u00e9"}));
+    EXPECT_EQ(grown.count(), 0);
     p.appendToLine(2, u"!");
     EXPECT_EQ(p.line(2), QStringLiteral("msg \u00e9!"));
 }

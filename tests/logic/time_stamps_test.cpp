@@ -118,11 +118,6 @@ TEST(LineTimes, MessageLinesKeepWhenTheyWereAdded) {
     EXPECT_EQ(p.lines(), QStringList({"AB", "messageC", "second", ""}));
     EXPECT_EQ(p.lineTime(2), 11);
     EXPECT_EQ(p.lineTime(3), PaneModel::kNoTime);
-    // Times stay with their lines when a line above is written anew.
-    p.appendToLine(0, u"X");
-    EXPECT_EQ(p.lines(), QStringList({"ABX", "messageC", "second", ""}));
-    EXPECT_EQ(p.lineTime(1), 7);
-    EXPECT_EQ(p.lineTime(2), 11);
     EXPECT_TRUE(p.endsWithLineFeed(1));
     p.clear();
     EXPECT_EQ(p.lineTime(0), PaneModel::kNoTime);

@@ -177,12 +177,13 @@ TEST_F(SerialTerm, LossBelowTheProgramIsShownOnceWithItsCount) {
     for (const QString& line : lines)
         reports += line.contains(QStringLiteral("17 bytes were lost by the serial port"));
     EXPECT_EQ(reports, 1) << lines.join('|').toStdString();
-    // Told after the bytes of its batch, by the pane's rule for messages: the text received
-    // next goes on behind it.
+    // A line of its own, told when the line it came in has ended: the received text is
+    // neither cut nor glued to the report.
     ASSERT_EQ(lines.size(), 4);
-    EXPECT_EQ(lines.mid(0, 2), QStringList({"before", "after"}));
+    EXPECT_EQ(lines.mid(0, 2), QStringList({"before", "after and more"}));
     EXPECT_TRUE(lines[2].startsWith("Receive overrun at ")) << lines[2].toStdString();
-    EXPECT_TRUE(lines[2].endsWith("before the program could read them and more"));
+    EXPECT_TRUE(lines[2].endsWith("before the program could read them"));
+    EXPECT_EQ(lines[3], "");
     EXPECT_EQ((&form->receivePath()->table())->bytes(), QByteArray("before\nafter and more\n"));
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().join("|").toStdString();
 }

@@ -6,7 +6,7 @@
 # read from the build's cache when not given). Exits non-zero on the first fault.
 set -euo pipefail
 BUILD="${1:?usage: check-install.sh BUILD_DIR [VERSION]}"
-VERSION="${2:-$(sed -n 's/^Trelmo_VERSION:[A-Z]*=//p' "$BUILD/CMakeCache.txt")}"
+VERSION="${2:-$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$BUILD/CMakeCache.txt")}"
 [[ -n "$VERSION" ]] || { echo "check-install: no version in $BUILD/CMakeCache.txt" >&2; exit 1; }
 ID=com.trelmo.Trelmo
 PREFIX="$(mktemp -d)"

@@ -7,7 +7,7 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 DEB="${1:-$(ls "$ROOT"/build/package/trelmo_*.deb | head -n1)}"
-VERSION="${2:-$(sed -n 's/^Trelmo_VERSION:[A-Z]*=//p' "$ROOT/build/package/CMakeCache.txt" 2>/dev/null)}"
+VERSION="${2:-$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$ROOT/build/package/CMakeCache.txt" 2>/dev/null)}"
 fail() { echo "check-package: $*" >&2; exit 1; }
 [[ -f "$DEB" ]] || fail "no package: $DEB"
 [[ -n "$VERSION" ]] || fail "no version: configure the package build first (make package)"

@@ -72,6 +72,7 @@ run_target() {
 failed=0
 summary=()
 running=0
+started=()
 for t in "${TARGETS[@]}"; do
     exe="$BIN/${t}_fuzz"
     if [ ! -x "$exe" ] || [ ! -d "fuzz/corpus/$t" ]; then
@@ -87,13 +88,13 @@ for t in "${TARGETS[@]}"; do
     fi
     echo "== $t: ${SECONDS_PER_TARGET}s"
     run_target "$t" &
+    started+=("$t")
     running=$((running + 1))
 done
 wait
-for t in "${TARGETS[@]}"; do
+for t in "${started[@]}"; do
     result="$WORK/logs/$t.result"
-    [ -f "$result" ] || continue
-    line="$(cat "$result")"
+    line="$(cat "$result" 2>/dev/null || echo "FAILED: $t: no result")"
     summary+=("${line#*: }")
     [[ "$line" == ok:* ]] || failed=1
 done

@@ -45,6 +45,13 @@ struct LoggedClient {
         };
     }
 
+    // Points the client at 127.0.0.1:port and opens it.
+    void openTo(int port) {
+        client.setHost(QStringLiteral("127.0.0.1"));
+        client.setPort(port);
+        client.Open();
+    }
+
     TClientSocket client;
     QStringList log;
     QByteArray received;
@@ -61,9 +68,7 @@ TEST(ClientLink, ConnectReadDisconnectInOrderAndNeverInsideTheCall) {
     ErrorRecorder shown;
     Peer peer;
     LoggedClient c;
-    c.client.setHost(QStringLiteral("127.0.0.1"));
-    c.client.setPort(peer.port());
-    c.client.Open();
+    c.openTo(peer.port());
     EXPECT_TRUE(c.log.isEmpty()) << "no event may run inside Open";
     EXPECT_FALSE(c.client.Active()) << "not active before the connect event";
     ASSERT_TRUE(pumpUntil([&] { return c.log.contains("connect"); }));
@@ -89,9 +94,7 @@ TEST(ClientLink, BytesSentJustBeforeTheCloseArriveBeforeTheDisconnect) {
     Peer peer;
     LoggedClient c;
     c.readCap = 100;
-    c.client.setHost(QStringLiteral("127.0.0.1"));
-    c.client.setPort(peer.port());
-    c.client.Open();
+    c.openTo(peer.port());
     ASSERT_TRUE(peer.waitForClient());
     const QByteArray data = pattern(5000, 3);
     peer.client().write(data);
@@ -106,9 +109,7 @@ TEST(ClientLink, LocalCloseGivesTheDisconnectEventLaterAndDoesNothingWhenNotConn
     Peer peer;
     LoggedClient c;
     c.client.Close();  // never opened
-    c.client.setHost(QStringLiteral("127.0.0.1"));
-    c.client.setPort(peer.port());
-    c.client.Open();
+    c.openTo(peer.port());
     ASSERT_TRUE(pumpUntil([&] { return c.client.Active(); }));
     ASSERT_TRUE(peer.waitForClient());
     c.client.Close();
@@ -200,9 +201,7 @@ TEST(ClientLink, HostAndPortAreFixedWhileActiveAndPortMustFit) {
     EXPECT_THROW(c.client.setPort(65536), ESocketError);
     EXPECT_THROW(c.client.setPort(-1), ESocketError);
     EXPECT_EQ(c.client.Port(), 0);
-    c.client.setHost(QStringLiteral("127.0.0.1"));
-    c.client.setPort(peer.port());
-    c.client.Open();
+    c.openTo(peer.port());
     ASSERT_TRUE(pumpUntil([&] { return c.client.Active(); }));
     EXPECT_NO_THROW(c.client.setHost(QStringLiteral("127.0.0.1")));
     EXPECT_NO_THROW(c.client.setPort(peer.port()));
@@ -254,9 +253,7 @@ TEST(ClientLink, MegabyteStreamArrivesCompleteInOrderWithBoundedBuffer) {
         largest = std::max<qint64>(largest, s->ReceiveLength());
         read(s);
     };
-    c.client.setHost(QStringLiteral("127.0.0.1"));
-    c.client.setPort(peer.port());
-    c.client.Open();
+    c.openTo(peer.port());
     ASSERT_TRUE(peer.waitForClient());
     const QByteArray data = pattern(1 << 20, 11);
     peer.client().write(data);
@@ -361,9 +358,7 @@ TEST(ClientLink, PeerResetWhileIdleIsAnErrorThenADisconnect) {
     ErrorRecorder shown;
     Peer peer;
     LoggedClient c;
-    c.client.setHost(QStringLiteral("127.0.0.1"));
-    c.client.setPort(peer.port());
-    c.client.Open();
+    c.openTo(peer.port());
     ASSERT_TRUE(pumpUntil([&] { return c.client.Active(); }));
     ASSERT_TRUE(peer.waitForClient());
     armReset(peer.client());

@@ -167,8 +167,9 @@ TEST(MainWindow, ControlsLieInsideTheWindowAndHideNoneOfEachOther) {
         }
     }
     // The pane takes what the window grows by.
-    const QSize small =
-        (f->resize(850, 632), QCoreApplication::processEvents(), ui(f).Memo_receive->size());
+    f->resize(850, 632);
+    QCoreApplication::processEvents();
+    const QSize small = ui(f).Memo_receive->size();
     f->resize(1000, 800);
     EXPECT_TRUE(
         trelmo::test::pumpUntil([&] { return ui(f).Memo_receive->height() > small.height(); }));

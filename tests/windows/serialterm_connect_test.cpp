@@ -160,10 +160,9 @@ TEST_F(SerialTerm, TcpLinksComeFirst) {
     ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
 
     // A listener with a client, and one without, refuse too.
-    listen();
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, form->tcpLinks()->listener()->ListenPort());
-    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+    const std::unique_ptr<QTcpSocket> listenerClient = listenWithClient();
+    ASSERT_TRUE(listenerClient);
+    QTcpSocket& client = *listenerClient;
     int index = form->receivePath()->state().LineIndex;
     ui(form).BitBtn2->click();
     EXPECT_EQ(lines().at(index), msg);

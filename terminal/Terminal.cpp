@@ -212,7 +212,7 @@ void TForm1::wireSerial() {
     SerialLinkController* serial = c_->serial.get();
     connect(serial, &SerialLinkController::statusChanged, this, [this](const QString& text) {
         ui_->Label_com_status->setText(text);
-        ui_->StatusBar1Panel0->setText(text);
+        ui_->showLinkStatus(text);
     });
     connect(serial, &SerialLinkController::openChanged, this, [this](bool open) {
         for (QWidget* w :
@@ -256,7 +256,8 @@ void TForm1::wireSerial() {
 void TForm1::wireTcp() {
     TerminalControls& ui = *ui_;
     TcpLinksController* tcp = c_->tcp.get();
-    connect(tcp, &TcpLinksController::statusChanged, ui.StatusBar1Panel0, &QLabel::setText);
+    connect(tcp, &TcpLinksController::statusChanged, this,
+            [this](const QString& text) { ui_->showLinkStatus(text); });
     connect(tcp, &TcpLinksController::clientCaptionChanged, ui.Butt_connect, &QPushButton::setText);
     connect(tcp, &TcpLinksController::listenerCaptionChanged, ui.BitBtn3, &QPushButton::setText);
     connect(tcp, &TcpLinksController::beep, this, [] { QApplication::beep(); });

@@ -1,6 +1,13 @@
 # Two commands on a fresh Debian machine: `make run` and `make test`.
 PRESET ?= debug
 JOBS ?= $(shell nproc)
+# The preset `make test` builds and runs: the plain debug build, or in CI (CI set) the debug
+# build under AddressSanitizer and UndefinedBehaviorSanitizer, which runs the same whole suite.
+ifneq ($(CI),)
+TEST_PRESET ?= asan
+else
+TEST_PRESET ?= $(PRESET)
+endif
 
 .PHONY: deps build release run test test-asan test-tsan check-subproject package check-package bench fuzz fuzz-ci format clean
 
@@ -18,18 +25,20 @@ release: deps
 run: release
 	./build/release/trelmo
 
-test: build
-	ctest --preset $(PRESET) -j $(JOBS)
+# The whole suite, the long cases labelled soak included.
+test: deps
+	cmake --preset $(TEST_PRESET) >/dev/null
+	cmake --build --preset $(TEST_PRESET) -j $(JOBS)
+	ctest --preset $(TEST_PRESET) -j $(JOBS)
 
-# The sanitizer passes leave out the long cases labelled soak (the debug pass runs them).
-test-asan: deps
-	cmake --preset asan >/dev/null
-	cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan -j $(JOBS) -LE soak
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (what CI's `make test`
+# runs).
+test-asan:
+	$(MAKE) test TEST_PRESET=asan
 
-# Under ThreadSanitizer: the serial layer's tests and the window tests that drive the serial port
-# (windows_serial_tests, faults_serial_tests: the suites named Serial...), whose event thread
-# hands every event to the GUI thread.
+# Under ThreadSanitizer, only what runs threads of its own: the serial layer's tests and the
+# window tests that drive the serial port (serial_window_tests: the suites named Serial...),
+# whose event thread hands every event to the GUI thread. Only these are built.
 test-tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS) --target threads_tests

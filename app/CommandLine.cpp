@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <algorithm>
 
+#include "core/mbus/MbusScan.h"
+
 namespace trelmo {
 
 bool isSystemFolder(const QString& folder) {
@@ -79,7 +81,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         "Trelmo: a terminal for serial and TCP data.\n"
         "The serial settings (--port, --speed, --parity, --data-bits, --stop-bits) and\n"
         "--reopen go into the window as if typed, and are saved in the settings file at\n"
-        "exit like any change. --connect, --tcp and --listen only open a link at start."));
+        "exit like any change. --connect, --tcp and --listen only open a link at start.\n"
+        "--mbus-decode, --mbus-scan and --mbus-read open no window: they print one JSON\n"
+        "object per line (telegram or meter) and end; scans and reads use --port and\n"
+        "--speed (default 2400) with 8 data bits, even parity and 1 stop bit unless\n"
+        "--parity, --data-bits or --stop-bits say otherwise. Exit code 0: done, 1: a\n"
+        "telegram could not be decoded or the bus failed, 2: a usage mistake."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -118,8 +125,27 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption timestamps(
         QStringLiteral("timestamps"),
         QStringLiteral("Show each received line behind its arrival time (Tools > Time stamps)."));
+    const QCommandLineOption mbusDecode(
+        QStringLiteral("mbus-decode"),
+        QStringLiteral("Decode the M-Bus telegrams of a file, one in hex per line (- reads "
+                       "standard input), and print each as JSON on one line."),
+        QStringLiteral("file"));
+    const QCommandLineOption mbusScan(
+        QStringLiteral("mbus-scan"),
+        QStringLiteral("Scan the M-Bus on --port by primary addresses 0-250 or by secondary "
+                       "addresses; print each meter found as JSON on one line."),
+        QStringLiteral("primary|secondary"));
+    const QCommandLineOption mbusRead(
+        QStringLiteral("mbus-read"),
+        QStringLiteral("Read every telegram of a meter on --port (primary address 0-250 or a "
+                       "16-digit secondary address); print each as JSON on one line."),
+        QStringLiteral("address"));
+    const QCommandLineOption mbusTimeout(
+        QStringLiteral("mbus-timeout"),
+        QStringLiteral("The wait for each M-Bus reply in ms (default: from the speed)."),
+        QStringLiteral("ms"));
     p.addOptions({help, version, port, speed, parity, dataBits, stopBits, connect, reopen, tcp,
-                  listen, settings, log, timestamps});
+                  listen, settings, log, timestamps, mbusDecode, mbusScan, mbusRead, mbusTimeout});
 
     ParsedCommandLine out;
     const bool parsed = p.parse(arguments);
@@ -204,6 +230,51 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
             o.logFile = QFileInfo(*l).absoluteFilePath();
     }
     o.timeStamps = p.isSet(timestamps);
+
+    // The M-Bus runs: one at a time, and without the window's links.
+    MbusRequest& m = out.mbus;
+    const int runs = static_cast<int>(p.isSet(mbusDecode)) + static_cast<int>(p.isSet(mbusScan)) +
+                     static_cast<int>(p.isSet(mbusRead));
+    if (p.isSet(mbusDecode)) {
+        m.kind = MbusRequest::Kind::Decode;
+        m.file = p.value(mbusDecode);
+        if (m.file.isEmpty())
+            problems << QStringLiteral("--mbus-decode wants a file name (- for standard input)");
+    } else if (p.isSet(mbusScan)) {
+        m.kind = MbusRequest::Kind::Scan;
+        const QString kind = p.value(mbusScan).toLower();
+        m.secondary = kind == QLatin1String("secondary");
+        if (kind != QLatin1String("primary") && !m.secondary)
+            problems << QStringLiteral("--mbus-scan wants primary or secondary, not \"%1\"")
+                            .arg(p.value(mbusScan));
+    } else if (p.isSet(mbusRead)) {
+        m.kind = MbusRequest::Kind::Read;
+        m.address = p.value(mbusRead);
+        const auto target = mbus::parseReadTarget(m.address);
+        if (!target)
+            problems << QStringLiteral(
+                            "--mbus-read wants a primary address 0 to 250 or a 16-digit "
+                            "secondary address: %1")
+                            .arg(target.error());
+    }
+    if (runs > 1)
+        problems << QStringLiteral("Only one of --mbus-decode, --mbus-scan and --mbus-read");
+    if (const auto t = text(mbusTimeout)) {
+        bool ok = false;
+        m.timeoutMs = t->toInt(&ok);
+        if (!ok || m.timeoutMs <= 0 || m.timeoutMs > 600000)
+            problems << QStringLiteral("--mbus-timeout wants a number of ms from 1 to 600000");
+        if (m.kind != MbusRequest::Kind::Scan && m.kind != MbusRequest::Kind::Read)
+            problems << QStringLiteral("--mbus-timeout goes with --mbus-scan or --mbus-read");
+    }
+    if (m.kind != MbusRequest::Kind::None) {
+        if (o.connect || o.tcpHost || o.listenPort)
+            problems << QStringLiteral(
+                "The M-Bus runs open no window: not with --connect, --tcp or --listen");
+        if ((m.kind == MbusRequest::Kind::Scan || m.kind == MbusRequest::Kind::Read) &&
+            (!o.port || o.port->isEmpty()))
+            problems << QStringLiteral("--mbus-scan and --mbus-read need --port");
+    }
 
     if (!problems.isEmpty()) {
         out.exit = true;

@@ -20,6 +20,9 @@
 //   --log FILE         logs every received byte, exactly as received, to FILE from the start
 //                      (for this run only: not saved)
 //   --timestamps       shows every received line behind its arrival time (Tools → Time stamps)
+//   --mbus-decode FILE, --mbus-scan primary|secondary, --mbus-read ADDRESS, --mbus-timeout MS
+//                      M-Bus runs without windows (app/MbusCommand.h); they use --port and
+//                      --speed but open no window and save nothing
 //   --help, --version
 
 #include <QString>
@@ -27,6 +30,7 @@
 #include <functional>
 #include <optional>
 
+#include "app/MbusCommand.h"
 #include "terminal/StartOptions.h"
 
 namespace trelmo {
@@ -60,6 +64,9 @@ QString settingsLocation();
 // (--help, --version, or a mistake, whose text goes to standard error).
 struct ParsedCommandLine {
     StartOptions options;
+    // An M-Bus run instead of the windows (its kind is None when none was asked for; set even
+    // when the line has a mistake, so that the mistake is told without a window system).
+    MbusRequest mbus;
     bool exit = false;
     int exitCode = 0;
     QString output;  // for standard output (help, version)

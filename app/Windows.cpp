@@ -34,11 +34,15 @@ Windows::Windows(const QString& settingsPath) {
     TForm5* mbus = form5_.get();
     SerialLinkController* serial = main->serialLink();
     QObject::connect(serial, &SerialLinkController::openChanged, mbus, &TForm5::setPortOpen);
+    // Its scans and reads wait for each reply as long as the port's speed wants.
+    QObject::connect(serial, &SerialLinkController::openChanged, mbus, [mbus, serial](bool open) {
+        if (open)
+            mbus->setLineSpeed(serial->speed());
+    });
     QObject::connect(mbus, &TForm5::telegramReady, serial, [serial](const QByteArray& bytes) {
         runGuarded([&] { serial->writeTelegram(bytes); });
     });
-    QObject::connect(mbus, &TForm5::captureSwitched, serial,
-                     &SerialLinkController::setMbusCapture);
+    QObject::connect(mbus, &TForm5::captureSwitched, serial, &SerialLinkController::setMbusCapture);
     QObject::connect(serial, &SerialLinkController::captured, mbus,
                      [mbus](const QByteArray& bytes) { mbus->captureBytes(bytes); });
 

@@ -54,6 +54,15 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(early.output), stdout);
         return 0;
     }
+    // The M-Bus runs need no window system either: a mistake is told, or the run is made,
+    // before there is an application object of the windows.
+    if (early.mbus.kind != trelmo::MbusRequest::Kind::None) {
+        if (early.exit) {
+            std::fputs(qPrintable(early.error), stderr);
+            return early.exitCode;
+        }
+        return trelmo::runMbusCommand(argc, argv, early);
+    }
 
     trelmo::TrelmoApplication app(argc, argv);
     // Names the installed desktop entry, so that a desktop shows its name and icon for the

@@ -3,7 +3,7 @@
 // Each run is a fresh process: the main window (and the byte table window where asked) is
 // built as the program builds it, connects to the slave side of a new pty pair the way a user
 // does, and a feeder process writes SIZE bytes into the master side as fast as the pty takes
-// them (4096-byte writes of 64-byte lines: an 8-digit number, a blank, 53 characters, CR LF).
+// them (64 KiB writes of 64-byte lines: an 8-digit number, a blank, 53 characters, CR LF).
 // A run ends when the window has counted every byte and its pane has caught up.
 //
 // Reported per run: MiB/s from the first write to the end, resident memory growth per
@@ -12,7 +12,8 @@
 // scenario the keystroke-to-wire latency of a command typed while the feed runs.
 //
 // The bare reader (scenario "bare") is a process reading the same kind of pty pair with a plain
-// read() loop, fed the same way: the ceiling the window is compared with, in the same session.
+// read() loop of 64 KiB pieces, fed the same way: the ceiling the window is compared with, in
+// the same session.
 //
 //   trelmo_e2e_bench [--runs N] [SCENARIO...]       runs each scenario N times (default 5),
 //                                                   interleaved, each in a child process, and
@@ -178,12 +179,13 @@ struct Pty {
     }
 };
 
-// Writes everything in 4096-byte pieces, blocking while the pty is full.
+// Writes everything in 64 KiB pieces, blocking while the pty is full.
+constexpr qint64 kPiece = 64 * 1024;
 void feed(int fd, const QByteArray& data) {
     qint64 done = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.constData() + done,
-                                  static_cast<size_t>(std::min<qint64>(4096, data.size() - done)));
+                                  static_cast<size_t>(std::min<qint64>(kPiece, data.size() - done)));
         if (n > 0)
             done += n;
         else if (n < 0 && errno != EINTR && errno != EAGAIN)
@@ -209,7 +211,7 @@ QJsonObject runBare(qint64 size) {
         tcsetattr(slave, TCSANOW, &tio);
         const char ready = 'r';
         [[maybe_unused]] auto w = ::write(done[1], &ready, 1);
-        std::vector<char> buf(131072);
+        std::vector<char> buf(kPiece);
         qint64 got = 0;
         while (got < size) {
             const ssize_t n = ::read(slave, buf.data(), buf.size());

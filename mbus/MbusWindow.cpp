@@ -9,12 +9,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QSpinBox>
+#include <algorithm>
 
 #include "core/Guard.h"
 #include "core/mbus/MbusComposer.h"
 #include "core/mbus/MbusDecoder.h"
 #include "core/mbus/MbusOptions.h"
+#include "mbus/MbusPanel.h"
 #include "widgets/Dialogs.h"
 
 namespace trelmo {
@@ -100,6 +104,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent) {
     setFixedSize(649, 608);
     buildMasterGroup();
     buildSlaveGroup();
+    buildPanel();
     received_ = Label_receive->text();
     copyLength_ = Label_receive2->text().size();  // both start as "Received: "
     labelTimer_.setSingleShot(true);
@@ -277,6 +282,94 @@ void TForm5::buildSlaveGroup() {
     BitBtn3->setText(QStringLiteral("Decode"));
 }
 
+void TForm5::buildPanel() {
+    // Below the two groups: the records of any meter's reply, and the panel's switch.
+    Button_records = make<QPushButton>(this, "Button_records", 8, 568, 75, 25);
+    Button_records->setText(QStringLiteral("Records"));
+    Button_records->setToolTip(
+        QStringLiteral("Decodes the captured reply into records, for any meter"));
+    Button_more = make<QPushButton>(this, "Button_more", 542, 568, 75, 25);
+    Button_more->setText(QStringLiteral("More >>"));
+    Button_more->setToolTip(QStringLiteral("Shows the records, the scans and the meters found"));
+    Panel_mbus = new MbusPanel(this);
+    Panel_mbus->hide();
+    connect(Panel_mbus, &MbusPanel::request, this, [this](const QByteArray& bytes, bool newReply) {
+        if (newReply)
+            setReceivedCaption(QStringLiteral("Received: "));
+        emit captureSwitched(true);
+        emit telegramReady(bytes);
+    });
+    // The window's own Send waits while a scan or read has the line.
+    connect(Panel_mbus, &MbusPanel::busyChanged, this, [this](bool busy) {
+        BitBtn1->setEnabled(!busy);
+        Button_records->setEnabled(!busy);
+    });
+}
+
+void TForm5::setPortOpen(bool open) {
+    portOpen_ = open;
+    Panel_mbus->setPortOpen(open);
+}
+
+void TForm5::setLineSpeed(int baud) {
+    Panel_mbus->setLineSpeed(baud);
+}
+
+void TForm5::placePanel() {
+    const int x = kCompactSize.width();
+    Panel_mbus->setGeometry(x, 8, std::max(width() - x - 8, 0), std::max(height() - 16, 0));
+}
+
+void TForm5::showPanel(bool on) {
+    if (on == panelShown_)
+        return;
+    panelShown_ = on;
+    if (!on) {
+        Panel_mbus->hide();
+        setFixedSize(kCompactSize);
+        Button_more->setText(QStringLiteral("More >>"));
+        return;
+    }
+    // As wide and high as the panel wants, within the screen's free area (less room for the
+    // window's frame).
+    const QRect free = screen() ? screen()->availableGeometry() : QRect(0, 0, 1600, 1000);
+    const QSize room = (free.size() - QSize(16, 48)).expandedTo(kCompactSize);
+    const QSize least(kCompactSize.width() + kPanelMinWidth, kCompactSize.height());
+    const QSize wanted = QSize(1540, 820).boundedTo(room).expandedTo(least.boundedTo(room));
+    setMinimumSize(least.boundedTo(room));
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(wanted);
+    if (isVisible() && frameGeometry().right() > free.right())
+        move(std::max(free.left(), free.right() - frameGeometry().width()), y());
+    placePanel();
+    Panel_mbus->show();
+    Button_more->setText(QStringLiteral("<< Less"));
+}
+
+void TForm5::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (panelShown_)
+        placePanel();
+}
+
+void TForm5::BitBtn2Click() {
+    showPanel(true);
+    Panel_mbus->showMetersPage();
+}
+
+void TForm5::Button_recordsClick() {
+    flushReceivedLabels();
+    showPanel(true);
+    Panel_mbus->showRecordsPage();
+    const QString prefix = QStringLiteral("Received: ");
+    Panel_mbus->showCaptured(received_.startsWith(prefix) ? received_.mid(prefix.size())
+                                                          : received_);
+}
+
+void TForm5::Button_moreClick() {
+    showPanel(!panelShown_);
+}
+
 void TForm5::connectHandlers() {
     auto onText = [this](QComboBox* c, void (TForm5::*handler)()) {
         connect(c, &QComboBox::editTextChanged, this,
@@ -291,6 +384,9 @@ void TForm5::connectHandlers() {
     };
     onClick(BitBtn1, &TForm5::BitBtn1Click);
     onClick(BitBtn3, &TForm5::BitBtn3Click);
+    onClick(BitBtn2, &TForm5::BitBtn2Click);
+    onClick(Button_records, &TForm5::Button_recordsClick);
+    onClick(Button_more, &TForm5::Button_moreClick);
     onText(Combo_C, &TForm5::Combo_CChange);
     onText(Combo_CI, &TForm5::Combo_CIChange);
     onText(Combo_Parameter1, &TForm5::Combo_Parameter1Change);
@@ -327,6 +423,9 @@ void TForm5::captureByte(uint8_t b) {
 void TForm5::captureBytes(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return;
+    // A scan or read of the panel has the line: its replies are its own.
+    if (Panel_mbus->takeTaskBytes(bytes))
+        return;
     // The caption grows by two digits per byte, written in place.
     static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
     qsizetype at = received_.size();
@@ -347,6 +446,7 @@ void TForm5::captureBytes(QByteArrayView bytes) {
     labelsPending_ = true;
     if (!labelTimer_.isActive())
         labelTimer_.start();
+    Panel_mbus->watchReply(bytes);
 }
 
 QString TForm5::receivedCopy() const {
@@ -399,6 +499,7 @@ void TForm5::FormCreate() {
 }
 
 void TForm5::FormClose() {
+    Panel_mbus->cancelTask();
     emit captureSwitched(false);
 }
 
@@ -462,6 +563,7 @@ void TForm5::BitBtn1Click() {
         setLabel(Label_crc, *out.crc);
     if (out.data)
         setLabel(Label6, *out.data);
+    Panel_mbus->requestSent(state_.Telegram_bytes);
     emit captureSwitched(true);
     emit telegramReady(state_.Telegram_bytes);
 }

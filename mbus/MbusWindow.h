@@ -3,8 +3,14 @@
 // serial port and decodes a slave's reply. Handlers only read controls, call the logic
 // units of core/mbus (MbusTelegram, MbusOptions, MbusComposer, MbusDecoder), write labels
 // and show the messages the logic hands back; nothing else of the M-Bus code shows a box.
+//
+// Beside them, for any meter: the panel of records, scans and meters (MbusPanel), shown to
+// the right of the window's own controls by "More >>" (Button_more), "Records"
+// (Button_records, which decodes the captured reply) or "Search" (the scan). While it is
+// hidden the window is as it always was: 649 x 608, fixed.
 
 #include <QByteArrayView>
+#include <QSize>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -23,13 +29,15 @@ class QSpinBox;
 
 namespace trelmo {
 
+class MbusPanel;
+
 class TForm5 : public QWidget {
     Q_OBJECT
   public:
     explicit TForm5(QWidget* parent = nullptr);
 
     // Whether the main window's serial port is open (Send refuses while it is not).
-    void setPortOpen(bool open) { portOpen_ = open; }
+    void setPortOpen(bool open);
     bool portOpen() const { return portOpen_; }
     // One received serial byte while the capture is on (the window switches it on when it
     // sends a telegram, captureSwitched, and off when it closes): its two hex digits go to the
@@ -56,6 +64,18 @@ class TForm5 : public QWidget {
 
     const mbus::TelegramState& telegram() const { return state_; }
 
+    // The records, scans and meters panel, and whether it is shown. Shown, the window grows
+    // to the right (to fit the screen) and may be resized; hidden, it is 649 x 608 again.
+    MbusPanel* panel() const { return Panel_mbus; }
+    bool panelShown() const { return panelShown_; }
+    void showPanel(bool on);
+    static constexpr QSize kCompactSize{649, 608};
+    static constexpr int kPanelMinWidth = 480;
+
+    // The line speed of the main window's serial port, in bit/s: the wait for each reply of
+    // a scan or read follows it.
+    void setLineSpeed(int baud);
+
     // Handlers, named after their control and event.
     void FormCreate();
     void FormClose();
@@ -79,6 +99,9 @@ class TForm5 : public QWidget {
     void Check_multi_timeClick();
     void Check_multi_idClick();
     void Check_multi_typeClick();
+    void BitBtn2Click();         // Search: the scan
+    void Button_recordsClick();  // Records: decodes the captured reply into the records view
+    void Button_moreClick();     // More >> / << Less
 
   signals:
     // A composed telegram to be written in one piece to the main window's serial port.
@@ -89,10 +112,13 @@ class TForm5 : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void buildMasterGroup();
     void buildSlaveGroup();
+    void buildPanel();
+    void placePanel();
     void connectHandlers();
     void setLabel(QLabel* label, const QString& text);
     // The copy becomes text of its own, so the caption may change without it.
@@ -109,6 +135,7 @@ class TForm5 : public QWidget {
     qsizetype copyLength_ = 0;
     bool labelsPending_ = false;
     QTimer labelTimer_;
+    bool panelShown_ = false;
 
   public:
     // Master-to-slave
@@ -190,6 +217,10 @@ class TForm5 : public QWidget {
     QLabel* Label_mbcs_data11;
     QLabel* Label_mbcs_data12;
     QPushButton* BitBtn3;
+    // Any meter
+    QPushButton* Button_records;
+    QPushButton* Button_more;
+    MbusPanel* Panel_mbus;
 };
 
 }  // namespace trelmo

@@ -2,9 +2,12 @@
 # Installs a build into a temporary prefix as a package would and checks what lands there:
 # the program, the desktop entry (desktop-file-validate), the icon at every size under the
 # name the entry gives, and the AppStream metainfo (appstreamcli), all named after one
-# application id. Usage: check-install.sh BUILD_DIR. Exits non-zero on the first fault.
+# application id. Usage: check-install.sh BUILD_DIR [VERSION] (VERSION: the CMake project's,
+# read from the build's cache when not given). Exits non-zero on the first fault.
 set -euo pipefail
-BUILD="${1:?usage: check-install.sh BUILD_DIR}"
+BUILD="${1:?usage: check-install.sh BUILD_DIR [VERSION]}"
+VERSION="${2:-$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$BUILD/CMakeCache.txt")}"
+[[ -n "$VERSION" ]] || { echo "check-install: no version in $BUILD/CMakeCache.txt" >&2; exit 1; }
 ID=com.trelmo.Trelmo
 PREFIX="$(mktemp -d)"
 trap 'rm -rf "$PREFIX"' EXIT
@@ -48,5 +51,5 @@ grep -q "<launchable type=\"desktop-id\">$ID.desktop</launchable>" "$meta" ||
     fail "the metainfo does not launch $ID.desktop"
 grep -q "<binary>trelmo</binary>" "$meta" || fail "the metainfo does not provide trelmo"
 
-"$PREFIX/bin/trelmo" --version | grep -qx "trelmo 3.1.2" || fail "the installed program's --version"
+"$PREFIX/bin/trelmo" --version | grep -qxF "trelmo $VERSION" || fail "the installed program's --version"
 echo "check-install: ${#expect[@]} files in place, desktop entry and metainfo valid"

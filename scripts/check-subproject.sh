@@ -6,6 +6,10 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 WORK="${1:-$ROOT/build/subproject}"
 JOBS="${JOBS:-2}"
+# The outer project's build tree is WORK, as deep below the checkout as a preset's build
+# (build/package): the terminal's sources compile there with the same relative paths, so
+# ccache serves them from the package build when the flags match (.ci/run leaves -Werror out
+# of ccache's hash).
 rm -rf "$WORK"
 mkdir -p "$WORK/outer"
 cat > "$WORK/outer/CMakeLists.txt" <<CMAKE
@@ -13,6 +17,7 @@ cmake_minimum_required(VERSION 3.25)
 project(outer LANGUAGES CXX)
 add_subdirectory("$ROOT" trelmo)
 add_executable(outer main.cpp)
+set_target_properties(outer PROPERTIES OUTPUT_NAME outer-program)
 target_link_libraries(outer PRIVATE trelmo_lib)
 CMAKE
 cat > "$WORK/outer/main.cpp" <<'CPP'
@@ -30,8 +35,8 @@ int main() {
                : 1;
 }
 CPP
-cmake -S "$WORK/outer" -B "$WORK/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-cmake --build "$WORK/build" -j "$JOBS"
-"$WORK/build/outer"
-test -x "$WORK/build/trelmo/trelmo"
+cmake -S "$WORK/outer" -B "$WORK" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+cmake --build "$WORK" -j "$JOBS"
+"$WORK/outer-program"
+test -x "$WORK/trelmo/trelmo"
 echo "subproject build: ok"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (preset `fuzz`, clang) and runs each one for a set time over
-# a working copy of its seed corpus, one target after another.
+# Builds the libFuzzer targets (preset `fuzz`, clang; nothing but the targets and the core
+# libraries they link) and runs each one for a set time over a working copy of its seed corpus,
+# JOBS targets at a time (default 2).
 #
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
 #
@@ -46,8 +47,32 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 # The settings target writes a file per input: keep it in memory when /dev/shm is there.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; else export TMPDIR="$WORK/tmp"; fi
 
+# Runs one target over its corpus and writes its line of the summary to logs/<target>.result
+# ("ok: ..." or "FAILED: ...").
+run_target() {
+    local t="$1" exe="$BIN/${1}_fuzz" corpus="$WORK/corpus/$1" log="$WORK/logs/$1.log"
+    mkdir -p "$corpus"
+    cp -n "fuzz/corpus/$t"/* "$corpus"/ 2>/dev/null || true
+    # shellcheck disable=SC2046
+    "$exe" -max_total_time="$SECONDS_PER_TARGET" -print_final_stats=1 \
+        -artifact_prefix="$WORK/$t-" $(options_for "$t") "$corpus" >"$log" 2>&1
+    local rc=$?
+    local execs
+    execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
+    if [ "$rc" -ne 0 ]; then
+        echo "!! $t: finding or failure (exit $rc), log $log"
+        grep -E "invariant broken|ERROR:|SUMMARY:|Test unit written" "$log" | head -n 8
+        echo "FAILED: $t: FAILED after ${execs:-?} executions (exit $rc)" >"$WORK/logs/$t.result"
+    else
+        echo "ok: $t: ${execs:-?} executions, no finding" >"$WORK/logs/$t.result"
+    fi
+}
+
+# The targets run side by side, JOBS at a time, each for the whole time it is given.
 failed=0
 summary=()
+running=0
+started=()
 for t in "${TARGETS[@]}"; do
     exe="$BIN/${t}_fuzz"
     if [ ! -x "$exe" ] || [ ! -d "fuzz/corpus/$t" ]; then
@@ -56,24 +81,22 @@ for t in "${TARGETS[@]}"; do
         failed=1
         continue
     fi
-    corpus="$WORK/corpus/$t"
-    mkdir -p "$corpus"
-    cp -n "fuzz/corpus/$t"/* "$corpus"/ 2>/dev/null || true
-    log="$WORK/logs/$t.log"
-    echo "== $t: ${SECONDS_PER_TARGET}s"
-    # shellcheck disable=SC2046
-    "$exe" -max_total_time="$SECONDS_PER_TARGET" -print_final_stats=1 \
-        -artifact_prefix="$WORK/$t-" $(options_for "$t") "$corpus" >"$log" 2>&1
-    rc=$?
-    execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
-    if [ "$rc" -ne 0 ]; then
-        failed=1
-        echo "!! $t: finding or failure (exit $rc), log $log"
-        grep -E "invariant broken|ERROR:|SUMMARY:|Test unit written" "$log" | head -n 8
-        summary+=("$t: FAILED after ${execs:-?} executions (exit $rc)")
-    else
-        summary+=("$t: ${execs:-?} executions, no finding")
+    rm -f "$WORK/logs/$t.result"
+    if [ "$running" -ge "$JOBS" ]; then
+        wait -n
+        running=$((running - 1))
     fi
+    echo "== $t: ${SECONDS_PER_TARGET}s"
+    run_target "$t" &
+    started+=("$t")
+    running=$((running + 1))
+done
+wait
+for t in "${started[@]}"; do
+    result="$WORK/logs/$t.result"
+    line="$(cat "$result" 2>/dev/null || echo "FAILED: $t: no result")"
+    summary+=("${line#*: }")
+    [[ "$line" == ok:* ]] || failed=1
 done
 
 echo "== fuzz summary (${SECONDS_PER_TARGET}s per target)"

@@ -159,10 +159,10 @@ TcpLinksController* TForm1::tcpLinks() const {
     return c_->tcp.get();
 }
 CommandRunner* TForm1::commands() const {
-    return c_->commands.get();
+    return c_->runner.get();
 }
 CaptureController* TForm1::captures() const {
-    return c_->captures.get();
+    return c_->capture.get();
 }
 
 void TForm1::showNotice(const Notice& notice) {
@@ -212,7 +212,7 @@ void TForm1::wireSerial() {
     SerialLinkController* serial = c_->serial.get();
     connect(serial, &SerialLinkController::statusChanged, this, [this](const QString& text) {
         ui_->Label_com_status->setText(text);
-        ui_->StatusBar1Panel0->setText(text);
+        ui_->showLinkStatus(text);
     });
     connect(serial, &SerialLinkController::openChanged, this, [this](bool open) {
         for (QWidget* w :
@@ -256,7 +256,8 @@ void TForm1::wireSerial() {
 void TForm1::wireTcp() {
     TerminalControls& ui = *ui_;
     TcpLinksController* tcp = c_->tcp.get();
-    connect(tcp, &TcpLinksController::statusChanged, ui.StatusBar1Panel0, &QLabel::setText);
+    connect(tcp, &TcpLinksController::statusChanged, this,
+            [this](const QString& text) { ui_->showLinkStatus(text); });
     connect(tcp, &TcpLinksController::clientCaptionChanged, ui.Butt_connect, &QPushButton::setText);
     connect(tcp, &TcpLinksController::listenerCaptionChanged, ui.BitBtn3, &QPushButton::setText);
     connect(tcp, &TcpLinksController::beep, this, [] { QApplication::beep(); });
@@ -283,7 +284,7 @@ void TForm1::wireTcp() {
 
 void TForm1::wireCommands() {
     TerminalControls& ui = *ui_;
-    CommandRunner* commands = c_->commands.get();
+    CommandRunner* commands = c_->runner.get();
     // The history grows only by sends: Enter must not insert, and repeats are kept.
     ui.Edit_send->setModel(commands->history());
     ui.Edit_send->setInsertPolicy(QComboBox::NoInsert);
@@ -308,7 +309,7 @@ void TForm1::wireCommands() {
     connect(ui.Edit_send, &QComboBox::editTextChanged, commands, &CommandRunner::setCommandLine);
     connect(ui.Combo_eol, &QComboBox::currentTextChanged, commands, &CommandRunner::setLineEnding);
     connect(ui.Check_repeat, &QCheckBox::toggled, this, guarded([this] {
-                CommandRunner& runner = *c_->commands;
+                CommandRunner& runner = *c_->runner;
                 if (!ui_->Check_repeat->isChecked())
                     runner.stopRepeat();
                 else if (!runner.repeating() && !runner.startRepeat(ui_->Edit_repeat->value()))
@@ -331,9 +332,9 @@ void TForm1::wireCommands() {
 
 void TForm1::wireCaptures() {
     TerminalControls& ui = *ui_;
-    connect(c_->captures.get(), &CaptureController::notice, this, &TForm1::showNotice);
+    connect(c_->capture.get(), &CaptureController::notice, this, &TForm1::showNotice);
     // The text log's lines carry the time stamps while the pane shows them.
-    connect(c_->receive.get(), &ReceivePath::timeStampsChanged, c_->captures.get(),
+    connect(c_->receive.get(), &ReceivePath::timeStampsChanged, c_->capture.get(),
             &CaptureController::setLogLineTimes);
     auto saveLog = guarded([this] { BitBtn7Click(); });
     auto saveBin = guarded([this] { Button1Click(); });
@@ -349,12 +350,12 @@ void TForm1::wireCaptures() {
 
     // The log to file: the item asks for the file and starts, or stops; its check mark and
     // the log panel follow the controller.
-    CaptureController* captures = c_->captures.get();
+    CaptureController* captures = c_->capture.get();
     connect(ui.Action_log, &QAction::triggered, this,
             [this](bool checked) { runGuarded([&] { Action_logClick(checked); }); });
     connect(captures, &CaptureController::loggingChanged, ui.Action_log, &QAction::setChecked);
     connect(captures, &CaptureController::logStatusChanged, this, [this](const QString& text) {
-        const LogWriter* log = c_->captures->logWriter();
+        const LogWriter* log = c_->capture->logWriter();
         ui_->StatusBar1Panel4->setText(text);
         ui_->StatusBar1Panel4->setToolTip(log ? log->path() : QString());
         ui_->StatusBar1Panel4->setVisible(!text.isEmpty());
@@ -418,11 +419,11 @@ void TForm1::BitBtn2Click() {
 }
 
 void TForm1::BitBtn4Click() {
-    c_->commands->send(ui_->Edit_send->currentText());
+    c_->runner->send(ui_->Edit_send->currentText());
 }
 
 void TForm1::BitBtn1Click() {
-    c_->commands->toggleBatch(ui_->UpDown_delay_command->value());
+    c_->runner->toggleBatch(ui_->UpDown_delay_command->value());
 }
 
 namespace {
@@ -491,7 +492,7 @@ void TForm1::BitBtn6Click() {
     }
     // The list is replaced; the command line's own text is kept.
     const QString current = ui_->Edit_send->currentText();
-    c_->commands->loadCommandFile(*chosen);
+    c_->runner->loadCommandFile(*chosen);
     ui_->Edit_send->setEditText(current);
 }
 
@@ -499,25 +500,25 @@ void TForm1::Savecommands1Click() {
     const std::optional<QString> name = showSaveFileReported(this, SaveFileName);
     if (!name || name->isEmpty())
         return;
-    c_->commands->saveCommandFile(*name);
+    c_->runner->saveCommandFile(*name);
 }
 
 void TForm1::BitBtn7Click() {
     const std::optional<QString> name = showSaveFileReported(this, SaveFileName);
     if (!chosenFile(name))
         return;
-    c_->captures->saveTextLog(*name, captureHeader(*ui_));
+    c_->capture->saveTextLog(*name, captureHeader(*ui_));
 }
 
 void TForm1::Button1Click() {
     const std::optional<QString> name = showSaveFile(this, SaveFileName);
     if (!chosenFile(name))
         return;
-    c_->captures->saveBin(*name, captureHeader(*ui_));
+    c_->capture->saveBin(*name, captureHeader(*ui_));
 }
 
 void TForm1::Action_logClick(bool checked) {
-    CaptureController& captures = *c_->captures;
+    CaptureController& captures = *c_->capture;
     if (!checked) {
         captures.stopLog();
         return;
@@ -556,7 +557,7 @@ void TForm1::Butt_printClick() {
         return;
     // The application's font, at the printer's resolution: lines are as far apart as it needs.
     const QFont font;
-    printLayout(printer, c_->captures->printout(captureHeader(*ui_), pageMetrics(printer, font)),
+    printLayout(printer, c_->capture->printout(captureHeader(*ui_), pageMetrics(printer, font)),
                 font);
 }
 

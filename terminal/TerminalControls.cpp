@@ -256,8 +256,11 @@ class StatusPanel : public QLabel {
     using QLabel::QLabel;
     QSize sizeHint() const override {
         const QMargins m = contentsMargins();
-        return QSize(minimumWidth(), fontMetrics().height() + m.top() + m.bottom() + 2 * margin());
+        return QSize(std::max(minimumWidth(), preferred),
+                     fontMetrics().height() + m.top() + m.bottom() + 2 * margin());
     }
+    // The width the panel asks for beyond its least (a text longer than it was made for).
+    int preferred = 0;
     QSize minimumSizeHint() const override { return sizeHint(); }
 };
 
@@ -665,16 +668,20 @@ void invalidateAll(QLayout* layout) {
     }
 }
 
+}  // namespace
+
 // Keeps the fixed status panels (0 to 2) as wide as their texts need and the clock panel at
 // least as wide as its own, while the bar has room for that beside whatever else it holds. On
 // a bar too narrow (a small screen) the clock gives way first, down to the time alone; then
 // panels 0 to 2 share what is left in proportion to their needs. The widths change only
-// when the bar's width does.
+// when the bar's width does, or when a panel is given a text wider than it was made for (a
+// long device name in the link's status): then that panel needs its text's width.
 class StatusPanelFit : public QObject {
   public:
     struct Panel {
         QLabel* label;
         int need;
+        int base = need;  // the width it was made for
     };
     StatusPanelFit(QStatusBar* bar, QList<Panel> fixed, Panel clock, int clockLeast)
         : QObject(bar),
@@ -691,20 +698,31 @@ class StatusPanelFit : public QObject {
             return;
         int ours = clock_.label->minimumWidth();
         int needed = 0;
+        int bases = 0;
         for (const Panel& p : fixed_) {
             ours += p.label->minimumWidth();
             needed += p.need;
+            bases += p.base;
         }
         // The room the four panels have: the bar less its spacing and anything else in it.
         const int room = barWidth - (layout->minimumSize().width() - ours);
         // The clock takes the rest of the bar anyway: its least width is its text's while
         // there is room for that, else the time's, so the window may still narrow.
         const int clock = room - needed >= clock_.need ? clock_.need : clockLeast_;
-        bool changed = setWidth(clock_.label, clock, false);
+        bool changed = setLeastWidth(clock_.label, clock);
         const int share = room - clock;
+        // Short of room, a panel widened for a long text gives way before the others shrink.
+        // The widening never holds the window wide: a panel's least width is what it would
+        // have without it.
         for (const Panel& p : fixed_) {
-            const int w = share >= needed ? p.need : std::max(p.need / 3, p.need * share / needed);
-            changed = setWidth(p.label, w, true) || changed;
+            const int least =
+                share >= bases ? p.base : std::max(p.base / 3, p.base * share / bases);
+            int w = least;
+            if (share >= needed)
+                w = p.need;
+            else if (share >= bases)
+                w = p.base + (p.need - p.base) * (share - bases) / (needed - bases);
+            changed = setWidths(p.label, least, w) || changed;
         }
         // The bar's layouts and the window's keep the sizes they worked out (and a widget
         // not shown yet tells them nothing of a change): have them worked out again.
@@ -712,6 +730,20 @@ class StatusPanelFit : public QObject {
             invalidateAll(layout);
             if (QWidget* window = bar_->parentWidget(); window && window->layout())
                 window->layout()->invalidate();
+        }
+    }
+
+    // Shows `text` in `panel` (one of the fixed ones), as wide as it needs where there is room.
+    void setText(QLabel* panel, const QString& text) {
+        panel->setText(text);
+        for (Panel& p : fixed_) {
+            if (p.label != panel)
+                continue;
+            const int need = std::max(p.base, statusPanelWidthFor(panel, {text}));
+            if (need != p.need) {
+                p.need = need;
+                fit(bar_->width());
+            }
         }
     }
 
@@ -723,13 +755,19 @@ class StatusPanelFit : public QObject {
     }
 
   private:
-    static bool setWidth(QLabel* panel, int width, bool fixed) {
+    static bool setWidths(QLabel* panel, int least, int width) {
+        auto* status = static_cast<StatusPanel*>(panel);
+        if (status->minimumWidth() == least && status->maximumWidth() == width)
+            return false;
+        status->preferred = width;
+        status->setMinimumWidth(least);
+        status->setMaximumWidth(width);
+        return true;
+    }
+    static bool setLeastWidth(QLabel* panel, int width) {
         if (panel->minimumWidth() == width)
             return false;
-        if (fixed)
-            panel->setFixedWidth(width);
-        else
-            panel->setMinimumWidth(width);
+        panel->setMinimumWidth(width);
         return true;
     }
 
@@ -738,6 +776,8 @@ class StatusPanelFit : public QObject {
     Panel clock_;
     int clockLeast_;
 };
+
+namespace {
 
 StatusPanelFit* buildStatusBar(TerminalControls& ui, QMainWindow* window) {
     ui.StatusBar1 = named(new QStatusBar(window), "StatusBar1");
@@ -827,7 +867,7 @@ void TerminalControls::build(QMainWindow* window) {
     window->setCentralWidget(central);
 
     buildHiddenParts(ui, central);
-    StatusPanelFit* panelFit = buildStatusBar(ui, window);
+    statusFit = buildStatusBar(ui, window);
     buildMenus(ui, window);
     buildSessionMenus(ui, window);
 
@@ -843,10 +883,14 @@ void TerminalControls::build(QMainWindow* window) {
     if (!area.isEmpty())
         start.moveCenter(area.center());
     start = fitToScreen(start, area);
-    panelFit->fit(start.width());
+    statusFit->fit(start.width());
     window->resize(start.size());
     window->move(start.topLeft());
     fitFrameWhenShown(window);
+}
+
+void TerminalControls::showLinkStatus(const QString& text) {
+    statusFit->setText(StatusBar1Panel0, text);
 }
 
 }  // namespace trelmo

@@ -16,12 +16,15 @@ class QSpinBox;
 class QStatusBar;
 class QTimer;
 class QToolButton;
+class QString;
 
 namespace trelmo {
 
 class PortComboBox;
 class ReceivePaneView;
 class TdsLed;
+
+class StatusPanelFit;
 
 struct TerminalControls {
     // ---- Serial settings -------------------------------------------------------------------
@@ -130,6 +133,13 @@ struct TerminalControls {
     // as wide as their texts need in the window's font and style; the window 850 x 632 in the
     // middle of the screen's free area, or as much of it as there is.
     void build(QMainWindow* window);
+
+    // Shows the link's status in StatusBar1Panel0; a text longer than the panel was made for
+    // (a long device name) widens it, taking room from the clock first.
+    void showLinkStatus(const QString& text);
+
+  private:
+    StatusPanelFit* statusFit = nullptr;
 };
 
 }  // namespace trelmo

@@ -85,7 +85,7 @@ void TForm1::LoadSettings() {
 
         // The up-down keeps its own range; the pause after each byte keeps the value as read.
         const int charDelay = ini.readInteger(kMisc, QStringLiteral("Delay"), 0);
-        c_->commands->setCharDelay(charDelay);
+        c_->runner->setCharDelay(charDelay);
         ui.UpDown_delay->setValue(charDelay);
 
         ui.Check_hex->setChecked(ini.readBool(kMisc, QStringLiteral("Data in hex"), false));
@@ -109,13 +109,13 @@ void TForm1::LoadSettings() {
             ini.readBool(kSession, QStringLiteral("KeepHistory"), false));
         if (ui.Action_keepHistory->isChecked()) {
             // The list comes back; the command line starts empty as always.
-            c_->commands->loadHistory(historyPath());
+            c_->runner->loadHistory(historyPath());
             ui.Edit_send->setEditText(QString());
         }
         // The log dialog's last folder and mode (logging itself starts only when asked).
-        c_->captures->setLogFolder(
+        c_->capture->setLogFolder(
             ini.readString(kSession, QStringLiteral("LogFolder"), QString()));
-        c_->captures->setLogMode(
+        c_->capture->setLogMode(
             logModeFromName(ini.readString(kSession, QStringLiteral("LogMode"), QString())));
         c_->receive->setPacketGapMs(std::clamp(
             ini.readInteger(kSession, kPacketGap, ReceivePath::kDefaultPacketGapMs), 0, 60000));
@@ -166,10 +166,10 @@ bool TForm1::SaveSettings() {
                     QStringLiteral("1000"));
         writeOption(ini, QStringLiteral("KeepHistory"), ui.Action_keepHistory->isChecked());
         // Only once the log dialog has been used: the file is otherwise as it always was.
-        if (!c_->captures->logFolder().isEmpty()) {
-            ini.writeString(kSession, QStringLiteral("LogFolder"), c_->captures->logFolder());
+        if (!c_->capture->logFolder().isEmpty()) {
+            ini.writeString(kSession, QStringLiteral("LogFolder"), c_->capture->logFolder());
             ini.writeString(kSession, QStringLiteral("LogMode"),
-                            logModeName(c_->captures->logMode()));
+                            logModeName(c_->capture->logMode()));
         }
         // The session's keys once they were used: a file that never had them stays as it was.
         const bool stamps = paneTools_->timeStampsAction()->isChecked();
@@ -191,13 +191,13 @@ bool TForm1::SaveSettings() {
 void TForm1::FormClose() {
     SaveSettings();
     if (ui_->Action_keepHistory->isChecked())
-        c_->commands->saveHistory(historyPath());
+        c_->runner->saveHistory(historyPath());
     // The port is closed even when the settings could not be written, so the device is
     // never left open behind a closed window.
     if (c_->serial->portOpen())
         c_->serial->closeOnExit();
     // The log gets everything received up to here.
-    c_->captures->stopLog();
+    c_->capture->stopLog();
 }
 
 void TForm1::applyStartOptions(const StartOptions& o) {
@@ -205,7 +205,7 @@ void TForm1::applyStartOptions(const StartOptions& o) {
     SerialLinkController& serial = *c_->serial;
     // The log first, so it has every byte of the link opened below.
     if (o.logFile)
-        runGuarded([&] { c_->captures->startLog(*o.logFile, LogMode::Raw); });
+        runGuarded([&] { c_->capture->startLog(*o.logFile, LogMode::Raw); });
     // As typed into the boxes: the change handlers keep the controllers' state in step.
     auto set = [](QComboBox* box, const std::optional<QString>& value, auto handler) {
         if (!value)

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 namespace {
 
@@ -376,4 +376,4 @@ QString toHex(QByteArrayView bytes) {
     return QString::fromLatin1(bytes.toByteArray().toHex().toUpper());
 }
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

@@ -3,6 +3,12 @@
 // control frame, long frame), their checks, the requests a master sends (SND_NKE, REQ_UD2,
 // selection of a secondary address, application reset), a check of what came back for a
 // driver that waits for a reply, and hex text as the command line and the window write it.
+//
+// This header and those built on it (MbusTables, MbusRecords, MbusJson, MbusScan, MbusDriver)
+// declare their names in the inline namespace trelmo::mbus::records: they are used as
+// trelmo::mbus::X, while their symbols stay apart from the composer's (MbusTelegram.h has a
+// shortFrame, a longFrame, a Result and an Action of its own). A program links both families;
+// a source file includes one of them (the M-Bus window's panel keeps its header free of these).
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -13,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 // A value or the reason there is none (and where in the input, when that is known).
 template <typename T>
@@ -153,4 +159,4 @@ Result<QByteArray> parseHexLine(QStringView line);
 // Upper-case hex without blanks, as the JSON output writes bytes.
 QString toHex(QByteArrayView bytes);
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

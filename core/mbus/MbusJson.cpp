@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 namespace {
 
@@ -361,4 +361,4 @@ QByteArray recordsCsv(const std::vector<Telegram>& telegrams) {
     return out;
 }
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

@@ -26,7 +26,7 @@
 
 #include "core/mbus/MbusRecords.h"
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 // One telegram as one JSON object on one line (no line break inside, none at the end).
 // `telegramNumber` < 0 leaves the "telegram" field out.
@@ -41,4 +41,4 @@ QByteArray telegramsJson(const std::vector<Telegram>& telegrams);
 // storage, tariff, subunit, function, quantity, value, unit.
 QByteArray recordsCsv(const std::vector<Telegram>& telegrams);
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

@@ -9,7 +9,7 @@
 
 #include "core/mbus/MbusTables.h"
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 namespace {
 
@@ -1239,4 +1239,4 @@ QString decimalText(qint64 mantissa, int exponent) {
     return negative ? QLatin1Char('-') + out : out;
 }
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

@@ -15,7 +15,7 @@
 
 #include "core/mbus/MbusFrame.h"
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 // What one byte of the input is.
 enum class ByteRole : uint8_t {
@@ -134,4 +134,4 @@ std::vector<ByteRole> byteRoles(const Telegram& telegram);
 // trailing zeros after the point.
 QString decimalText(qint64 mantissa, int exponent);
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

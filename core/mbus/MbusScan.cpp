@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 namespace {
 
@@ -429,4 +429,4 @@ std::vector<NumberedRecord> MeterRead::records() const {
     return out;
 }
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

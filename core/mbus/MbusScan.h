@@ -25,7 +25,7 @@
 #include "core/mbus/MbusFrame.h"
 #include "core/mbus/MbusRecords.h"
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 struct Action {
     enum class Kind : uint8_t { Send, Finished };
@@ -174,4 +174,4 @@ class MeterRead : public BusTask {
     QString error_;
 };
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

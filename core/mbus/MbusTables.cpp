@@ -3,7 +3,7 @@
 #include <QStringList>
 #include <array>
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 namespace {
 
@@ -553,4 +553,4 @@ int manufacturerCode(QStringView letters) {
     return code;
 }
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-namespace trelmo::mbus {
+namespace trelmo::mbus::inline records {
 
 // How the value of a record is turned into a quantity.
 enum class ValueRule : uint8_t {
@@ -104,4 +104,4 @@ QString manufacturerText(uint16_t code);
 // The code of three letters A..Z (any case); -1 for anything else.
 int manufacturerCode(QStringView letters);
 
-}  // namespace trelmo::mbus
+}  // namespace trelmo::mbus::inline records

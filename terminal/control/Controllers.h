@@ -28,8 +28,8 @@ class TerminalControllers final : public LinkStatus {
     const std::unique_ptr<ReceivePath> receive;
     const std::unique_ptr<SerialLinkController> serial;
     const std::unique_ptr<TcpLinksController> tcp;
-    const std::unique_ptr<CommandRunner> commands;
-    const std::unique_ptr<CaptureController> captures;
+    const std::unique_ptr<CommandRunner> runner;
+    const std::unique_ptr<CaptureController> capture;
 
     bool serialOpen() const override { return serial->portOpen(); }
     bool tcpClientConnected() const override { return tcp->tcpConnected(); }
@@ -41,7 +41,7 @@ inline TerminalControllers::TerminalControllers(QObject* owner)
     : receive(std::make_unique<ReceivePath>(owner)),
       serial(std::make_unique<SerialLinkController>(*receive, *this, owner)),
       tcp(std::make_unique<TcpLinksController>(*receive, *this, owner)),
-      commands(std::make_unique<CommandRunner>(*receive, *serial, *tcp, owner)),
-      captures(std::make_unique<CaptureController>(*receive, owner)) {}
+      runner(std::make_unique<CommandRunner>(*receive, *serial, *tcp, owner)),
+      capture(std::make_unique<CaptureController>(*receive, owner)) {}
 
 }  // namespace trelmo

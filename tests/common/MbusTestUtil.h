@@ -2,12 +2,11 @@
 // Small helpers shared by the M-Bus tests.
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 #include <ostream>
 
-#include "core/LocaleText.h"
 #include "core/mbus/MbusResult.h"
+#include "tests/common/Clock.h"
 #include "tests/common/QtPrint.h"
 
 namespace trelmo::test {
@@ -29,14 +28,5 @@ inline QString made(const mbus::Result<QByteArray>& result) {
         return spaced(*result);
     return QStringLiteral("nothing: ") + result.messages().join(QStringLiteral(" | "));
 }
-
-// Fixes trelmo::now() for the lifetime of the object.
-class FixedClock {
-  public:
-    explicit FixedClock(const QDateTime& moment) {
-        trelmo::setClockOverride([moment] { return moment; });
-    }
-    ~FixedClock() { trelmo::setClockOverride({}); }
-};
 
 }  // namespace trelmo::test

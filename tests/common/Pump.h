@@ -6,7 +6,9 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QThread>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 namespace trelmo::test {
 
@@ -30,6 +32,18 @@ inline void pumpFor(int ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::usleep(500);
     }
+}
+
+// Waits until cond() holds without running the event loop, so hand-overs to the GUI thread
+// stay pending; the deadline only bounds a failing wait.
+inline bool WaitWithoutEvents(const std::function<bool()>& cond, int timeoutMs = 15000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!cond()) {
+        if (deadline.hasExpired())
+            return cond();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
 }
 
 }  // namespace trelmo::test

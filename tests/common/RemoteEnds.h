@@ -1,8 +1,7 @@
 #pragma once
 // Remote ends for the fault and soak tests: peers that run on threads of their own over plain
 // sockets (so they keep writing, resetting or connecting while the GUI thread is busy or
-// gone), a position-dependent byte stream with frequent line breaks and its running hash,
-// and the process's resident memory.
+// gone), fed with the position-dependent stream of Bytes.h.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,27 +11,18 @@
 #include <unistd.h>
 
 #include <QByteArray>
-#include <QFile>
-#include <QString>
+#include <QtGlobal>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <thread>
 
-namespace trelmo::test {
+#include "tests/common/Bytes.h"
+#include "tests/common/Process.h"
+#include "tests/common/TcpPeer.h"
 
-// Resident memory of this process in bytes (VmRSS), 0 when unknown.
-inline qint64 residentBytes() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return 0;
-}
+namespace trelmo::test {
 
 // The size of the large streams, in megabytes: TRELMO_FAULT_STREAM_MB, 100 when unset.
 inline qint64 streamMegabytes() {
@@ -40,29 +30,6 @@ inline qint64 streamMegabytes() {
     const int mb = qEnvironmentVariableIntValue("TRELMO_FAULT_STREAM_MB", &ok);
     return ok && mb > 0 ? mb : 100;
 }
-
-// Byte `i` of a stream whose value depends on its position: printable letters, a line break
-// after every 63 of them, and a shift every 4093 bytes so a lost, doubled or swapped block
-// changes what follows.
-inline uint8_t streamByte(qint64 i) {
-    if (i % 64 == 63)
-        return '\n';
-    return static_cast<uint8_t>('A' + (i * 7 + i / 4093) % 26);
-}
-
-// FNV-1a, fed a byte at a time.
-class RunningHash {
-  public:
-    void add(uint8_t b) { h_ = (h_ ^ b) * 1099511628211ULL; }
-    void add(const char* data, size_t n) {
-        for (size_t i = 0; i < n; ++i)
-            add(static_cast<uint8_t>(data[i]));
-    }
-    uint64_t value() const { return h_; }
-
-  private:
-    uint64_t h_ = 1469598103934665603ULL;
-};
 
 // Sends all bytes; false when the connection failed (reset, closed) or stalled for 20 s.
 inline bool sendAllRaw(int fd, const char* data, size_t n) {
@@ -86,10 +53,9 @@ inline bool sendAllRaw(int fd, const char* data, size_t n) {
     return true;
 }
 
-// Makes the next close of a plain socket a reset (RST).
+// Closes a plain socket with a reset (RST).
 inline void resetRaw(int fd) {
-    linger l{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    armReset(fd);
     ::close(fd);
 }
 

@@ -29,59 +29,30 @@
 #include "serial/VaComm.h"
 #include "terminal/ReceivePaneView.h"
 #include "terminal/Terminal.h"
+#include "tests/common/Bytes.h"
+#include "tests/common/Clock.h"
 #include "tests/common/DialogRecorder.h"
 #include "tests/common/Form1Ui.h"
+#include "tests/common/Pty.h"
 #include "tests/common/Pump.h"
 #include "tests/common/QtPrint.h"
+#include "tests/common/SerialPorts.h"
+#include "tests/common/TcpPeer.h"
 #include "tests/common/TempDir.h"
-#include "tests/links/LinkTestSupport.h"
-#include "tests/serial/SerialFixtures.h"
 #include "widgets/dsLeds.h"
 
 namespace trelmo::test {
-
-// size bytes of numbered 64-byte lines ("00000042 " and printable characters, then CR LF), or
-// of one line without any break (the CR LF becomes "..").
-inline QByteArray numberedLines(qsizetype size, bool unending = false) {
-    QByteArray out;
-    out.reserve(size);
-    for (qsizetype i = 0; out.size() < size; ++i) {
-        QByteArray line = QByteArray::number(i).rightJustified(8, '0') + ' ';
-        for (int k = 0; line.size() < 62; ++k)
-            line.append(static_cast<char>(0x21 + (i + k) % 94));
-        line.append(unending ? ".." : "\r\n");
-        out.append(line);
-    }
-    out.truncate(size);
-    return out;
-}
-
-// Writes data on a peer's socket and waits (without running this thread's event loop) until
-// the kernel has it, so the window's next read finds all of it at once.
-inline bool pushNow(QTcpSocket& socket, const QByteArray& data) {
-    socket.write(data);
-    while (socket.bytesToWrite() > 0) {
-        if (!socket.waitForBytesWritten(5000))
-            return false;
-    }
-    return true;
-}
 
 // The real windows on <dir>/trelmo.ini, created with the fixture (or by start()) and destroyed
 // before it; once they are gone no worker thread of the serial port may be left. With a moment
 // given, trelmo::now() reads that moment for the whole test.
 class WindowTest : public ::testing::Test {
   protected:
-    explicit WindowTest(std::optional<QDateTime> moment = std::nullopt, bool startNow = true)
-        : clockFixed_(moment.has_value()) {
+    explicit WindowTest(std::optional<QDateTime> moment = std::nullopt, bool startNow = true) {
         if (moment)
-            setClockOverride([at = *moment] { return at; });
+            clock_.emplace(*moment);
         if (startNow)
             start();
-    }
-    ~WindowTest() override {
-        if (clockFixed_)
-            setClockOverride({});
     }
     // The windows go before any member of a derived fixture (a pseudo-terminal stays open until
     // the port is closed).
@@ -181,6 +152,14 @@ class WindowTest : public ::testing::Test {
         ui(form).BitBtn3->click();
         return port;
     }
+    // Opens the listener and connects a plain client to it: the client once the window holds
+    // the connection, null when it did not come.
+    std::unique_ptr<QTcpSocket> listenWithClient() {
+        auto client = connectTo(listen());
+        if (!pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }))
+            return nullptr;
+        return client;
+    }
     // Connects the client link to a new loopback peer (`peer`); true once both ends see it.
     bool connectTcp() {
         peer = std::make_unique<Peer>();
@@ -247,7 +226,7 @@ class WindowTest : public ::testing::Test {
     std::unique_ptr<Peer> peer;  // the far end of connectTcp()
 
   private:
-    bool clockFixed_ = false;
+    std::optional<FixedClock> clock_;
     QByteArray peerReceived_;
 };
 

@@ -1,5 +1,5 @@
-// Test main: a real application object on the offscreen platform, so widgets, timers
-// and sockets work as in the program, without a display.
+// Test main of the window tests: a real application object on the offscreen platform, so
+// widgets, timers and sockets work as in the program, without a display.
 #include <gtest/gtest.h>
 
 #include <QTemporaryFile>

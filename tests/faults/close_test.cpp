@@ -52,7 +52,7 @@ TEST_F(SerialCloseWhileReceiving, PseudoTerminal) {
     ASSERT_TRUE(connectSerial(pty.SlavePath()));
     ui(form).Edit_ip->setText("10.0.0.7");
     ui(form).Edit_port->setText("4001");
-    flood.Start(Pattern(512, 9));
+    flood.Start(pattern(512, 9));
     EXPECT_TRUE(pumpUntil([&] { return tableRows() > 5000; }));
     closeProgram();
     EXPECT_TRUE(WorkersGone());

@@ -89,7 +89,7 @@ TEST_F(SerialFaults, PseudoTerminalClosedWhileBytesArrive) {
     ASSERT_TRUE(pty.Ok());
     connectSerial(pty.SlavePath());
     ASSERT_TRUE(form->serialLink()->portOpen());
-    const QByteArray data = Pattern(3000);
+    const QByteArray data = pattern(3000);
     ASSERT_TRUE(pty.Write(data));
     ASSERT_TRUE(pumpUntil([&] { return tableRows() >= 3000; }));
     pty.CloseMaster();
@@ -129,7 +129,7 @@ TEST_F(SerialFaults, MegabyteArrivesWhileTheGuiThreadIsSending) {
     connectSerial(pty.SlavePath());
     ASSERT_TRUE(form->serialLink()->portOpen());
 
-    const QByteArray incoming = Pattern(1000000, 3);
+    const QByteArray incoming = pattern(1000000, 3);
     const QByteArray command(30, 'S');
     std::atomic<bool> wrote{false};
     QByteArray echoed;  // written by the far end's thread, read after join

@@ -7,9 +7,11 @@
 #include <QStringList>
 
 #include "links/WinSocket.h"
-#include "tests/common/DialogRecorder.h"
+#include "tests/common/Bytes.h"
+#include "tests/common/ErrorRecorder.h"
+#include "tests/common/Process.h"
 #include "tests/common/Pump.h"
-#include "tests/links/LinkTestSupport.h"
+#include "tests/common/TcpPeer.h"
 
 using namespace trelmo;
 using namespace trelmo::test;
@@ -77,7 +79,7 @@ int countPrefix(const QStringList& log, const QString& prefix) {
 }  // namespace
 
 TEST(ServerLink, AcceptsInOrderAndTellsThePeer) {
-    DialogRecorder dialogs;
+    ErrorRecorder shown;
     LoggedServer s;
     s.open();
     ASSERT_TRUE(s.server.Active());
@@ -102,7 +104,7 @@ TEST(ServerLink, AcceptsInOrderAndTellsThePeer) {
     EXPECT_EQ(s.listSizeInDisconnect, 1) << "the list still holds it during its event";
     EXPECT_EQ(s.server.ActiveConnections(), 0) << "a closed connection leaves the list";
     EXPECT_TRUE(s.server.Active()) << "the listener stays open for the next client";
-    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(shown.messages.empty());
 }
 
 TEST(ServerLink, ReverseLookupOfAnAddressWithoutNameIsEmptyAndQuick) {
@@ -117,7 +119,7 @@ TEST(ServerLink, ReverseLookupOfAnAddressWithoutNameIsEmptyAndQuick) {
 }
 
 TEST(ServerLink, SecondClientIsListedAfterTheServedOneAndCanBeDropped) {
-    DialogRecorder dialogs;
+    ErrorRecorder shown;
     LoggedServer s;
     s.open();
     auto first = connectTo(s.server.ListenPort());
@@ -160,7 +162,7 @@ TEST(ServerLink, SecondClientIsListedAfterTheServedOneAndCanBeDropped) {
 }
 
 TEST(ServerLink, ClosingAConnectionGivesItsDisconnectEvent) {
-    DialogRecorder dialogs;
+    ErrorRecorder shown;
     LoggedServer s;
     s.open();
     auto peer = connectTo(s.server.ListenPort());
@@ -173,7 +175,7 @@ TEST(ServerLink, ClosingAConnectionGivesItsDisconnectEvent) {
 }
 
 TEST(ServerLink, ReadsAtMost5000AndTheRestFollows) {
-    DialogRecorder dialogs;
+    ErrorRecorder shown;
     TServerSocket server;
     std::vector<int> taken;
     server.OnClientRead = [&](TCustomWinSocket* s) {
@@ -192,7 +194,7 @@ TEST(ServerLink, ReadsAtMost5000AndTheRestFollows) {
 }
 
 TEST(ServerLink, PortInUseAndBadPortThrowWithAClearMessage) {
-    DialogRecorder dialogs;
+    ErrorRecorder shown;
     TServerSocket first;
     first.Open();
     ASSERT_TRUE(first.Active());
@@ -215,7 +217,7 @@ TEST(ServerLink, PortInUseAndBadPortThrowWithAClearMessage) {
 }
 
 TEST(ServerLink, DeactivationClosesClientsSilentlyAndLeavesNoDescriptors) {
-    DialogRecorder dialogs;
+    ErrorRecorder shown;
     const int before = openDescriptorCount();
     {
         LoggedServer s;
@@ -254,7 +256,7 @@ TEST(ServerLink, DeactivationClosesClientsSilentlyAndLeavesNoDescriptors) {
 }
 
 TEST(ServerLink, HandlerMayDeactivateOrDeleteTheServerInsideAnEvent) {
-    DialogRecorder dialogs;
+    ErrorRecorder shown;
     {
         TServerSocket server;
         int reads = 0;
@@ -290,7 +292,7 @@ TEST(ServerLink, HandlerMayDeactivateOrDeleteTheServerInsideAnEvent) {
 }
 
 TEST(ServerLink, ClientResetIsReportedThenItLeavesTheList) {
-    DialogRecorder dialogs;
+    ErrorRecorder shown;
     LoggedServer s;
     s.open();
     auto peer = connectTo(s.server.ListenPort());
@@ -302,5 +304,5 @@ TEST(ServerLink, ClientResetIsReportedThenItLeavesTheList) {
     EXPECT_EQ(s.log,
               QStringList({"clientconnect #0", "accept #0", "error 10054 #0", "disconnect #0"}));
     EXPECT_EQ(s.server.ActiveConnections(), 0);
-    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(shown.messages.empty());
 }

@@ -12,6 +12,7 @@
 #include <QRadioButton>
 
 #include "mbus/MbusWindow.h"
+#include "tests/common/Bytes.h"
 #include "tests/common/DialogRecorder.h"
 #include "tests/common/MbusTestUtil.h"
 #include "tests/common/Pump.h"
@@ -355,9 +356,7 @@ TEST_F(MbusWindow, LongCaptureKeepsTheWholeCaptionAndShowsItsTail) {
     // not in the last block.
     const qsizetype total = 2'000'000;
     const qsizetype block = 10'000;
-    QByteArray data(total, Qt::Uninitialized);
-    for (qsizetype i = 0; i < total; ++i)
-        data[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    QByteArray data = test::pattern(total);
     for (qsizetype i = total - block; i < total; ++i) {
         if (static_cast<uint8_t>(data[i]) == 0x16)
             data[i] = 0x17;

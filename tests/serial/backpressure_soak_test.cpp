@@ -8,7 +8,7 @@
 
 #include "serial/QueuedDevice.h"
 #include "serial/VaComm.h"
-#include "tests/common/DialogRecorder.h"
+#include "tests/common/ErrorRecorder.h"
 #include "tests/serial/SerialFixtures.h"
 
 using namespace trelmo::serial;
@@ -60,7 +60,7 @@ class PortUnderLoad : public trelmo::test::BackendPort<Backend> {
         EXPECT_TRUE(lost.empty());
     }
 
-    trelmo::test::DialogRecorder dialogs;
+    trelmo::test::ErrorRecorder shown;
     bool reading = false;
     QByteArray got;
     std::vector<int> errors;
@@ -83,7 +83,7 @@ TYPED_TEST_SUITE(PortUnderLoad, Backends, BackendNames);
 TYPED_TEST(PortUnderLoad, SixteenMegabytesWaitForAPausedReader) {
     this->ReadUpTo(10000);
     this->port->Open();
-    const QByteArray data = trelmo::test::Pattern(kSize, 21);
+    const QByteArray data = trelmo::test::pattern(kSize, 21);
     this->StartPeer(data);
     const int ring = static_cast<int>(QueuedDevice::kMinRing);
     EXPECT_TRUE(pumpUntil(
@@ -106,7 +106,7 @@ TYPED_TEST(PortUnderLoad, SixteenMegabytesThroughASlowSteadyReader) {
     this->ReadUpTo(4093);
     this->reading = true;
     this->port->Open();
-    const QByteArray data = trelmo::test::Pattern(kSize, 22);
+    const QByteArray data = trelmo::test::pattern(kSize, 22);
     this->StartPeer(data);
     this->Finish(data);
 }

@@ -12,7 +12,7 @@
 #include "serial/QueuedDevice.h"
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"
-#include "tests/common/DialogRecorder.h"
+#include "tests/common/ErrorRecorder.h"
 #include "tests/serial/SerialFixtures.h"
 
 using namespace trelmo::serial;
@@ -50,7 +50,7 @@ class PortInterface : public trelmo::test::BackendPort<Backend> {
         return all;
     }
 
-    trelmo::test::DialogRecorder dialogs;
+    trelmo::test::ErrorRecorder shown;
 };
 
 using Backends = ::testing::Types<SimBackend, PtyBackend>;
@@ -107,7 +107,7 @@ TYPED_TEST(PortInterface, SecondOpenerIsRefusedAndProbeSeesTheDeviceBusy) {
 
 TYPED_TEST(PortInterface, BytesWrittenReachThePeerUnchanged) {
     this->port->Open();
-    const QByteArray data = trelmo::test::Pattern(3000);
+    const QByteArray data = trelmo::test::pattern(3000);
     EXPECT_TRUE(this->port->WriteText(data.left(1000)));
     for (int i = 1000; i < 1100; ++i)
         EXPECT_TRUE(this->port->WriteChar(static_cast<uint8_t>(data[i])));
@@ -121,7 +121,7 @@ TYPED_TEST(PortInterface, BytesFromThePeerReachOnRxCharUnchanged) {
     std::vector<int> counts;
     this->CollectInto(got, 10000, &counts);
     this->port->Open();
-    const QByteArray data = trelmo::test::Pattern(300000, 3);
+    const QByteArray data = trelmo::test::pattern(300000, 3);
     std::thread feeder([&] { this->backend.Send(data); });
     EXPECT_TRUE(pumpUntil([&] { return got.size() >= data.size(); }, 30000));
     feeder.join();
@@ -232,7 +232,7 @@ TYPED_TEST(PortInterface, BytesLeftQueuedRaiseAnotherEvent) {
     std::vector<int> counts;
     this->CollectInto(got, 100, &counts);  // the handler takes only 100 per event
     this->port->Open();
-    const QByteArray data = trelmo::test::Pattern(5000, 9);
+    const QByteArray data = trelmo::test::pattern(5000, 9);
     ASSERT_TRUE(this->backend.Send(data));
     EXPECT_TRUE(pumpUntil([&] { return got.size() >= data.size(); }));
     EXPECT_EQ(got, data);
@@ -259,7 +259,7 @@ TYPED_TEST(PortInterface, FastPeerWaitsForAPausedReaderAndLosesNothing) {
     this->port->OnError = [&](TVaComm*, int flags) { errors.push_back(flags); };
     this->port->OnDataLost = [&](TVaComm*, qint64 count) { lost.push_back(count); };
     this->port->Open();
-    const QByteArray data = trelmo::test::Pattern(size, 11);
+    const QByteArray data = trelmo::test::pattern(size, 11);
     std::atomic<bool> sent{false};
     bool sentAll = false;
     std::thread peer([&] {
@@ -293,7 +293,7 @@ TYPED_TEST(PortInterface, FastPeerWaitsForAPausedReaderAndLosesNothing) {
 // A terminal that hangs up while the port holds it back (ring full, device unread) is
 // reported lost, and the bytes the ring already holds are still read in order.
 TEST(PosixPort, HangUpWhileHeldBackIsReportedAndKeepsTheQueuedBytes) {
-    trelmo::test::DialogRecorder dialogs;
+    trelmo::test::ErrorRecorder shown;
     trelmo::test::PtyPair pty;
     ASSERT_TRUE(pty.Ok()) << "no pseudo-terminal available";
     auto port = std::make_unique<TVaComm>();
@@ -302,7 +302,7 @@ TEST(PosixPort, HangUpWhileHeldBackIsReportedAndKeepsTheQueuedBytes) {
     QStringList lost;
     port->OnDeviceLost = [&](TVaComm*, const QString& message) { lost << message; };
     port->Open();
-    const QByteArray data = trelmo::test::Pattern(3 * 1024 * 1024, 13);
+    const QByteArray data = trelmo::test::pattern(3 * 1024 * 1024, 13);
     std::atomic<bool> stalled{false}, stop{false};
     std::thread writer([&] { pty.WriteHeldBack(data, stalled, &stop); });
     const int ring = static_cast<int>(QueuedDevice::kMinRing);
@@ -328,7 +328,7 @@ TYPED_TEST(PortInterface, WriterThreadCarriesWritesAndReportsTxEmpty) {
     this->port->OnTxEmpty = [&](TVaComm*) { ++txEmpty; };
     this->port->Open();
     EXPECT_NE(this->port->WriteThread(), nullptr);
-    const QByteArray data = trelmo::test::Pattern(10000, 5);
+    const QByteArray data = trelmo::test::pattern(10000, 5);
     EXPECT_EQ(this->port->WriteBuf(reinterpret_cast<const uint8_t*>(data.constData()), 10000),
               10000);
     EXPECT_EQ(this->ReceivedByPeer(10000), data);
@@ -342,7 +342,7 @@ TYPED_TEST(PortInterface, CloseAndDestroyWhileBytesFlow) {
     this->port->Open();
     std::atomic<bool> stop{false};
     std::thread feeder([&] {
-        const QByteArray chunk = trelmo::test::Pattern(512);
+        const QByteArray chunk = trelmo::test::pattern(512);
         while (!stop) {
             this->backend.Send(chunk);
             std::this_thread::yield();
@@ -368,7 +368,7 @@ TYPED_TEST(PortInterface, CancelBeforeAWriteStartsEndsThatWrite) {
     auto device = OpenCommDevice(MapDeviceName(this->backend.Device()), err);
     ASSERT_NE(device, nullptr) << err;
     device->CancelIo();
-    const QByteArray data = trelmo::test::Pattern(64);
+    const QByteArray data = trelmo::test::pattern(64);
     const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
     size_t written = 99;
     EXPECT_EQ(device->Write(bytes, static_cast<size_t>(data.size()), written, -1), ECANCELED);

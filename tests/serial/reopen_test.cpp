@@ -18,7 +18,7 @@
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"
 #include "serial/VaCommThreads.h"
-#include "tests/common/DialogRecorder.h"
+#include "tests/common/ErrorRecorder.h"
 #include "tests/common/TempDir.h"
 #include "tests/serial/SerialFixtures.h"
 
@@ -123,7 +123,7 @@ class Reopen : public ::testing::Test {
         port->SetBaudrate(br9600);
         return port;
     }
-    trelmo::test::DialogRecorder dialogs;
+    trelmo::test::ErrorRecorder shown;
 };
 
 TEST_F(Reopen, AnAdapterBackUnderAnotherNodeIsReopenedThroughItsLink) {
@@ -173,7 +173,7 @@ TEST_F(Reopen, AnAdapterBackUnderAnotherNodeIsReopenedThroughItsLink) {
     EXPECT_EQ(got, QByteArray("back"));
     pumpFor(50);
     EXPECT_EQ(lost, 1);
-    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(shown.messages.empty());
 }
 
 TEST_F(Reopen, FailedAndSuccessfulAttemptsLeaveNoDescriptorBehind) {
@@ -225,7 +225,7 @@ TEST_F(Reopen, FailedAndSuccessfulAttemptsLeaveNoDescriptorBehind) {
     ASSERT_TRUE(trelmo::test::WorkersGone());
     EXPECT_EQ(OpenDescriptors(), idle);
     EXPECT_FALSE(HoldsDescriptorFor(pty.SlavePath()));
-    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(shown.messages.empty());
 }
 
 TEST_F(Reopen, AVanishedDeviceIsLetGoWhenThePortCloses) {
@@ -265,7 +265,7 @@ TEST_F(Reopen, ARefusedSettingIsAFailedAttemptThatHoldsNothing) {
     EXPECT_EQ(port->EventThread(), nullptr);
     EXPECT_TRUE(port->TryOpen(&err));
     EXPECT_EQ(err, 0);
-    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(shown.messages.empty());
 }
 
 // --- the loss reported once ---

@@ -68,7 +68,7 @@ TEST(ReceiveRing, BytesComeOutInOrderAcrossTheWrap) {
     int seed = 0;
     for (int round = 0; round < 40; ++round) {
         const int in = 100000 + (round * 37717) % 150000;
-        const QByteArray block = trelmo::test::Pattern(in, ++seed);
+        const QByteArray block = trelmo::test::pattern(in, ++seed);
         ASSERT_EQ(ring.Offer(block), static_cast<size_t>(in)) << round;
         sent += block;
         const size_t out = static_cast<size_t>(in - 1 - (round % 7) * 13);
@@ -83,10 +83,10 @@ TEST(ReceiveRing, BytesComeOutInOrderAcrossTheWrap) {
 TEST(ReceiveRing, AFullRingTakesWhatFitsAndHoldsTheProducerUntilReadsMakeRoom) {
     TestRing ring;
     ring.SetMask(EV_RXCHAR | EV_ERR);
-    const QByteArray first = trelmo::test::Pattern(static_cast<int>(kRing) - 10, 1);
+    const QByteArray first = trelmo::test::pattern(static_cast<int>(kRing) - 10, 1);
     EXPECT_EQ(ring.Offer(first), kRing - 10);
     EXPECT_FALSE(ring.ProducerHeld());
-    const QByteArray more = trelmo::test::Pattern(100, 2);
+    const QByteArray more = trelmo::test::pattern(100, 2);
     EXPECT_EQ(ring.Offer(more), 10u);  // the rest stays with the producer
     EXPECT_EQ(ring.Free(), 0u);
     EXPECT_TRUE(ring.ProducerHeld());
@@ -150,11 +150,11 @@ TEST(ReceiveRing, BytesLeftAfterAReadRaiseAnotherReceivedEvent) {
 
 TEST(ReceiveRing, GrowingTheRingKeepsWrappedBytesInOrderAndReleasesTheProducer) {
     TestRing ring;
-    const QByteArray a = trelmo::test::Pattern(static_cast<int>(kRing) - 1000, 3);
+    const QByteArray a = trelmo::test::pattern(static_cast<int>(kRing) - 1000, 3);
     ASSERT_EQ(ring.Offer(a), static_cast<size_t>(a.size()));
     QByteArray got = ring.Take(5000);
     // This piece wraps around the end of the block.
-    const QByteArray b = trelmo::test::Pattern(6000, 4);
+    const QByteArray b = trelmo::test::pattern(6000, 4);
     EXPECT_EQ(ring.Offer(b), 6000u);
     EXPECT_EQ(ring.Offer("c"), 0u);
     EXPECT_TRUE(ring.ProducerHeld());
@@ -194,7 +194,7 @@ TEST(ReceiveRing, LostBytesAreCountedUntilTheStatusIsCleared) {
 
 TEST(ReceiveRing, AWaitingProducerQueuesEverythingAsReadsMakeRoom) {
     TestRing ring;
-    const QByteArray data = trelmo::test::Pattern(3 * static_cast<int>(kRing) + 12345, 5);
+    const QByteArray data = trelmo::test::pattern(3 * static_cast<int>(kRing) + 12345, 5);
     std::atomic<bool> done{false};
     bool all = false;
     size_t queued = 0;
@@ -222,7 +222,7 @@ TEST(ReceiveRing, AWaitingProducerQueuesEverythingAsReadsMakeRoom) {
 TEST(ReceiveRing, AWaitingProducerGivesUpWhenTheDeviceClosesOrVanishes) {
     for (bool vanish : {false, true}) {
         TestRing ring;
-        const QByteArray data = trelmo::test::Pattern(2 * static_cast<int>(kRing), 6);
+        const QByteArray data = trelmo::test::pattern(2 * static_cast<int>(kRing), 6);
         std::atomic<bool> done{false};
         bool all = true;
         size_t queued = 0;
@@ -281,7 +281,7 @@ TEST(ReceiveRing, EachReadGetsTheArrivalTimesOfTheBytesItTakes) {
 
 TEST(ReceiveRing, MarksFollowTheirBytesAcrossTheWrapAndAGrowingRing) {
     TestRing ring;
-    const QByteArray a = trelmo::test::Pattern(static_cast<int>(kRing) - 100, 1);
+    const QByteArray a = trelmo::test::pattern(static_cast<int>(kRing) - 100, 1);
     ASSERT_EQ(ring.Offer(a, 1), static_cast<size_t>(a.size()));
     Marks marks;
     ring.Take(static_cast<size_t>(a.size()) - 10, &marks);

@@ -9,7 +9,7 @@
 #include "serial/SimDevice.h"
 #include "serial/VaComm.h"
 #include "serial/VaCommThreads.h"
-#include "tests/common/DialogRecorder.h"
+#include "tests/common/ErrorRecorder.h"
 #include "tests/serial/SerialFixtures.h"
 
 using namespace trelmo::serial;
@@ -17,13 +17,9 @@ using trelmo::serial::sim::SimOp;
 using trelmo::serial::sim::SimPeer;
 using trelmo::test::pumpFor;
 using trelmo::test::pumpUntil;
+using trelmo::test::uniqueSimName;
 
 namespace {
-
-QString UniqueName() {
-    static std::atomic<int> n{0};
-    return QStringLiteral("dev%1").arg(++n);
-}
 
 class SimPort : public ::testing::Test {
   protected:
@@ -47,8 +43,8 @@ class SimPort : public ::testing::Test {
         return text.arg(code).arg(CommErrorText(code));
     }
 
-    trelmo::test::DialogRecorder dialogs;
-    std::shared_ptr<SimPeer> peer = SimPeer::Create(UniqueName());
+    trelmo::test::ErrorRecorder shown;
+    std::shared_ptr<SimPeer> peer = SimPeer::Create(uniqueSimName(QStringLiteral("dev")));
     std::unique_ptr<TVaComm> port;
 };
 
@@ -408,7 +404,7 @@ TEST_F(SimPort, OnOpenExceptionIsShownAndThePortStaysOpen) {
     port->OnOpen = [](TVaComm*) { throw EVaCommError(QStringLiteral("handler broke")); };
     port->Open();
     EXPECT_TRUE(port->Active());
-    EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("handler broke")});
+    EXPECT_EQ(shown.messages, QStringList{QStringLiteral("handler broke")});
 }
 
 // --- events and their order ---
@@ -472,8 +468,8 @@ TEST_F(SimPort, LineErrorsReachOnErrorWithTheirFlags) {
     // An OnError exception is shown and the port carries on.
     port->OnError = [](TVaComm*, int) { throw EVaCommError(QStringLiteral("bad line")); };
     peer->RaiseErrors(CE_OVERRUN);
-    EXPECT_TRUE(pumpUntil([&] { return dialogs.messages.size() == 1; }));
-    EXPECT_EQ(dialogs.lastText(), QStringLiteral("bad line"));
+    EXPECT_TRUE(pumpUntil([&] { return shown.messages.size() == 1; }));
+    EXPECT_EQ(shown.lastText(), QStringLiteral("bad line"));
     EXPECT_EQ(perr, 1);
 }
 
@@ -559,10 +555,10 @@ TEST_F(SimPort, HandlerExceptionIsShownAndLaterHandlersOfTheBatchAreSkipped) {
     port->OnTxEmpty = [&](TVaComm*) { log << "txempty"; };
     port->Open();
     peer->RaiseEvents(EV_RING | EV_TXEMPTY);
-    EXPECT_TRUE(pumpUntil([&] { return dialogs.messages.size() == 1; }));
+    EXPECT_TRUE(pumpUntil([&] { return shown.messages.size() == 1; }));
     pumpFor(50);
     EXPECT_EQ(log, QStringList{"ring"});
-    EXPECT_EQ(dialogs.lastText(), QStringLiteral("ring failed"));
+    EXPECT_EQ(shown.lastText(), QStringLiteral("ring failed"));
     // The event thread carries on.
     peer->RaiseEvents(EV_TXEMPTY);
     EXPECT_TRUE(pumpUntil([&] { return log.size() == 2; }));
@@ -616,9 +612,9 @@ TEST_F(SimPort, QueuedWritesReturnAtOnceAndTxEmptyFollowsTheDrain) {
     port->Buffers().SetWriteTimeout(200);
     port->Open();
     peer->SetTxStall(true);
-    const QByteArray ten = trelmo::test::Pattern(10);
+    const QByteArray ten = trelmo::test::pattern(10);
     EXPECT_EQ(port->WriteBuf(reinterpret_cast<const uint8_t*>(ten.constData()), 10), 10);
-    const QByteArray more = trelmo::test::Pattern(2000, 1);
+    const QByteArray more = trelmo::test::pattern(2000, 1);
     EXPECT_EQ(port->WriteBuf(reinterpret_cast<const uint8_t*>(more.constData()), 2000), 2000);
     pumpFor(50);
     EXPECT_EQ(txEmpty, 0);
@@ -749,7 +745,7 @@ TEST_F(SimPort, FullReceiveRingTakesNoMoreAndReportsNoError) {
     port->OnError = [&](TVaComm*, int flags) { errors.push_back(flags); };
     port->Open();
     const int ring = 1024 * 1024;
-    const QByteArray fill = trelmo::test::Pattern(ring, 2);
+    const QByteArray fill = trelmo::test::pattern(ring, 2);
     EXPECT_EQ(peer->TryInject(fill), static_cast<size_t>(ring));
     EXPECT_EQ(peer->TryInject("overflow"), 0u);  // refused, not dropped
     pumpFor(100);
@@ -771,7 +767,7 @@ TEST_F(SimPort, WaitingInjectEndsWhenThePortCloses) {
     std::atomic<bool> done{false};
     bool delivered = true;
     std::thread feeder([&] {
-        delivered = peer->Inject(trelmo::test::Pattern(3 * 1024 * 1024));
+        delivered = peer->Inject(trelmo::test::pattern(3 * 1024 * 1024));
         done = true;
     });
     EXPECT_TRUE(pumpUntil([&] { return port->InQueCount() == 1024 * 1024; }));
@@ -789,7 +785,7 @@ TEST_F(SimPort, WaitingInjectEndsWhenTheDeviceIsPulled) {
     port->Open();
     std::atomic<bool> done{false};
     bool delivered = true;
-    const QByteArray data = trelmo::test::Pattern(2 * 1024 * 1024, 4);
+    const QByteArray data = trelmo::test::pattern(2 * 1024 * 1024, 4);
     std::thread feeder([&] {
         delivered = peer->Inject(data);
         done = true;
@@ -923,12 +919,12 @@ TEST_F(SimPort, OnDataLostExceptionIsShownAndThePortCarriesOn) {
     port->OnDataLost = [](TVaComm*, qint64) { throw EVaCommError(QStringLiteral("lost it")); };
     port->Open();
     peer->Deliver("a", 0, CE_OVERRUN, 1);
-    EXPECT_TRUE(pumpUntil([&] { return dialogs.messages.size() == 1; }));
-    EXPECT_EQ(dialogs.lastText(), QStringLiteral("lost it"));
+    EXPECT_TRUE(pumpUntil([&] { return shown.messages.size() == 1; }));
+    EXPECT_EQ(shown.lastText(), QStringLiteral("lost it"));
     peer->Inject("b");
     EXPECT_TRUE(pumpUntil([&] { return rx == 2; }));
     pumpFor(50);
-    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(shown.messages.size(), 1);
 }
 
 }  // namespace

@@ -21,14 +21,10 @@
 using namespace trelmo::serial;
 using trelmo::serial::sim::SimPeer;
 using trelmo::test::pumpUntil;
+using trelmo::test::uniqueSimName;
 using trelmo::test::WaitWithoutEvents;
 
 namespace {
-
-QString UniqueName() {
-    static std::atomic<int> n{0};
-    return QStringLiteral("workers%1").arg(++n);
-}
 
 class PortWorkers : public ::testing::Test {
   protected:
@@ -45,7 +41,7 @@ class PortWorkers : public ::testing::Test {
     // Runs the hand-over events posted so far (they must find nothing left to do).
     static void RunPostedEvents() { QCoreApplication::sendPostedEvents(); }
 
-    std::shared_ptr<SimPeer> peer = SimPeer::Create(UniqueName());
+    std::shared_ptr<SimPeer> peer = SimPeer::Create(uniqueSimName(QStringLiteral("workers")));
     std::unique_ptr<TVaComm> port;
 };
 
@@ -132,7 +128,7 @@ TEST_F(PortWorkers, WorkersOfManyPortsWithEventsInFlightAreJoinedWhenThePortsGo)
     std::atomic<int> delivered{0};
     std::vector<std::thread> feeders;
     for (int i = 0; i < kPorts; ++i) {
-        peers.push_back(SimPeer::Create(UniqueName()));
+        peers.push_back(SimPeer::Create(uniqueSimName(QStringLiteral("workers"))));
         auto p = std::make_unique<TVaComm>();
         p->SetDeviceName(peers.back()->DeviceName());
         p->SetDirectWrite(i % 2 == 0);
@@ -147,7 +143,7 @@ TEST_F(PortWorkers, WorkersOfManyPortsWithEventsInFlightAreJoinedWhenThePortsGo)
     }
     for (int i = 0; i < kPorts; ++i) {
         feeders.emplace_back([&, peer = peers[i]] {
-            const QByteArray chunk = trelmo::test::Pattern(256, 0);
+            const QByteArray chunk = trelmo::test::pattern(256, 0);
             while (!stop && peer->Inject(chunk))
                 peer->Ring();
         });

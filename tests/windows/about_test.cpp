@@ -22,13 +22,11 @@ QByteArray logoBytes() {
 
 }  // namespace
 
-TEST(About, WindowTexts) {
+// The About window names the version the program is built as (the CMake project's), shows its
+// logo at a fixed size, and its button closes it.
+TEST(About, ShowsTheBuiltVersionAndCloses) {
     TForm2 form;
-    EXPECT_EQ(form.windowTitle(), "Trelmo -> About");
-    EXPECT_EQ(form.Label1->text(), "Trelmo v3.1.2");
-    EXPECT_TRUE(form.Label1->font().bold());
-    EXPECT_EQ(form.Label2->text(), "Made for all serial and TCP data enthusiasts ");
-    EXPECT_EQ(form.Button1->text(), "Close");
+    EXPECT_EQ(form.Label1->text(), QStringLiteral("Trelmo v" TRELMO_VERSION));
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form.minimumSize(), form.maximumSize());  // fixed size
     ASSERT_FALSE(form.Image1->pixmap().isNull());

@@ -11,6 +11,7 @@
 #include <QPrinter>
 
 #include "terminal/Printout.h"
+#include "tests/common/CaptureSamples.h"
 #include "tests/common/PdfWords.h"
 #include "tests/common/TempDir.h"
 
@@ -52,13 +53,11 @@ PageMetrics widePage() {
     return page;
 }
 
+// The captures' header on other settings, each field told apart from the others.
 CaptureHeader header() {
-    CaptureHeader h;
-    h.date = "01.02.2024";
-    h.time = "12:34:56";
+    CaptureHeader h = test::header();
     h.port = "COM3";
     h.speed = "115200";
-    h.dataBits = "8";
     h.parity = "Even";
     h.stopBits = "2";
     return h;

@@ -320,6 +320,10 @@ TEST(WindowsOnOtherScreens, OpenInsideTheScreenWithTheirTextsWhole) {
         env.insert("QT_SCALE_FACTOR", c.scale);
         env.insert("QT_STYLE_OVERRIDE", c.style);
         env.insert("TRELMO_LAYOUT_CHILD", "1");
+        // The child runs its one test whole, whatever shard of the suite this process is.
+        for (const char* shard :
+             {"GTEST_SHARD_INDEX", "GTEST_TOTAL_SHARDS", "GTEST_SHARD_STATUS_FILE"})
+            env.remove(shard);
         if (c.dark)
             env.insert("TRELMO_LAYOUT_DARK", "1");
         else

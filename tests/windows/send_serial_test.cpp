@@ -268,10 +268,9 @@ TEST_F(SerialTerm, TcpBranches) {
     ui(form).Butt_connect->click();
     ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
 
-    listen();
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, form->tcpLinks()->listener()->ListenPort());
-    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+    const std::unique_ptr<QTcpSocket> listenerClient = listenWithClient();
+    ASSERT_TRUE(listenerClient);
+    QTcpSocket& client = *listenerClient;
     ui(form).BitBtn4->click();
     QByteArray atClient;
     EXPECT_TRUE(pumpUntil([&] {

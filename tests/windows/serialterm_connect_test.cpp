@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QFile>
+#include <QLabel>
 #include <QSpinBox>
 #include <atomic>
 #include <thread>
@@ -72,6 +74,49 @@ TEST_F(SerialTerm, ConnectAndDisconnectAPseudoTerminal) {
     EXPECT_TRUE(form->serialLink()->portOpen());
     ui(form).Connecttoserial1->trigger();
     EXPECT_FALSE(form->serialLink()->portOpen());
+}
+
+// A device reached by a long name (a /dev/serial/by-id link) widens the link's panel, from
+// the clock's room first, so the name and " - OPEN" stay readable; the other panels keep
+// their texts whole, and a short name gives the room back.
+TEST_F(SerialTerm, ALongDeviceNameWidensTheLinkPanel) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const QString byId = dir.path("usb-FTDI_FT232R_USB_UART_A5XK3RJT-if00-port0");
+    ASSERT_TRUE(QFile::link(pty.SlavePath(), byId));
+    form->show();
+    ASSERT_TRUE(pumpUntil([&] { return form->isVisible(); }));
+    const int opened = form->width();
+    form->resize(1400, form->height());
+    QLabel* link = ui(form).StatusBar1Panel0;
+    const int made = link->width();
+    const auto fits = [](const QLabel* panel) {
+        const QFontMetrics metrics = panel->fontMetrics();
+        return metrics.horizontalAdvance(panel->text()) +
+                   metrics.horizontalAdvance(QLatin1Char('x')) / 2 <=
+               panel->contentsRect().width();
+    };
+    typeInto(ui(form).Combo_parity, "None");
+    ASSERT_TRUE(connectSerial(byId)) << dialogs.texts().join("|").toStdString();
+    ASSERT_EQ(link->text().toStdString(), (byId + ", 9600, 7, None, 1 - OPEN").toStdString());
+    EXPECT_TRUE(pumpUntil([&] { return fits(link); })) << link->width() << " " << made;
+    EXPECT_GT(link->width(), made);
+    EXPECT_TRUE(fits(ui(form).StatusBar1Panel1));
+    EXPECT_TRUE(fits(ui(form).StatusBar1Panel2));
+    // The panels keep their order, laid out again around the wider one.
+    EXPECT_TRUE(
+        pumpUntil([&] { return link->geometry().right() < ui(form).StatusBar1Panel1->x(); }));
+
+    // In a narrow window the long name gives way first: the other panels stay whole.
+    form->resize(opened, form->height());
+    EXPECT_TRUE(pumpUntil([&] { return form->width() < opened + 20; })) << form->width();
+    EXPECT_TRUE(pumpUntil(
+        [&] { return fits(ui(form).StatusBar1Panel1) && fits(ui(form).StatusBar1Panel2); }));
+
+    ui(form).BitBtn2->click();
+    typeInto(ui(form).Combo_com, pty.SlavePath());
+    ASSERT_TRUE(connectSerial(pty.SlavePath()));
+    EXPECT_TRUE(pumpUntil([&] { return link->width() == made; })) << link->width() << " " << made;
 }
 
 TEST_F(SerialTerm, SettingsMapToThePort) {
@@ -160,10 +205,9 @@ TEST_F(SerialTerm, TcpLinksComeFirst) {
     ASSERT_TRUE(pumpUntil([&] { return !form->tcpLinks()->tcpConnected(); }));
 
     // A listener with a client, and one without, refuse too.
-    listen();
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, form->tcpLinks()->listener()->ListenPort());
-    ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
+    const std::unique_ptr<QTcpSocket> listenerClient = listenWithClient();
+    ASSERT_TRUE(listenerClient);
+    QTcpSocket& client = *listenerClient;
     int index = form->receivePath()->state().LineIndex;
     ui(form).BitBtn2->click();
     EXPECT_EQ(lines().at(index), msg);

@@ -86,9 +86,7 @@ TEST_F(SerialReceive, MessageLinesAndReceivedText) {
 }
 
 TEST_F(SerialReceive, LargeBurstArrivesInFullAndInOrder) {
-    QByteArray burst;
-    for (int i = 0; i < 40000; ++i)
-        burst.append(static_cast<char>((i * 7 + i / 256) & 0xFF));
+    const QByteArray burst = pattern(40000);
     feed(burst, burst.size());
     ASSERT_EQ(tableRows(), burst.size());
     const QStringList dec = column(3);

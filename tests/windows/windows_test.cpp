@@ -1,7 +1,10 @@
-// The program's windows as created at start-up, the main window's controls, its exit flows,
-// its clock and the byte table and About windows reached from it.
+// The program's windows as created at start-up; the main window's controls: all there, laid out
+// without hiding each other, the captions that tell the state, the limits of what is typed, the
+// menus doing what the buttons do; its exit flows, its clock and the byte table and About
+// windows reached from it.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -10,6 +13,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -18,6 +22,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QValidator>
@@ -27,11 +32,13 @@
 #include "core/LocaleText.h"
 #include "serial/SimDevice.h"
 #include "terminal/ReceivePaneView.h"
-#include "tests/common/Captions.h"
+#include "tests/common/Clock.h"
 #include "tests/common/DialogRecorder.h"
 #include "tests/common/Form1Ui.h"
+#include "tests/common/Layout.h"
 #include "tests/common/Pump.h"
 #include "tests/common/QtPrint.h"
+#include "tests/common/TcpPeer.h"
 #include "tests/common/TempDir.h"
 #include "widgets/dsLeds.h"
 
@@ -40,39 +47,6 @@ using trelmo::test::ui;
 
 using trelmo::test::DialogRecorder;
 using trelmo::test::TempDir;
-
-namespace {
-
-template <typename T>
-T* child(QWidget* root, const char* name) {
-    T* w = root->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
-
-// The captions of a menu's items as shown (without mnemonic marks).
-QStringList actionTexts(QMenu* menu) {
-    QStringList out;
-    for (QAction* a : menu->actions())
-        out << trelmo::test::shownCaption(a->text());
-    return out;
-}
-
-QStringList actionNames(QMenu* menu) {
-    QStringList out;
-    for (QAction* a : menu->actions())
-        out << a->objectName();
-    return out;
-}
-
-QStringList items(QComboBox* box) {
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i)
-        out << box->itemText(i);
-    return out;
-}
-
-}  // namespace
 
 TEST(Windows, StartUpCreatesFourWindowsWithOnlyTheMainOneShown) {
     TempDir dir;
@@ -137,175 +111,225 @@ int pastedLength(QLineEdit* edit) {
     return kept;
 }
 
-}  // namespace
-
-TEST(MainWindow, ControlsCarryTheirCaptionsHintsAndLimits) {
-    TempDir dir;
-    Windows windows(dir.path("trelmo.ini"));
-    QWidget* f = windows.form1();
-
-    QStringList ports;
-    for (int i = 1; i <= 24; ++i)
-        ports << QString("COM%1").arg(i);
-    // COM1..COM24 first, then whatever serial devices the machine has.
-    EXPECT_EQ(items(child<QComboBox>(f, "Combo_com")).mid(0, 24), ports);
-    auto* speed = child<QComboBox>(f, "Combo_speed");
-    EXPECT_EQ(items(speed),
-              QStringList({"300", "600", "1200", "2400", "4800", "9600", "19200", "28800", "33600",
-                           "38400", "57600", "115200", "230400", "460800", "921600"}));
-    EXPECT_EQ(pastedLength(speed->lineEdit()), 7);
-    EXPECT_TRUE(speed->isEditable());
-    EXPECT_EQ(items(child<QComboBox>(f, "Combo_parity")),
-              QStringList({"None", "Even", "Odd", "Mark", "Space"}));
-    EXPECT_EQ(items(child<QComboBox>(f, "Combo_databits")), QStringList({"7", "8"}));
-    EXPECT_EQ(items(child<QComboBox>(f, "Combo_stopbit")), QStringList({"1", "2"}));
-
-    auto* delay = child<QSpinBox>(f, "UpDown_delay");
-    EXPECT_EQ(delay->minimum(), 0);
-    EXPECT_EQ(delay->maximum(), 200);
-    EXPECT_EQ(child<QLineEdit>(f, "Edit_delay"), delay->findChild<QLineEdit*>());
-    auto* ipTime = child<QSpinBox>(f, "UD_ipTime");
-    EXPECT_EQ(ipTime->minimum(), 10);
-    EXPECT_EQ(ipTime->maximum(), 1000);
-    EXPECT_EQ(child<QLineEdit>(f, "Edit_ipTime"), ipTime->findChild<QLineEdit*>());
-    auto* cmdDelay = child<QSpinBox>(f, "UpDown_delay_command");
-    EXPECT_EQ(cmdDelay->minimum(), 0);
-    EXPECT_EQ(cmdDelay->maximum(), 9990);
-    EXPECT_EQ(cmdDelay->singleStep(), 10);
-    // Only the number is read-only: the arrows step it.
-    EXPECT_FALSE(cmdDelay->isReadOnly());
-    EXPECT_TRUE(child<QLineEdit>(f, "Edit_delay_command")->isReadOnly());
-    EXPECT_EQ(child<QLineEdit>(f, "Edit_delay_command")->text(), "0");
-
-    // What the user types or pastes stops at 15, 5 and 1024 characters; a longer text placed
-    // by the program is kept whole.
-    EXPECT_EQ(pastedLength(child<QLineEdit>(f, "Edit_ip")), 15);
-    EXPECT_EQ(pastedLength(child<QLineEdit>(f, "Edit_port")), 5);
-    auto* send = child<QComboBox>(f, "Edit_send");
-    EXPECT_TRUE(send->isEditable());
-    EXPECT_EQ(pastedLength(send->lineEdit()), 1024);
-    send->setEditText(QString(1500, QLatin1Char('a')));
-    EXPECT_EQ(send->currentText().size(), 1500);
-
-    const std::pair<const char*, const char*> hints[] = {
-        {"Butt_Clear", "Clear received"}, {"BitBtn7", "Save data to file"},
-        {"Butt_print", "Print data"},     {"BitBtn2", "Connect/disconnect to serial port"},
-        {"BitBtn6", "Open command file"}, {"BitBtn5", "About the program"},
-        {"BitBtn8", "Exit program"}};
-    for (const auto& [name, hint] : hints) {
-        auto* b = child<QToolButton>(f, name);
-        EXPECT_EQ(b->toolTip(), hint) << name;
-        EXPECT_FALSE(b->icon().isNull()) << name;
-    }
-
-    const std::pair<const char*, const char*> checks[] = {{"Check_Rts", "Control RTS"},
-                                                          {"Check_dtr", "Control DTR"},
-                                                          {"CheckBox1", "Set RTS"},
-                                                          {"CheckBox2", "Set DTR"},
-                                                          {"Check_hex", "Show incoming in Hex"},
-                                                          {"Check_crc", "CRC"},
-                                                          {"Check_crc16", "CRC16"}};
-    for (const auto& [name, text] : checks)
-        EXPECT_EQ(child<QCheckBox>(f, name)->text(), text);
-    EXPECT_TRUE(child<QCheckBox>(f, "Check_crc")->isHidden());
-    EXPECT_TRUE(child<QCheckBox>(f, "Check_crc16")->isHidden());
-    EXPECT_FALSE(child<QCheckBox>(f, "Check_hex")->isHidden());
-
-    const std::pair<const char*, const char*> buttons[] = {
-        {"Butt_connect", "Connect to host"},
-        {"BitBtn3", "Listen on port"},
-        {"Butt_additional", "More >>"},
-        {"BitBtn4", "Send current command only"},
-        {"BitBtn1", "Send all commands with delay in ms"},
-        {"Button1", "Save in bin"}};
-    for (const auto& [name, text] : buttons)
-        EXPECT_EQ(child<QPushButton>(f, name)->text(), text);
-    EXPECT_TRUE(child<QPushButton>(f, "Button1")->isHidden());
-
-    for (const char* name : {"Label_com_status", "Label_rec", "Label_send", "Lab_Parity",
-                             "Label_Time", "Label_Date", "lab_crc"})
-        EXPECT_TRUE(child<QLabel>(f, name)->isHidden()) << name;
-    EXPECT_EQ(child<QLabel>(f, "Label_send")->text(), "Total send:");
-    EXPECT_TRUE(child<QPlainTextEdit>(f, "Memo1")->isHidden());
-    EXPECT_TRUE(child<QPlainTextEdit>(f, "Memo2")->isHidden());
-
-    for (const char* name : {"led_TxD", "led_RxD", "led_RTS", "led_DTR", "led_RI"}) {
-        auto* led = child<TdsLed>(f, name);
-        EXPECT_EQ(led->size(), QSize(9, 9)) << name;
-        EXPECT_EQ(led->OnColor(), clRed) << name;
-        EXPECT_EQ(led->OffColor(), clSilver) << name;
-        EXPECT_EQ(led->Shape(), TdsLedShape::ltEllipse) << name;
-        EXPECT_FALSE(led->LedOn()) << name;
-    }
-    EXPECT_TRUE(child<TdsLed>(f, "led_RI")->isHidden());
-    EXPECT_FALSE(child<TdsLed>(f, "led_TxD")->isHidden());
+bool sameRequest(const trelmo::FileDialogRequest& a, const trelmo::FileDialogRequest& b) {
+    return a.title == b.title && a.defaultExtension == b.defaultExtension && a.filters == b.filters;
 }
 
-TEST(MainWindow, ReceivePaneStatusBarMenusAndTimers) {
+}  // namespace
+
+// Every control the program, its tests and its automation find by name is there once, of its
+// kind: Form1Ui looks each one up by objectName and type and throws for one it does not find.
+TEST(MainWindow, EveryControlIsThereOnceByItsNameAndKind) {
+    TempDir dir;
+    Windows windows(dir.path("trelmo.ini"));
+    TForm1* f = windows.form1();
+    EXPECT_NO_THROW(trelmo::test::Form1Ui{*f});
+
+    QMap<QString, int> names;
+    for (QObject* o : f->findChildren<QObject*>()) {
+        if (!o->objectName().isEmpty() && !o->objectName().startsWith(QLatin1String("qt_")))
+            ++names[o->objectName()];
+    }
+    for (auto it = names.cbegin(); it != names.cend(); ++it)
+        EXPECT_EQ(it.value(), 1) << "more than one object named " << it.key().toStdString();
+    EXPECT_EQ(ui(f).Memo_receive->model(), &f->receivePath()->pane());
+    EXPECT_EQ(ui(f).Table, &f->receivePath()->table());
+}
+
+// At its start size and larger, every control the user sees lies inside the window and none
+// covers another; every button shows a caption or a picture.
+TEST(MainWindow, ControlsLieInsideTheWindowAndHideNoneOfEachOther) {
     TempDir dir;
     Windows windows(dir.path("trelmo.ini"));
     TForm1* f = windows.form1();
     f->show();
-
-    // A read-only view of the pane's lines; long lines scroll sideways (no wrapping).
-    auto* memo = child<trelmo::ReceivePaneView>(f, "Memo_receive");
-    EXPECT_EQ(memo->model(), (&f->receivePath()->pane()));
-    EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(memo->font().family(), "Arial");
-    EXPECT_EQ(memo->font().pointSize(), 9);
-    EXPECT_EQ(memo->toPlainText(), "");
-    EXPECT_EQ(actionTexts(ui(f).PopupMenu1),
-              QStringList({"Clear", "Save", "Save in BIN", "Find\u2026"}));
-    EXPECT_EQ(actionNames(ui(f).PopupMenu1),
-              QStringList({"Clear1", "Save2", "SaveinBIN2", "Action_find"}));
-    // The pane grows with the window.
-    const QSize before = memo->size();
-    f->resize(1000, 800);
-    EXPECT_TRUE(trelmo::test::pumpUntil([&] { return memo->height() > before.height(); }));
-    EXPECT_GT(memo->width(), before.width());
-
-    auto* bar = child<QStatusBar>(f, "StatusBar1");
-    int lastX = -1;
-    for (int i = 0; i < 4; ++i) {
-        auto* p = bar->findChild<QLabel*>(QString("StatusBar1Panel%1").arg(i));
-        ASSERT_NE(p, nullptr) << i;
-        EXPECT_EQ(p, ui(f).panel(i));
-        if (i < 3) {
-            // Of a fixed width (sized for its longest text: layout_test), so a new text asks
-            // no layout of the bar.
-            EXPECT_EQ(p->minimumWidth(), p->maximumWidth()) << i;
-            EXPECT_EQ(p->width(), p->minimumWidth()) << i;
+    ASSERT_TRUE(trelmo::test::pumpUntil([&] { return f->windowHandle() != nullptr; }));
+    // The captions that change with the state, in their longer form too.
+    ui(f).Butt_connect->setText("Disconnect TCP");
+    ui(f).BitBtn1->setText("Stop sending commands");
+    ui(f).Butt_additional->setText("<< More");
+    for (const QSize size : {QSize(850, 632), QSize(1200, 900)}) {
+        f->resize(size);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(trelmo::test::controlsOutside(f), QStringList())
+            << size.width() << "x" << size.height();
+        EXPECT_EQ(trelmo::test::overlappingControls(f), QStringList())
+            << size.width() << "x" << size.height();
+        for (auto* b : f->findChildren<QAbstractButton*>()) {
+            if (!b->isVisibleTo(f))
+                continue;
+            EXPECT_TRUE(!b->text().isEmpty() || !b->icon().isNull())
+                << b->objectName().toStdString();
+            if (!b->text().isEmpty()) {
+                EXPECT_GE(b->width(), b->fontMetrics().horizontalAdvance(b->text()))
+                    << b->objectName().toStdString() << " cuts its caption";
+            }
         }
-        EXPECT_GT(p->x(), lastX);  // left to right
-        lastX = p->x();
     }
-    EXPECT_GE(ui(f).StatusBar1Panel3->width(), 50);
+    // The pane takes what the window grows by.
+    f->resize(850, 632);
+    QCoreApplication::processEvents();
+    const QSize small = ui(f).Memo_receive->size();
+    f->resize(1000, 800);
+    EXPECT_TRUE(
+        trelmo::test::pumpUntil([&] { return ui(f).Memo_receive->height() > small.height(); }));
+    EXPECT_GT(ui(f).Memo_receive->width(), small.width());
+    f->close();
+}
 
-    QList<QMenu*> menus;
-    for (QAction* a : f->menuBar()->actions())
-        menus << a->menu();
-    ASSERT_EQ(menus.size(), 3);
-    EXPECT_EQ(trelmo::test::shownCaption(menus[0]->title()), "File");
-    EXPECT_EQ(actionTexts(menus[0]),
-              QStringList({"Save file", "Save in BIN", QString::fromUtf8("Log to file\u2026"),
-                           "Print", "Exit"}));
-    EXPECT_EQ(actionNames(menus[0]),
-              QStringList({"Save1", "SaveinBIN1", "Action_log", "Print1", "Exit1"}));
-    EXPECT_EQ(trelmo::test::shownCaption(menus[1]->title()), "Tools");
-    EXPECT_EQ(actionTexts(menus[1]).mid(0, 6),
-              QStringList({"Connect to serial ", "Connect TCP", "Listen TCP", "Open command file",
-                           "Save commands", "M-Bus"}));
-    EXPECT_EQ(actionNames(menus[1]).mid(0, 6),
-              QStringList({"Connecttoserial1", "ConnecttCP1", "ListenTCP1", "Opencommandfile1",
-                           "Savecommands1", "MBus1"}));
-    EXPECT_EQ(trelmo::test::shownCaption(menus[2]->title()), "Help");
-    EXPECT_EQ(actionTexts(menus[2]), QStringList({"About", "Contents"}));
-    EXPECT_EQ(actionNames(menus[2]), QStringList({"About1", "Contents1"}));
-
-    EXPECT_EQ(ui(f).Timer_Time->interval(), 1000);
+// The captions that tell the state of a link or a run, the port list, the limits of what the
+// user types, and what runs at start.
+TEST(MainWindow, StartsIdleWithTheCaptionsThatTellTheState) {
+    TempDir dir;
+    Windows windows(dir.path("trelmo.ini"));
+    TForm1* f = windows.form1();
+    EXPECT_EQ(ui(f).Butt_connect->text(), "Connect to host");
+    EXPECT_EQ(ui(f).BitBtn3->text(), "Listen on port");
+    EXPECT_EQ(ui(f).BitBtn1->text(), "Send all commands with delay in ms");
+    EXPECT_EQ(ui(f).Butt_additional->text(), "More >>");
+    for (const TdsLed* led : {ui(f).led_TxD, ui(f).led_RxD, ui(f).led_RTS, ui(f).led_DTR})
+        EXPECT_FALSE(led->LedOn()) << led->objectName().toStdString();
     EXPECT_TRUE(ui(f).Timer_Time->isActive());
     EXPECT_FALSE(ui(f).Timer_autoSend->isActive());
+
+    // COM1..COM24 first, then whatever serial devices the machine has.
+    QStringList ports;
+    for (int i = 1; i <= 24; ++i)
+        ports << QString("COM%1").arg(i);
+    QStringList listed;
+    for (int i = 0; i < std::min(24, ui(f).Combo_com->count()); ++i)
+        listed << ui(f).Combo_com->itemText(i);
+    EXPECT_EQ(listed, ports);
+
+    // What the user types or pastes stops at 7, 15, 5 and 1024 characters; a longer text placed
+    // by the program is kept whole.
+    EXPECT_EQ(pastedLength(ui(f).Combo_speed->lineEdit()), 7);
+    EXPECT_EQ(pastedLength(ui(f).Edit_ip), 15);
+    EXPECT_EQ(pastedLength(ui(f).Edit_port), 5);
+    EXPECT_EQ(pastedLength(ui(f).Edit_send->lineEdit()), 1024);
+    ui(f).Edit_send->setEditText(QString(1500, QLatin1Char('a')));
+    EXPECT_EQ(ui(f).Edit_send->currentText().size(), 1500);
+    // The numbers stay within their ranges; the command delay is stepped, not typed.
+    const std::pair<QSpinBox*, std::pair<int, int>> ranges[] = {
+        {ui(f).UpDown_delay, {0, 200}},
+        {ui(f).UD_ipTime, {10, 1000}},
+        {ui(f).UpDown_delay_command, {0, 9990}}};
+    for (const auto& [box, range] : ranges) {
+        box->setValue(-100000);
+        EXPECT_EQ(box->value(), range.first) << box->objectName().toStdString();
+        box->setValue(100000);
+        EXPECT_EQ(box->value(), range.second) << box->objectName().toStdString();
+    }
+    EXPECT_EQ(ui(f).Edit_delay, ui(f).UpDown_delay->findChild<QLineEdit*>());
+    EXPECT_EQ(ui(f).Edit_ipTime, ui(f).UD_ipTime->findChild<QLineEdit*>());
+    EXPECT_TRUE(ui(f).Edit_delay_command->isReadOnly());
+    EXPECT_FALSE(ui(f).UpDown_delay_command->isReadOnly());
+    ui(f).UpDown_delay_command->setValue(0);
+    ui(f).UpDown_delay_command->stepUp();
+    EXPECT_EQ(ui(f).Edit_delay_command->text(), "10");
+}
+
+// Each item of the menus and of the pane's popup is in its menu and does what its button does:
+// the same dialog, the same link toggled, the same window shown.
+TEST(MainWindow, MenuItemsDoWhatTheirButtonsDo) {
+    TempDir dir;
+    const trelmo::test::FixedClock clock(QDateTime(QDate(2026, 3, 9), QTime(14, 5, 9)));
+    DialogRecorder recorder;
+    Windows windows(dir.path("trelmo.ini"));
+    TForm1* f = windows.form1();
+    const auto& c = ui(f);
+    f->show();
+
+    QList<QAction*> reachable = c.PopupMenu1->actions();
+    for (QAction* bar : f->menuBar()->actions()) {
+        if (bar->menu())
+            reachable += bar->menu()->actions();
+    }
+    for (QAction* a : {c.Save1, c.SaveinBIN1, c.Print1, c.Exit1, c.Connecttoserial1, c.ConnecttCP1,
+                       c.ListenTCP1, c.Opencommandfile1, c.Savecommands1, c.MBus1, c.About1,
+                       c.Contents1, c.Clear1, c.Save2, c.SaveinBIN2}) {
+        EXPECT_TRUE(reachable.contains(a)) << a->objectName().toStdString() << " in no menu";
+        EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    }
+
+    // The serial port opens and closes again; what it received is there to save.
+    auto peer = trelmo::serial::sim::SimPeer::Create("menus");
+    c.Combo_com->lineEdit()->selectAll();
+    QTest::keyClicks(c.Combo_com->lineEdit(), peer->DeviceName());
+    c.Connecttoserial1->trigger();
+    ASSERT_TRUE(f->serialLink()->portOpen());
+    ASSERT_TRUE(peer->Inject("AB\r\n"));
+    EXPECT_TRUE(
+        trelmo::test::pumpUntil([&] { return f->receivePath()->state().ReceivedCount == 4; }));
+    c.Connecttoserial1->trigger();
+    EXPECT_FALSE(f->serialLink()->portOpen());
+
+    // The save dialogs write what the button's writes: the text log, the BIN file, the
+    // command list (which no button saves), each a file of its own kind.
+    c.Edit_send->addItem("a command");
+    int saved = 0;
+    const auto writtenBy = [&](const std::function<void()>& act) {
+        const QString name = QStringLiteral("saved%1.txt").arg(++saved);
+        recorder.saveAnswers = {dir.path(name)};
+        act();
+        return dir.read(name);
+    };
+    const QByteArray log = writtenBy([&] { c.BitBtn7->click(); });
+    const QByteArray bin = writtenBy([&] { c.Button1->click(); });
+    const QByteArray commands = writtenBy([&] { c.Savecommands1->trigger(); });
+    ASSERT_FALSE(log.isEmpty());
+    ASSERT_FALSE(bin.isEmpty());
+    ASSERT_FALSE(commands.isEmpty());
+    EXPECT_NE(log, bin);
+    EXPECT_NE(commands, log);
+    EXPECT_NE(commands, bin);
+    EXPECT_EQ(writtenBy([&] { c.Save1->trigger(); }), log);
+    EXPECT_EQ(writtenBy([&] { c.Save2->trigger(); }), log);
+    EXPECT_EQ(writtenBy([&] { c.SaveinBIN1->trigger(); }), bin);
+    EXPECT_EQ(writtenBy([&] { c.SaveinBIN2->trigger(); }), bin);
+    c.BitBtn6->click();
+    c.Opencommandfile1->trigger();
+    ASSERT_EQ(recorder.openRequests.size(), 2u);
+    EXPECT_TRUE(sameRequest(recorder.openRequests[1], recorder.openRequests[0]));
+    c.Butt_print->click();
+    c.Print1->trigger();
+    EXPECT_EQ(recorder.printDialogs, 2);
+
+    // The pane's Clear empties the pane as the clear button does.
+    ASSERT_NE(c.Memo_receive->toPlainText(), "");
+    c.Clear1->trigger();
+    EXPECT_EQ(c.Memo_receive->toPlainText(), "");
+
+    // The links: the client link and the listener open and close again.
+
+    trelmo::test::Peer host;
+    c.Edit_ip->setText("127.0.0.1");
+    c.Edit_port->setText(QString::number(host.port()));
+    c.ConnecttCP1->trigger();
+    EXPECT_TRUE(trelmo::test::pumpUntil([&] { return f->tcpLinks()->tcpConnected(); }));
+    EXPECT_EQ(c.Butt_connect->text(), "Disconnect TCP");
+    c.ConnecttCP1->trigger();
+    EXPECT_TRUE(
+        trelmo::test::pumpUntil([&] { return c.Butt_connect->text() == "Connect to host"; }));
+    EXPECT_FALSE(f->tcpLinks()->tcpConnected());
+
+    c.Edit_port->setText(QString::number(trelmo::test::unusedPort()));
+    c.ListenTCP1->trigger();
+    EXPECT_EQ(c.BitBtn3->text(), "Close socket");
+    c.ListenTCP1->trigger();
+    EXPECT_EQ(c.BitBtn3->text(), "Listen on port");
+
+    // The windows, and Contents, which has nothing to show.
+    c.MBus1->trigger();
+    EXPECT_TRUE(windows.form5()->isVisible());
+    c.About1->trigger();
+    EXPECT_TRUE(windows.form2()->isVisible());
+    recorder.clear();
+    c.Contents1->trigger();
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_TRUE(f->isVisible());
+    windows.form2()->close();
+    windows.form5()->close();
     f->close();
 }
 

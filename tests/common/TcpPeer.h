@@ -1,29 +1,24 @@
 #pragma once
-// Support for the link tests: a loopback peer (a plain QTcpServer standing for the remote end),
-// an event log for the sockets under test, and a count of this process's open descriptors.
+// Loopback peers for the TCP tests on the GUI thread: a plain QTcpServer standing for the
+// remote end of a client link, a plain client for a listener, a port nobody listens on,
+// closes that reset the connection, and the name the hosts file gives an address.
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QByteArray>
-#include <QDir>
+#include <QFile>
 #include <QHostAddress>
+#include <QString>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <memory>
 #include <vector>
 
-#include "links/WinSocket.h"
 #include "tests/common/Pump.h"
 
 namespace trelmo::test {
-
-// Open file descriptors of this process.
-inline int openDescriptorCount() {
-    return int(QDir(QStringLiteral("/proc/self/fd"))
-                   .entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files)
-                   .size());
-}
 
 // A port nobody listens on: bound by the kernel's choice, then released.
 inline int unusedPort() {
@@ -35,11 +30,14 @@ inline int unusedPort() {
     return port;
 }
 
-// Makes the next close of the socket a reset (RST) instead of an orderly close.
-inline void armReset(QTcpSocket& socket) {
+// Makes the next close of the socket a reset (RST) instead of an orderly close: SO_LINGER on,
+// with no time to linger.
+inline void armReset(int fd) {
     linger lingerOff{1, 0};
-    ::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &lingerOff,
-                 sizeof(lingerOff));
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lingerOff, sizeof(lingerOff));
+}
+inline void armReset(QTcpSocket& socket) {
+    armReset(int(socket.socketDescriptor()));
 }
 
 // The remote end of a client link: listens on 127.0.0.1 and keeps the accepted sockets.
@@ -62,7 +60,7 @@ class Peer {
     std::vector<QTcpSocket*> accepted;  // owned by the server
 };
 
-// A plain client standing for a remote program that connects to the server socket.
+// A plain client standing for a remote program that connects to a listening socket.
 inline std::unique_ptr<QTcpSocket> connectTo(int port) {
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(QHostAddress::LocalHost, quint16(port));
@@ -73,6 +71,17 @@ inline std::unique_ptr<QTcpSocket> connectTo(int port) {
 inline bool writeAll(QTcpSocket& socket, const QByteArray& data) {
     socket.write(data);
     return pumpUntil([&] { return socket.bytesToWrite() == 0; });
+}
+
+// Writes data on a peer's socket and waits (without running this thread's event loop) until
+// the kernel has it, so the other end's next read finds all of it at once.
+inline bool pushNow(QTcpSocket& socket, const QByteArray& data) {
+    socket.write(data);
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(5000))
+            return false;
+    }
+    return true;
 }
 
 // The first name /etc/hosts gives an address, empty when none.
@@ -87,14 +96,6 @@ inline QString hostsFileName(const QString& address) {
             return parts[1];
     }
     return {};
-}
-
-// Bytes whose value depends on their position, so a lost or swapped block shows.
-inline QByteArray pattern(int size, int seed = 0) {
-    QByteArray data(size, '\0');
-    for (int i = 0; i < size; ++i)
-        data[i] = char((i * 7 + i / 251 + seed) & 0xFF);
-    return data;
 }
 
 }  // namespace trelmo::test

@@ -76,7 +76,7 @@ Outcome feed(const Setup& s, QByteArrayView stream, const std::vector<int>& cuts
         // Every byte of the block was handled: the counter and the table are at `at`.
         FUZZ_CHECK(state.ReceivedCount == at);
         FUZZ_CHECK(table.receivedCount() == at);
-        FUZZ_CHECK(r.labelRec == trelmo::ReceiveFormatter::receivedLabel(static_cast<int>(at)));
+        FUZZ_CHECK(r.labelRec == trelmo::ReceiveFormatter::receivedLabel(at));
         FUZZ_CHECK(r.showParity == s.policy->hasParity);
         FUZZ_CHECK(r.moreThan10k == (s.policy->reportsFullBlock && len >= s.policy->maxBlockBytes));
     }

@@ -42,7 +42,7 @@ const LinkPolicy& LinkPolicy::tcpListener() {
 ReceiveFormatter::ReceiveFormatter(PaneModel& pane, ByteTableModel& table)
     : pane_(pane), table_(table) {}
 
-QString ReceiveFormatter::receivedLabel(int64_t receivedCount) {
+QString ReceiveFormatter::receivedLabel(qint64 receivedCount) {
     return QStringLiteral("Total received: ") + QString::number(receivedCount);
 }
 

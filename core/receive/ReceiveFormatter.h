@@ -20,9 +20,9 @@ namespace trelmo {
 // (A block's pane text goes to the pane at each line break and at the block's end, so no
 // text is ever pending between blocks.)
 struct ReceiveState {
-    int LineIndex = 0;          // pane line that written text is appended to
-    int64_t ReceivedCount = 0;  // bytes received since the last clear (past 2^31 too)
-    uint8_t CheckSum = 0;       // 8-bit sum of the bytes received since the last send
+    int LineIndex = 0;         // pane line that written text is appended to
+    qint64 ReceivedCount = 0;  // bytes received since the last clear (past 2^31 too)
+    uint8_t CheckSum = 0;      // 8-bit sum of the bytes received since the last send
 };
 
 // LineParity and parityValue (the parity value of a byte) come with the byte store.
@@ -96,7 +96,7 @@ class ReceiveFormatter {
     static PaneModel::Kind paneKind(const LinkPolicy& policy, bool hexMode);
 
     // The block-end texts for the current state (also used to refresh after a clear).
-    static QString receivedLabel(int64_t receivedCount);
+    static QString receivedLabel(qint64 receivedCount);
     static QString lastByteParityText(bool hasParity, ParityMark lastParity);
 
   private:

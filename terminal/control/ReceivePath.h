@@ -43,7 +43,7 @@ class ReceivePath : public QObject {
 
     // LineIndex, ReceivedCount and CheckSum.
     const ReceiveState& state() const { return state_; }
-    int64_t receivedCount() const { return state_.ReceivedCount; }
+    qint64 receivedCount() const { return state_.ReceivedCount; }
 
     // "Show incoming in Hex".
     void setHexMode(bool on) { hexMode_ = on; }

@@ -71,7 +71,7 @@ TEST_F(TcpFaults, ClientLinkResetWhileReceiving) {
 
     // A new connection works.
     Peer next;
-    const int64_t before = form->receivePath()->state().ReceivedCount;
+    const qint64 before = form->receivePath()->state().ReceivedCount;
     connectClient(next.port());
     ASSERT_TRUE(next.waitForClient());
     ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->tcpConnected(); }));
@@ -173,7 +173,7 @@ TEST_F(TcpFaults, ListenerClientResetWhileReceivingAndWhileSending) {
     // The listener serves the next client.
     auto next = connectTo(port);
     ASSERT_TRUE(pumpUntil([&] { return form->tcpLinks()->listenerClientConnected(); }));
-    const int64_t before = form->receivePath()->state().ReceivedCount;
+    const qint64 before = form->receivePath()->state().ReceivedCount;
     ASSERT_TRUE(writeAll(*next, "hello"));
     EXPECT_TRUE(
         pumpUntil([&] { return form->receivePath()->state().ReceivedCount == before + 5; }));

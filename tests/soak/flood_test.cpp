@@ -54,11 +54,11 @@ TEST_F(TcpFlood, IsCountedCompleteAndTheWindowStaysResponsive) {
     // pour in. It notes how often it saw the count move on, i.e. how many times the event
     // loop came around between reads before the transfer ended.
     int loopsDuringTransfer = 0;
-    int64_t lastSeen = -1;
+    qint64 lastSeen = -1;
     QTimer idle;
     idle.setInterval(0);
     QObject::connect(&idle, &QTimer::timeout, [&] {
-        const int64_t now = form->receivePath()->state().ReceivedCount;
+        const qint64 now = form->receivePath()->state().ReceivedCount;
         if (now != lastSeen && now > 0 && now < total)
             ++loopsDuringTransfer;
         lastSeen = now;

@@ -129,12 +129,12 @@ TEST_F(SerialTerm, AtMostTenThousandBytesPerEvent) {
     ASSERT_TRUE(form->serialLink()->portOpen());
     struct Call {
         int count;
-        int64_t taken;
+        qint64 taken;
     };
     QList<Call> calls;
     auto original = form->serialLink()->port()->OnRxChar;
     form->serialLink()->port()->OnRxChar = [&](TVaComm* sender, int count) {
-        const int64_t before = form->receivePath()->state().ReceivedCount;
+        const qint64 before = form->receivePath()->state().ReceivedCount;
         original(sender, count);
         calls.append({count, form->receivePath()->state().ReceivedCount - before});
     };

@@ -193,7 +193,7 @@ class WindowTest : public ::testing::Test {
     bool hasLine(const QString& text) const { return lines().contains(text); }
     int countLines(const QString& text) const { return int(lines().count(text)); }
     // The received-bytes counter.
-    int received() const { return form->receivePath()->state().ReceivedCount; }
+    qint64 received() const { return form->receivePath()->state().ReceivedCount; }
     // The byte table holds as many bytes as the counter and its label say.
     void expectCountsAgree() const {
         EXPECT_EQ((&form->receivePath()->table())->receivedCount(),

@@ -160,8 +160,16 @@ TEST_F(SerialPaneOptions, EchoIsOffAtFirstAndShowsSentBytesOnLinesOfTheirOwn) {
     EXPECT_EQ(ui(form).lab_crc->text(), "CRC: 0x00");
     form->captures()->stopLog();
     EXPECT_EQ(dir.read("raw.log"), QByteArray("Model 7\r\n> OK\r\n"));
+}
 
-    // Drawn in a colour of its own: the echo line's ink is not the received line's.
+// Drawn in a colour of its own: the echo line's ink is not the received line's. (Not a Serial
+// suite: it shows the window, whose threads ThreadSanitizer cannot see into.)
+TEST_F(PaneOptions, EchoLinesHaveAColourOfTheirOwn) {
+    action("Action_echo")->setChecked(true);
+    ReceivePath& receive = *form->receivePath();
+    receive.showSent("ATI\r", LinkPolicy::serial());
+    receive.showReceived("Model 7\r\n", LinkPolicy::serial());
+    ASSERT_EQ(shownLines(), QStringList({"> ATI<CR>", "Model 7<CR>"}));
     form->show();
     ASSERT_TRUE(pumpUntil([&] { return view()->isVisible(); }));
     const QImage image = shot(view());

@@ -113,8 +113,7 @@ void TForm1::LoadSettings() {
             ui.Edit_send->setEditText(QString());
         }
         // The log dialog's last folder and mode (logging itself starts only when asked).
-        c_->capture->setLogFolder(
-            ini.readString(kSession, QStringLiteral("LogFolder"), QString()));
+        c_->capture->setLogFolder(ini.readString(kSession, QStringLiteral("LogFolder"), QString()));
         c_->capture->setLogMode(
             logModeFromName(ini.readString(kSession, QStringLiteral("LogMode"), QString())));
         c_->receive->setPacketGapMs(std::clamp(

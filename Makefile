@@ -59,12 +59,13 @@ check-package: package
 check-subproject: deps
 	scripts/check-subproject.sh
 
-# The formatter and models alone, then the whole window on a pseudo-terminal (medians of
-# BENCH_RUNS interleaved runs, default 5).
+# The formatter and models alone, the M-Bus record decoder, then the whole window on a
+# pseudo-terminal (medians of BENCH_RUNS interleaved runs, default 5) and the reopen cycles.
 bench: deps
 	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS) --target trelmo_bench trelmo_e2e_bench trelmo_reopen_bench
+	cmake --build --preset release -j $(JOBS) --target trelmo_bench trelmo_e2e_bench trelmo_reopen_bench mbus_bench
 	./build/release/bench/trelmo_bench
+	./build/release/bench/mbus_bench
 	./build/release/bench/trelmo_e2e_bench --runs $(or $(BENCH_RUNS),5)
 	./build/release/bench/trelmo_reopen_bench
 

@@ -24,8 +24,9 @@
 // line without any line break), probe (a command typed every 200 ms during a 50 MiB feed), log
 // (text with the log to file on, raw: the file must then hold exactly the bytes fed; how long
 // after the last byte was shown the file held it all is reported as log_lag_ms), stamps and
-// stampshex (text and hex with Tools > Time stamps on). The log's rate is compared with the
-// text's, and the stamps' with text's and hex's: the median of the rounds' ratios.
+// stampshex (text and hex with Tools > Time stamps on), logstamps (the raw log and the stamps
+// both on). The log's rate is compared with the text's, and the stamps' with text's and hex's:
+// the median of the rounds' ratios.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -184,8 +185,9 @@ constexpr qint64 kPiece = 64 * 1024;
 void feed(int fd, const QByteArray& data) {
     qint64 done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done,
-                                  static_cast<size_t>(std::min<qint64>(kPiece, data.size() - done)));
+        const ssize_t n =
+            ::write(fd, data.constData() + done,
+                    static_cast<size_t>(std::min<qint64>(kPiece, data.size() - done)));
         if (n > 0)
             done += n;
         else if (n < 0 && errno != EINTR && errno != EAGAIN)
@@ -242,7 +244,7 @@ QJsonObject runBare(qint64 size) {
 QJsonObject runWindow(const QString& scenario, qint64 size) {
     const bool unending = scenario == QLatin1String("unending");
     const bool probe = scenario == QLatin1String("probe");
-    const bool log = scenario == QLatin1String("log");
+    const bool log = scenario == QLatin1String("log") || scenario == QLatin1String("logstamps");
     Pty pty;
     const QByteArray data = payload(size, unending);
     QTemporaryDir dir;
@@ -259,7 +261,7 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
         ui(form).Butt_additional->click();
     if (scenario == QLatin1String("hex") || scenario == QLatin1String("stampshex"))
         ui(form).Check_hex->setChecked(true);
-    if (scenario.startsWith(QLatin1String("stamps"))) {
+    if (scenario.startsWith(QLatin1String("stamps")) || scenario == QLatin1String("logstamps")) {
         QAction* stamps = form->findChild<QAction*>(QStringLiteral("Action_timestamps"));
         if (!stamps) {
             QJsonObject r;
@@ -484,8 +486,8 @@ int main(int argc, char** argv) {
             scenarios.push_back(a);
     }
     if (scenarios.empty())
-        scenarios = {"bare",      "text",  "log",      "stamps", "hex",
-                     "stampshex", "table", "unending", "probe"};
+        scenarios = {"bare", "text",      "log",   "stamps",   "logstamps",
+                     "hex",  "stampshex", "table", "unending", "probe"};
     // Interleaved: one run of every scenario, then the next round.
     std::map<std::string, std::vector<QJsonObject>> results;
     for (int round = 0; round < runs; ++round)
@@ -539,6 +541,7 @@ int main(int argc, char** argv) {
     }
     // Stamps on against off, round by round (each pair ran one after the other).
     for (const auto& [on, off] : {std::pair<std::string, std::string>{"stamps", "text"},
+                                  std::pair<std::string, std::string>{"logstamps", "text"},
                                   std::pair<std::string, std::string>{"stampshex", "hex"}}) {
         if (!results.count(on) || !results.count(off))
             continue;

@@ -13,8 +13,8 @@
 #include <cstdint>
 
 #include "core/Codec.h"
-#include "fuzz/FuzzCheck.h"
 #include "core/commands/CommandFile.h"
+#include "fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArrayView contents(reinterpret_cast<const char*>(data),

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "core/Codec.h"
-#include "fuzz/FuzzCheck.h"
 #include "core/commands/CommandString.h"
+#include "fuzz/FuzzCheck.h"
 
 namespace {
 

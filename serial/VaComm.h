@@ -405,4 +405,3 @@ class TVaComm : public TVaCustomComm {
 };
 
 }  // namespace trelmo::serial
-

@@ -12,9 +12,9 @@
 #include <climits>
 #include <memory>
 
+#include "core/receive/ByteTableModel.h"
 #include "tests/common/Pump.h"
 #include "widgets/ByteGridView.h"
-#include "core/receive/ByteTableModel.h"
 
 using namespace trelmo;
 

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/CommandLine.h"
 #include "core/mbus/MbusDriver.h"
 #include "core/mbus/MbusJson.h"
 #include "core/mbus/MbusRecords.h"
 #include "core/mbus/MbusScan.h"
 #include "serial/OpenFailure.h"
 #include "serial/VaComm.h"
+#include "terminal/StartOptions.h"
 
 namespace trelmo {
 
@@ -179,9 +179,7 @@ QString openPort(TVaComm& port, const StartOptions& o, int speed) {
     return {};
 }
 
-int runOnBus(const ParsedCommandLine& line) {
-    const StartOptions& o = line.options;
-    const MbusRequest& request = line.mbus;
+int runOnBus(const MbusRequest& request, const StartOptions& o) {
     const int speed = o.speed ? o.speed->toInt() : 2400;
     ScanOptions options;
     options.baud = speed;
@@ -276,11 +274,11 @@ QByteArray meterJson(int address, const QString& id, const QString& manufacturer
            ", \"medium\": " + number(medium) + "}";
 }
 
-int runMbusCommand(int argc, char** argv, const ParsedCommandLine& line) {
+int runMbusCommand(int argc, char** argv, const MbusRequest& request, const StartOptions& options) {
     QCoreApplication app(argc, argv);
-    if (line.mbus.kind == MbusRequest::Kind::Decode)
-        return decodeFile(line.mbus.file);
-    return runOnBus(line);
+    if (request.kind == MbusRequest::Kind::Decode)
+        return decodeFile(request.file);
+    return runOnBus(request, options);
 }
 
 }  // namespace trelmo

@@ -26,11 +26,11 @@ struct MbusRequest {
     int timeoutMs = 0;       // --mbus-timeout; 0: from the speed
 };
 
-struct ParsedCommandLine;
+struct StartOptions;
 
-// Runs the M-Bus request of `line` (whose mbus.kind is not None) under a QCoreApplication made
-// here from argc/argv; returns the exit code.
-int runMbusCommand(int argc, char** argv, const ParsedCommandLine& line);
+// Runs `request` (whose kind is not None) with the serial settings of `options` under a
+// QCoreApplication made here from argc/argv; returns the exit code.
+int runMbusCommand(int argc, char** argv, const MbusRequest& request, const StartOptions& options);
 
 // One meter found by a scan as the scan prints it:
 //   {"address": 5, "id": "12345670", "manufacturer": "ABC", "version": 1, "medium": 7}

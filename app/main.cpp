@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
             std::fputs(qPrintable(early.error), stderr);
             return early.exitCode;
         }
-        return trelmo::runMbusCommand(argc, argv, early);
+        return trelmo::runMbusCommand(argc, argv, early.mbus, early.options);
     }
 
     trelmo::TrelmoApplication app(argc, argv);

@@ -693,6 +693,7 @@ class StatusPanelFit : public QObject {
     }
 
     void fit(int barWidth) {
+        width_ = barWidth;
         QLayout* layout = bar_->layout();
         if (!layout)
             return;
@@ -742,7 +743,7 @@ class StatusPanelFit : public QObject {
             const int need = std::max(p.base, statusPanelWidthFor(panel, {text}));
             if (need != p.need) {
                 p.need = need;
-                fit(bar_->width());
+                fit(width_);  // the bar's width when it last changed (a hidden bar has none yet)
             }
         }
     }
@@ -775,6 +776,7 @@ class StatusPanelFit : public QObject {
     QList<Panel> fixed_;
     Panel clock_;
     int clockLeast_;
+    int width_ = 0;
 };
 
 namespace {
@@ -891,6 +893,8 @@ void TerminalControls::build(QMainWindow* window) {
 
 void TerminalControls::showLinkStatus(const QString& text) {
     statusFit->setText(StatusBar1Panel0, text);
+    // Whole on hover, where a narrow window cuts it.
+    StatusBar1Panel0->setToolTip(text);
 }
 
 }  // namespace trelmo

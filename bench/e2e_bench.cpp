@@ -182,7 +182,7 @@ struct Pty {
 
 // Writes everything in 64 KiB pieces, blocking while the pty is full.
 constexpr qint64 kPiece = 64 * 1024;
-void feed(int fd, const QByteArray& data) {
+void writeAll(int fd, const QByteArray& data) {
     qint64 done = 0;
     while (done < data.size()) {
         const ssize_t n =
@@ -230,7 +230,7 @@ QJsonObject runBare(qint64 size) {
     char flag = 0;
     [[maybe_unused]] auto r0 = ::read(done[0], &flag, 1);  // the reader has the slave open
     const auto t0 = Clock::now();
-    feed(pty.master, data);
+    writeAll(pty.master, data);
     [[maybe_unused]] auto r1 = ::read(done[0], &flag, 1);
     const double s = seconds(Clock::now() - t0);
     ::close(done[0]);
@@ -345,7 +345,7 @@ QJsonObject runWindow(const QString& scenario, qint64 size) {
     // but the pty).
     const pid_t writer = fork();
     if (writer == 0) {
-        feed(pty.master, data);
+        writeAll(pty.master, data);
         _exit(0);
     }
     QElapsedTimer limit;

@@ -212,7 +212,7 @@ void BM_Receive64(benchmark::State& state) {
 constexpr qsizetype kFindCapture = 100 * 1024 * 1024;
 
 // The capture, built once: 64-byte numbered lines in text mode (or hex mode).
-const PaneModel& capture(bool hex) {
+const PaneModel& capturedPane(bool hex) {
     static std::unique_ptr<PaneModel> panes[2];
     std::unique_ptr<PaneModel>& pane = panes[hex ? 1 : 0];
     if (!pane) {
@@ -236,7 +236,7 @@ FindQuery hexQuery(const char* s) {
 // The first match from the top. The number of the last line occurs only there: the whole
 // capture is scanned before the match is found (the worst case).
 void findFirst(benchmark::State& state, bool hex, const FindQuery& query) {
-    const PaneModel& pane = capture(hex);
+    const PaneModel& pane = capturedPane(hex);
     PaneFinder finder(pane);
     if (finder.setQuery(query) != FindError::None) {
         state.SkipWithError("bad query");
@@ -256,7 +256,7 @@ void findFirst(benchmark::State& state, bool hex, const FindQuery& query) {
 // The previous match from the end when the only one is on the first line: the windows before
 // the end grow until they reach it (the worst case of findPrevious).
 void findPreviousFar(benchmark::State& state, const FindQuery& query) {
-    const PaneModel& pane = capture(false);
+    const PaneModel& pane = capturedPane(false);
     PaneFinder finder(pane);
     if (finder.setQuery(query) != FindError::None) {
         state.SkipWithError("bad query");
@@ -274,7 +274,7 @@ void findPreviousFar(benchmark::State& state, const FindQuery& query) {
 // Counting every match in slices of 20 ms (as the find bar does); the longest slice is how long
 // the window would wait at most.
 void countAll(benchmark::State& state, bool hex, const FindQuery& query) {
-    const PaneModel& pane = capture(hex);
+    const PaneModel& pane = capturedPane(hex);
     qsizetype matches = 0;
     double longest = 0;
     int slices = 0;

@@ -72,8 +72,8 @@ struct Pty {
         if (ptsname_r(master, name, sizeof name) == 0)
             slave = QString::fromLocal8Bit(name);
     }
-    ~Pty() { close(); }
-    void close() {
+    ~Pty() { closeMaster(); }
+    void closeMaster() {
         if (master >= 0)
             ::close(master);
         master = -1;
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
             fed += chunk;
             if (!waitFor([&] { return form->receivePath()->receivedCount() == fed.size(); }))
                 break;
-            pty->close();
+            pty->closeMaster();
             QFile::remove(link);  // as udev does when the adapter goes
             if (!waitFor([&] { return form->serialLink()->waiting(); }))
                 break;

@@ -120,40 +120,13 @@ int decodeFile(const QString& name) {
 
 // ---- --mbus-scan and --mbus-read ----------------------------------------------------------
 
-TVaBaudrate baudrateOf(int speed) {
-    switch (speed) {
-        case 300:
-            return br300;
-        case 600:
-            return br600;
-        case 1200:
-            return br1200;
-        case 2400:
-            return br2400;
-        case 4800:
-            return br4800;
-        case 9600:
-            return br9600;
-        case 19200:
-            return br19200;
-        case 38400:
-            return br38400;
-        case 57600:
-            return br57600;
-        case 115200:
-            return br115200;
-        default:
-            return brUser;
-    }
-}
-
 // Opens the port as the bus wants it; an empty text on success, else why not.
 QString openPort(TVaComm& port, const StartOptions& o, int speed) {
     const QString device = QStringLiteral("\\\\.\\") + *o.port;
     port.SetDeviceName(device);
     port.SetDirectWrite(true);
     port.Buffers().SetReadSize(2048);
-    const TVaBaudrate rate = baudrateOf(speed);
+    const TVaBaudrate rate = BaudrateOf(speed);
     port.SetBaudrate(rate);
     if (rate == brUser)
         port.SetUserBaudrate(speed);

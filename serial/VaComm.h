@@ -79,6 +79,9 @@ enum TVaBaudrate {
     br128000,
     br256000
 };
+// The named rate a port is given for `speed` in bit/s: the standard rates from 300 to 115200;
+// any other is brUser (the port then takes UserBaudrate).
+TVaBaudrate BaudrateOf(int speed);
 enum TVaParity { paNone, paOdd, paEven, paMark, paSpace };
 enum TVaDatabits { db4, db5, db6, db7, db8 };
 enum TVaStopbits { sb1, sb15, sb2 };

@@ -83,8 +83,6 @@ class TForm1 : public QMainWindow {
     // Runs when the window closes, whatever started it: saves the settings, then closes the
     // serial port.
     void FormClose();
-    // The file the command history is kept in (beside the settings file).
-    QString historyPath() const;
 
     // ---- Handlers --------------------------------------------------------------------------
     void Exit1Click();

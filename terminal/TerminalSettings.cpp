@@ -2,8 +2,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <algorithm>
@@ -43,11 +41,6 @@ const QString kPacketGap = QStringLiteral("PacketGap");
 const QString kEcho = QStringLiteral("EchoSent");
 const QString kUtf8 = QStringLiteral("Utf8");
 }  // namespace
-
-QString TForm1::historyPath() const {
-    const QFileInfo settings(settingsPath_);
-    return settings.dir().filePath(settings.completeBaseName() + QStringLiteral(".history"));
-}
 
 void TForm1::LoadSettings() {
     TerminalControls& ui = *ui_;
@@ -109,7 +102,7 @@ void TForm1::LoadSettings() {
             ini.readBool(kSession, QStringLiteral("KeepHistory"), false));
         if (ui.Action_keepHistory->isChecked()) {
             // The list comes back; the command line starts empty as always.
-            c_->runner->loadHistory(historyPath());
+            c_->runner->loadHistory(CommandRunner::historyPathBeside(settingsPath_));
             ui.Edit_send->setEditText(QString());
         }
         // The log dialog's last folder and mode (logging itself starts only when asked).
@@ -190,7 +183,7 @@ bool TForm1::SaveSettings() {
 void TForm1::FormClose() {
     SaveSettings();
     if (ui_->Action_keepHistory->isChecked())
-        c_->runner->saveHistory(historyPath());
+        c_->runner->saveHistory(CommandRunner::historyPathBeside(settingsPath_));
     // The port is closed even when the settings could not be written, so the device is
     // never left open behind a closed window.
     if (c_->serial->portOpen())

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/Convert.h"
+
 namespace trelmo::mbus::inline records {
 
 namespace {
@@ -13,17 +15,6 @@ uint8_t at(QByteArrayView bytes, qsizetype i) {
 QString hex2(int value) {
     return QStringLiteral("0x") +
            QString::number(value & 0xFF, 16).toUpper().rightJustified(2, QLatin1Char('0'));
-}
-
-int hexValue(QChar ch) {
-    const char16_t u = ch.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
 }
 
 bool isBlank(QChar ch) {
@@ -226,7 +217,7 @@ Result<SecondaryAddress> parseSecondaryAddress(QStringView text) {
     for (QChar ch : text) {
         if (isBlank(ch))
             continue;
-        if (hexValue(ch) < 0)
+        if (hexDigitValue(ch) < 0)
             return Result<SecondaryAddress>::failure(
                 QStringLiteral("'%1' is not a hex digit").arg(ch));
         digits += ch.toUpper();
@@ -272,7 +263,7 @@ bool matchesSelection(const SecondaryAddress& mask, const SecondaryAddress& mete
 QByteArray selectSecondary(const SecondaryAddress& mask) {
     int d[8];
     for (int i = 0; i < 8; ++i)
-        d[i] = i < mask.id.size() ? std::max(hexValue(mask.id[i]), 0) : 0xF;
+        d[i] = i < mask.id.size() ? std::max(hexDigitValue(mask.id[i]), 0) : 0xF;
     QByteArray data;
     data.reserve(8);
     for (int i = 3; i >= 0; --i)
@@ -353,7 +344,7 @@ Result<QByteArray> parseHexLine(QStringView line) {
         }
         const qsizetype groupStart = i;
         while (i < n && !isBlank(line[i])) {
-            if (hexValue(line[i]) < 0)
+            if (hexDigitValue(line[i]) < 0)
                 return Result<QByteArray>::failure(
                     QStringLiteral("'%1' at column %2 is not a hex digit").arg(line[i]).arg(i),
                     static_cast<int>(i));
@@ -367,7 +358,7 @@ Result<QByteArray> parseHexLine(QStringView line) {
                     .arg(groupStart),
                 static_cast<int>(groupStart));
         for (qsizetype k = groupStart; k < i; k += 2)
-            out.append(char((hexValue(line[k]) << 4) | hexValue(line[k + 1])));
+            out.append(char((hexDigitValue(line[k]) << 4) | hexDigitValue(line[k + 1])));
     }
     return Result<QByteArray>::success(out);
 }

@@ -1,5 +1,6 @@
 #include "terminal/control/CommandRunner.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QStringListModel>
 #include <QThread>
@@ -233,6 +234,11 @@ void CommandRunner::saveCommandFile(const QString& path) {
     } catch (const ETextFileError&) {
         say(QStringLiteral("Commands not saved, not permission"), true);
     }
+}
+
+QString CommandRunner::historyPathBeside(const QString& settingsPath) {
+    const QFileInfo settings(settingsPath);
+    return settings.dir().filePath(settings.completeBaseName() + QStringLiteral(".history"));
 }
 
 void CommandRunner::loadHistory(const QString& path) {

@@ -70,6 +70,9 @@ class CommandRunner : public QObject {
     // Loading puts them in the list (a missing file gives none); saving writes them. Both
     // fail quietly: a history is a convenience, never a reason for a box.
     static constexpr int kKeptCommands = 100;
+    // The file the history is kept in: beside the settings file, with its name
+    // (trelmo.ini -> trelmo.history).
+    static QString historyPathBeside(const QString& settingsPath);
     void loadHistory(const QString& path);
     void saveHistory(const QString& path) const;
 

@@ -16,33 +16,6 @@ namespace {
 
 using namespace serial;
 
-TVaBaudrate baudrateOf(int speed) {
-    switch (speed) {
-        case 300:
-            return br300;
-        case 600:
-            return br600;
-        case 1200:
-            return br1200;
-        case 2400:
-            return br2400;
-        case 4800:
-            return br4800;
-        case 9600:
-            return br9600;
-        case 19200:
-            return br19200;
-        case 38400:
-            return br38400;
-        case 57600:
-            return br57600;
-        case 115200:
-            return br115200;
-        default:
-            return brUser;
-    }
-}
-
 LineParity lineParityOf(TVaParity parity) {
     switch (parity) {
         case paOdd:
@@ -180,7 +153,7 @@ void SerialLinkController::toggle(const QString& comText, const QString& speedTe
     }
 
     Com_Port->SetUserBaudrate(0);
-    const TVaBaudrate rate = baudrateOf(Speed);
+    const TVaBaudrate rate = BaudrateOf(Speed);
     if (rate != brUser) {
         Com_Port->SetBaudrate(rate);
     } else {
